@@ -1,0 +1,49 @@
+# Two commands: `make run` (build and start the program against the virtual radio)
+# and `make test` (build the normal and the sanitizer tree and run every test).
+JOBS ?= $(shell nproc)
+BUILD ?= build
+SAN_BUILD ?= build-san
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build build-san test test-normal test-san run bench fuzz format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+$(SAN_BUILD)/build.ninja:
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNSET_SANITIZE=ON $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-san: deps $(SAN_BUILD)/build.ninja
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-san: build-san
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+test: test-normal test-san
+
+run: build
+	@scripts/run-demo $(BUILD)
+
+bench: build
+	@scripts/run-bench $(BUILD)
+
+fuzz: deps
+	@scripts/run-fuzz long
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)

@@ -1,0 +1,19 @@
+#pragma once
+// Basic value types shared by every room of the program.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnset {
+
+// A byte string: frames, E8 answers and EEPROM blocks travel in this form.
+using Bytes = std::vector<std::uint8_t>;
+
+// Booleans that a file or the radio stores as 16-bit values use -1 for True.
+constexpr std::int16_t kTrue16 = -1;
+constexpr std::int16_t kFalse16 = 0;
+
+// The program's title, used for the window caption and every message box.
+inline const std::string kAppTitle = "Tarnset ADJ Rev.1.2";
+
+}  // namespace tarnset

@@ -1,0 +1,18 @@
+#pragma once
+// The part of the sequencer that the console and the model use to send E8 commands.
+#include <string>
+
+namespace tarnset {
+
+class E8Sender {
+ public:
+  virtual ~E8Sender() = default;
+  // Queues one E8 command given as hex text (command code, then the value); returns false.
+  virtual bool easySendE8NoAnswer(const std::string& spE8) = 0;
+  // The same, asking the radio for an answer.
+  virtual bool easySendE8ReqAnswer(const std::string& spE8) = 0;
+  // True while an operation runs.
+  virtual bool OpRunning() const = 0;
+};
+
+}  // namespace tarnset

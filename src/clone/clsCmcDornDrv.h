@@ -1,0 +1,121 @@
+#pragma once
+// The frame driver of the cloning link: frames out (FE FE EE EF payload FD), frames in
+// (cut from the received bytes, EF EE ... accepted, echoes EE EF ignored), the echo and
+// answer waits with their time-outs and resends, the answer checks, the clone data
+// records and the error codes nowError / lastError.
+//
+// Error codes: 0 none, 1 no echo, 2 no answer, 3 illegal data, 4 data counter error,
+// 5 data overflow (record outside the image), 7 write refused, 8 cannot send.
+#include <cstdint>
+#include <string>
+
+#include "base/Types.h"
+#include "base/clsCmcTick.h"
+
+namespace tarnset {
+
+class ComHost;
+class clsCmcEeprom;
+
+class clsCmcDornDrv {
+ public:
+  clsCmcDornDrv(ComHost& com, const TickSource& clock);
+
+  // The serial host; all port access goes through it.
+  ComHost* myObjCom;
+
+  // Operation of the current frame: 0 none, 1 identification, 2 clone read,
+  // 3 clone write records, 4 clone write end, 5 E8 command. Setting it clears
+  // varLastE8Answer and lastEeAdr and expects an answer for modes 1, 2 and 4.
+  void setWorkMode(std::int16_t mode);
+  std::int16_t workMode() const { return workMode_; }
+  // Overrides the answer expectation (set after workMode for E8 commands).
+  void setWaitAnswer(bool on) { waitAnswer_ = on; }
+  bool waitAnswer() const { return waitAnswer_; }
+  // Resends allowed for the next Send.
+  void setRetryCount(std::int16_t n) { retryCount_ = n; }
+  // Image that clone data goes to and comes from.
+  void setMyEep(clsCmcEeprom* eep) { myEep_ = eep; }
+  // Data bytes per clone-write record.
+  void setSizDataOfPacket(std::int16_t n) { sizDataOfPacket_ = n; }
+  // Address ranges still to be written ("AAAA-BBBB," entries); sets writeAdr to the first.
+  void setCloneWriteAdrList(const std::string& list);
+
+  bool Running() const { return running_; }
+  std::int16_t lastError() const { return lastError_; }
+  void setLastError(std::int16_t code) { lastError_ = code; }
+  std::int16_t nowError() const { return nowError_; }
+  // Stores the code (a non-zero code also in lastError) and ends the exchange.
+  void setNowError(std::int16_t code);
+  // The last identification answer (whole frame without preamble and end byte).
+  const Bytes& ansInfo() const { return ansInfo_; }
+  // Last EEPROM address handled by the clone transfer.
+  std::int32_t lastEeAdr() const { return lastEeAdr_; }
+  // The last E8 answer from its model code on.
+  const Bytes& varLastE8Answer() const { return varLastE8Answer_; }
+  // End of the EEPROM area of a clone read, from the identification answer.
+  std::int16_t EndAddress() const { return endAddress_; }
+
+  // Ready, port open, and more than 256 bytes free in the output buffer.
+  bool SendEnable() const;
+  // True in work modes 1..5.
+  bool waitEcho() const { return workMode_ >= 1 && workMode_ <= 5; }
+
+  // Sends a payload as a frame; 0 = sent. Arms the resends of retryCount.
+  std::int16_t Send(const Bytes& payload);
+  // Sends the last payload again while resends are left; 0 = sent, 1 = none left.
+  std::int16_t RetrySend();
+  // Appends Wt bytes FE to the send buffer and hands the whole buffer to the port.
+  void SendFE(std::int16_t Wt);
+  std::int16_t RealSend(const Bytes& payload);
+  // Bytes of one port read.
+  void read(const Bytes& bytes);
+  // Time-outs and resends; called every poll tick.
+  void task();
+  void Reset();
+  void ClearRxBuffer();
+
+  // Bytes of the frame being received (for tests and diagnostics).
+  const Bytes& rxBuf() const { return rxBuf_; }
+  std::int16_t waitState() const { return waitState_; }
+
+ private:
+  void setWait(std::int16_t state);
+  void advance(std::int16_t reason);
+  std::int16_t handleAnswer(const Bytes& frame);
+  Bytes makeWritePacket();
+  bool checkAnswer(const Bytes& frame);
+  std::int16_t storeRecord(const Bytes& frame);
+  void endWait();
+  void continueCloneWrite();
+
+  std::int16_t workMode_ = 0;
+  bool waitAnswer_ = false;
+  std::int16_t retryCount_ = 0;
+  std::int16_t retriesLeft_ = 0;
+  clsCmcEeprom* myEep_ = nullptr;
+  std::int16_t sizDataOfPacket_ = 16;
+  std::string cloneWriteAdrList_;
+  static constexpr std::int32_t kEchoTime = 1000;
+  static constexpr std::int32_t kAnswerTime = 1200;
+  std::int16_t waitState_ = 0;
+  clsCmcTick waitTimer_;
+  bool readyToSend_ = true;
+  Bytes lastSentData_;
+  Bytes sendBuf_;
+  Bytes rxBuf_;
+  bool hunting_ = true;
+  bool running_ = false;
+  std::int16_t nowError_ = 0;
+  std::int16_t lastError_ = 0;
+  Bytes ansInfo_;
+  Bytes varLastE8Answer_;
+  std::uint8_t e8CheckByte_ = 0;
+  std::int32_t lastEeAdr_ = 0;
+  std::int16_t endAddress_ = 15968;
+  std::int32_t writeAdr_ = 0;
+  bool countMismatch_ = false;
+  std::int16_t recordCount_ = 0;
+};
+
+}  // namespace tarnset

@@ -1,0 +1,87 @@
+#pragma once
+// Runs the operations of the cloning link as step machines: identification, clone read
+// (with the switch to 38400 baud and back), clone write, and single E8 commands with or
+// without answer. Opens the port for each command, releases it after an idle time.
+//
+// Error codes: 0 none, 1 model code differs, 2 sub-model refused, 3 format version not
+// acceptable, 4 the driver reported an error during identification.
+#include <cstdint>
+#include <string>
+
+#include "base/Types.h"
+#include "base/clsCmcTick.h"
+#include "clone/E8Sender.h"
+
+namespace tarnset {
+
+class ComHost;
+class clsCmcRadio;
+class CloneErrorReporter;
+class SubModelCheck;
+
+class clsCmcDornSequence : public E8Sender {
+ public:
+  clsCmcDornSequence(ComHost& com, clsCmcRadio& radio, const TickSource& clock);
+
+  // Upward calls, wired by the composition root.
+  void setErrorReporter(CloneErrorReporter* r) { reporter_ = r; }
+  void setSubModelCheck(SubModelCheck* c) { subModelCheck_ = c; }
+
+  void Reset();
+  void Standby();
+  void easyReset(std::int16_t portNo);
+  void easyCloneRead();
+  void easyCloneWrite();
+  // Queues one E8 command given as hex text (command code and value); result always false.
+  bool easySendE8NoAnswer(const std::string& spE8) override;
+  bool easySendE8ReqAnswer(const std::string& spE8) override;
+  // Idle time in ms before the port is released; 0 = never. Restarts the idle count-down.
+  void setComHoldReload(std::int32_t ms);
+  std::int32_t comHoldReload() const { return comHoldReload_; }
+  void setComPortNo(std::int16_t n) { comPortNo_ = n; }
+  std::int16_t ComPortNo() const { return comPortNo_; }
+  // 0 none, 1 identification only, 2 clone read, 3 clone write, 4 E8 command.
+  void setOperation(std::int16_t op);
+  std::int16_t Operation() const { return operation_; }
+  void setE8HexStrToSend(const std::string& s) { e8HexStrToSend_ = s; }
+  void setE8AnsRequired(bool on) { e8AnsRequired_ = on; }
+  void start();
+  bool OpRunning() const override { return step_ != 0; }
+  std::int16_t error() const { return error_; }
+  const Bytes& ansInfo() const;
+  std::string ansNameM() const;
+  std::string ansNameS() const;
+  // One step; called from the main window's task on every poll tick.
+  void task();
+
+  // The serial host and the driver this sequencer runs (for callers that read results).
+  ComHost& comHost() { return *com_; }
+
+ private:
+  std::int16_t evaluate();
+  void identificationCheck();
+  void issueCommand();
+  void prepareLink();
+  void sendPayload(const std::string& hex);
+  std::int16_t burstLength() const;
+
+  ComHost* com_;
+  clsCmcRadio* radio_;
+  CloneErrorReporter* reporter_ = nullptr;
+  SubModelCheck* subModelCheck_ = nullptr;
+  std::int16_t comPortNo_ = 1;
+  std::int16_t operation_ = 0;
+  std::int16_t step_ = 0;
+  std::int16_t command_ = 0;
+  std::string e8HexStrToSend_;
+  bool e8AnsRequired_ = false;
+  std::int32_t comHoldReload_ = 0;
+  clsCmcTick holdTimer_;
+  std::int16_t error_ = 0;
+  bool highSpeedPending_ = false;
+  bool resumePending_ = false;
+  std::int16_t savedStep_ = 0;
+  std::int16_t savedOperation_ = 0;
+};
+
+}  // namespace tarnset

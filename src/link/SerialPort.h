@@ -1,0 +1,65 @@
+#pragma once
+// The serial port as the serial host uses it: 8N1 at a given baud, DTR and RTS
+// asserted, a receive buffer of 32760 bytes and an output buffer of 1024 bytes, and
+// events for arriving data, receive overflow and line errors (a vanished device is a
+// line error after which the port is closed).
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/Types.h"
+
+namespace tarnset {
+
+enum class PortEvent {
+  DataReceived,     // at least RThreshold bytes wait in the receive buffer
+  ReceiveOverflow,  // more bytes arrived than the receive buffer holds
+  LineError,        // framing, parity, break, or the device went away
+};
+
+class SerialPort {
+ public:
+  static constexpr std::int32_t kInBufferSize = 32760;
+  static constexpr std::int32_t kOutBufferSize = 1024;
+
+  virtual ~SerialPort() = default;
+
+  // Opens the device at the baud rate, 8 data bits, no parity, 1 stop bit, DTR and RTS
+  // asserted, stale input discarded. False on failure; failureReason() says why.
+  virtual bool open(const std::string& device, std::int32_t baud) = 0;
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+  // Why the last open failed or the device went away ("permission denied ...").
+  virtual std::string failureReason() const = 0;
+
+  // Receive event threshold in bytes (1 = an event per arriving group of bytes).
+  virtual void setRThreshold(std::int32_t bytes) = 0;
+  // Discards what waits in the output buffer; false when the port refused.
+  virtual bool discardOutput() = 0;
+  // Queues bytes for sending; false when the port refused them.
+  virtual bool write(const Bytes& data) = 0;
+  virtual std::int32_t inBufferCount() = 0;
+  // Takes every byte waiting in the receive buffer.
+  virtual Bytes readAll() = 0;
+  virtual std::int32_t outBufferCount() = 0;
+  std::int32_t outBufferSize() const { return kOutBufferSize; }
+
+  // The descriptor to watch for readability, -1 when there is none (closed, or a port
+  // that delivers its events by other means).
+  virtual int readFd() const = 0;
+  // The descriptor is readable: take in the bytes and raise the events.
+  virtual void service() = 0;
+
+  // Port events, raised from service() (or by a fake's own pump).
+  std::function<void(PortEvent)> onEvent;
+};
+
+// Maps the program's COM numbers to devices.
+class PortResolver {
+ public:
+  virtual ~PortResolver() = default;
+  // Device path of COM n, or empty when no device is known for it.
+  virtual std::string deviceFor(std::int16_t comNumber) const = 0;
+};
+
+}  // namespace tarnset
