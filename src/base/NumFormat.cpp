@@ -7,18 +7,34 @@
 namespace tarnset {
 namespace {
 
-bool isPlaceholder(char c) { return c == '0' || c == '#'; }
+bool isPlaceholder(char c) {
+  return c == '0' || c == '#';
+}
 
 // Splits the absolute value, rounded to 'decimals' places (half away from zero),
 // into integer digits (empty for 0) and exactly 'decimals' fraction digits.
 void splitDigits(double absValue, int decimals, std::string& intDigits, std::string& fracDigits) {
-  char buf[400];
-  // %.*f rounds with the current rounding mode on the binary value; add a relative
-  // nudge so that decimal halves such as 2.5 round away from zero as expected.
+  constexpr double kExactLimit = 4503599627370496.0;  // 2^52: from here on doubles have no fraction
   const double scaled = absValue * std::pow(10.0, decimals);
-  const double rounded = std::floor(scaled + 0.5 + scaled * 1e-15);
-  std::snprintf(buf, sizeof buf, "%.0f", rounded);
-  std::string all = buf;
+  std::string all;
+  if (scaled >= kExactLimit) {
+    // Too large for a rounding nudge to mean anything (it would change integer digits):
+    // print the binary value's exact expansion instead.
+    std::vector<char> buf(static_cast<std::size_t>(320 + decimals));
+    std::snprintf(buf.data(), buf.size(), "%.*f", decimals, absValue);
+    for (const char* p = buf.data(); *p != '\0'; ++p) {
+      if (*p != '.') all += *p;
+    }
+  } else {
+    // Decimal halves such as 1.005 are stored a little below the half; a tolerance of a
+    // few units in the last place lets them round away from zero as written.
+    const double whole = std::floor(scaled);
+    const double tolerance = std::fmin(scaled * 1e-15, 1e-6);
+    const double rounded = scaled - whole >= 0.5 - tolerance ? whole + 1 : whole;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", rounded);
+    all = buf;
+  }
   if (static_cast<int>(all.size()) <= decimals) all.insert(0, decimals + 1 - all.size(), '0');
   intDigits = all.substr(0, all.size() - decimals);
   fracDigits = all.substr(all.size() - decimals);
@@ -31,7 +47,8 @@ void splitDigits(double absValue, int decimals, std::string& intDigits, std::str
 std::string formatNumber(double value, std::string_view pattern) {
   const std::size_t point = pattern.find('.');
   const std::string_view intPart = pattern.substr(0, point);
-  const std::string_view fracPart = point == std::string_view::npos ? std::string_view() : pattern.substr(point + 1);
+  const std::string_view fracPart =
+      point == std::string_view::npos ? std::string_view() : pattern.substr(point + 1);
   if (pattern.find('%') != std::string_view::npos) value *= 100.0;
   if (!std::isfinite(value)) return std::isnan(value) ? "NaN" : (value > 0 ? "Inf" : "-Inf");
 
@@ -102,8 +119,12 @@ std::string rightAlign(std::string_view text, std::size_t width) {
   return s.substr(s.size() - width);
 }
 
-std::string decimal(std::int64_t v) { return std::to_string(v); }
+std::string decimal(std::int64_t v) {
+  return std::to_string(v);
+}
 
-std::string decimalWithSign(std::int64_t v) { return v >= 0 ? " " + std::to_string(v) : std::to_string(v); }
+std::string decimalWithSign(std::int64_t v) {
+  return v >= 0 ? " " + std::to_string(v) : std::to_string(v);
+}
 
 }  // namespace tarnset

@@ -61,13 +61,19 @@ class clsCmcProfileIO {
 
   // The program's directory without a trailing separator (overridable for tests).
   void setProgramDir(const std::string& dir) { programDir_ = dir; }
-  const std::string& programDir() const { return programDir_; }
+  const std::string& programDir() const {
+    if (programDir_.empty()) programDir_ = executableDir();
+    return programDir_;
+  }
 
  private:
+  // The directory of the running executable, without a trailing separator.
+  static std::string executableDir();
+
   std::string name_ = "Profile.INI";
   std::string path_;
   std::string section_;
-  std::string programDir_;
+  mutable std::string programDir_;  // empty until set or first looked up
 };
 
 }  // namespace tarnset

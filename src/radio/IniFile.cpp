@@ -1,0 +1,337 @@
+#include "radio/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace tarnset {
+namespace {
+
+// An options file is a few lines long; anything beyond this is not one and is neither
+// read nor rewritten.
+constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// A text argument as the C routines see it: up to its first NUL.
+std::string_view cString(const std::string& s) {
+  const std::size_t nul = s.find('\0');
+  return nul == std::string::npos ? std::string_view(s) : std::string_view(s).substr(0, nul);
+}
+
+bool hasLineBreak(std::string_view s) {
+  return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// One line of the file with its own line ending, which a rewrite keeps.
+struct Line {
+  std::string text;
+  std::string eol;
+};
+
+enum class Kind { Other, Header, BrokenHeader, Key };
+
+struct Parsed {
+  Kind kind = Kind::Other;
+  std::string_view name;       // section name of a header, key name of a key line
+  std::string_view value;      // trimmed value of a key line
+  std::size_t valueStart = 0;  // where the value begins, after "=" and any blanks
+};
+
+Parsed parseLine(const std::string& text) {
+  Parsed p;
+  const std::string_view t = trim(text);
+  if (t.empty() || t.front() == ';') return p;
+  if (t.front() == '[') {
+    const std::size_t close = t.find(']');
+    if (close == std::string_view::npos) {
+      p.kind = Kind::BrokenHeader;
+    } else {
+      p.kind = Kind::Header;
+      p.name = trim(t.substr(1, close - 1));
+    }
+    return p;
+  }
+  const std::size_t eq = text.find('=');
+  if (eq == std::string::npos) return p;
+  p.kind = Kind::Key;
+  p.name = trim(std::string_view(text).substr(0, eq));
+  p.value = trim(std::string_view(text).substr(eq + 1));
+  p.valueStart = eq + 1;
+  while (p.valueStart < text.size() && isBlank(text[p.valueStart])) ++p.valueStart;
+  return p;
+}
+
+std::vector<Line> splitLines(const std::string& content) {
+  std::vector<Line> lines;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const std::size_t nl = content.find('\n', pos);
+    Line line;
+    if (nl == std::string::npos) {
+      line.text = content.substr(pos);
+      pos = content.size();
+    } else {
+      line.text = content.substr(pos, nl - pos);
+      line.eol = "\n";
+      pos = nl + 1;
+    }
+    if (!line.eol.empty() && !line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.eol = "\r\n";
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// Where a section's lines lie: its header line and the first line after its body.
+struct SectionRange {
+  std::size_t header = 0;
+  std::size_t end = 0;
+};
+
+std::optional<SectionRange> findSection(const std::vector<Line>& lines, std::string_view section) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Parsed p = parseLine(lines[i].text);
+    if (p.kind != Kind::Header || !sameName(p.name, section)) continue;
+    SectionRange r{i, lines.size()};
+    for (std::size_t j = i + 1; j < lines.size(); ++j) {
+      const Kind k = parseLine(lines[j].text).kind;
+      if (k == Kind::Header || k == Kind::BrokenHeader) {
+        r.end = j;
+        break;
+      }
+    }
+    return r;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> findKey(const std::vector<Line>& lines, const SectionRange& r,
+                                   std::string_view key) {
+  for (std::size_t i = r.header + 1; i < r.end; ++i) {
+    const Parsed p = parseLine(lines[i].text);
+    if (p.kind == Kind::Key && sameName(p.name, key)) return i;
+  }
+  return std::nullopt;
+}
+
+enum class ReadResult { Ok, Missing, Unreadable };
+
+// Reads a whole regular file. A path that does not lead to a file is Missing; a
+// directory, a device, a file too large or one that cannot be opened or read is
+// Unreadable.
+ReadResult readFile(const std::string& path, std::string& content) {
+  content.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+  struct stat st {};
+  ReadResult result = ReadResult::Ok;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+    result = ReadResult::Unreadable;
+  } else {
+    char buf[8192];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        result = ReadResult::Unreadable;
+        break;
+      }
+      content.append(buf, static_cast<std::size_t>(n));
+      if (content.size() > static_cast<std::size_t>(kMaxFileSize)) {
+        result = ReadResult::Unreadable;
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (result != ReadResult::Ok) content.clear();
+  return result;
+}
+
+std::string stripQuotes(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    v = v.substr(1, v.size() - 2);
+  }
+  return std::string(v);
+}
+
+// The file that a write must replace: the target of a symbolic link, so that the link
+// itself survives the rename.
+std::string resolveTarget(const std::string& file) {
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
+  char* real = ::realpath(file.c_str(), nullptr);
+  if (real == nullptr) return file;
+  std::string resolved = real;
+  std::free(real);
+  return resolved;
+}
+
+bool writeAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Replaces path by content: a temporary file in the same directory takes the old
+// file's mode and owner, is written and flushed, then renamed over path.
+bool replaceFile(const std::string& path, const std::string& content) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+
+  struct stat old {};
+  const bool hadFile = ::stat(path.c_str(), &old) == 0;
+
+  static unsigned serial = 0;
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = dir + "." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+
+  if (hadFile) {
+    // Keep the owner and the permissions of the file being replaced; an owner that
+    // cannot be kept (not running as root) is no reason to fail.
+    [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
+    [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
+  }
+  bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string iniReadString(const std::string& section, const std::string& key, const std::string& defaultText,
+                          std::size_t size, const std::string& file) {
+  if (size == 0) return {};
+  const auto cut = [size](std::string s) {
+    if (s.size() > size - 1) s.resize(size - 1);
+    return s;
+  };
+  const std::string fallback = cut(std::string(cString(defaultText)));
+
+  std::string content;
+  if (readFile(std::string(cString(file)), content) != ReadResult::Ok) return fallback;
+  const std::vector<Line> lines = splitLines(content);
+  const auto range = findSection(lines, trim(cString(section)));
+  if (!range) return fallback;
+  const auto at = findKey(lines, *range, trim(cString(key)));
+  if (!at) return fallback;
+  return cut(stripQuotes(parseLine(lines[*at].text).value));
+}
+
+bool iniWriteString(const std::string& section, const std::string& key, const std::string& value,
+                    const std::string& file) {
+  const std::string_view sec = trim(cString(section));
+  const std::string_view k = trim(cString(key));
+  const std::string_view val = cString(value);
+  const std::string_view path = cString(file);
+  if (path.empty() || hasLineBreak(sec) || sec.find(']') != std::string_view::npos) return false;
+  if (k.empty() || hasLineBreak(k) || k.find('=') != std::string_view::npos || k.front() == '[' ||
+      k.front() == ';') {
+    return false;
+  }
+  if (hasLineBreak(val)) return false;
+
+  const std::string target = resolveTarget(std::string(path));
+  std::string content;
+  if (readFile(target, content) == ReadResult::Unreadable) return false;
+  std::vector<Line> lines = splitLines(content);
+  const std::string eol = !lines.empty() && lines.front().eol == "\r\n" ? "\r\n" : "\n";
+  const std::string keyLine = std::string(k) + "=" + std::string(val);
+
+  // Inserts a line after position 'after', giving that line an ending if it had none.
+  const auto insertAfter = [&lines, &eol](std::size_t after, std::string text) {
+    if (lines[after].eol.empty()) lines[after].eol = eol;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after) + 1, Line{std::move(text), eol});
+  };
+
+  if (const auto range = findSection(lines, sec)) {
+    if (const auto at = findKey(lines, *range, k)) {
+      Line& line = lines[*at];
+      line.text = line.text.substr(0, parseLine(line.text).valueStart) + std::string(val);
+    } else {
+      // After the section's last non-blank line, so that blank lines separating it
+      // from the next section stay where they are.
+      std::size_t after = range->header;
+      for (std::size_t i = range->header + 1; i < range->end; ++i) {
+        if (!trim(lines[i].text).empty()) after = i;
+      }
+      insertAfter(after, keyLine);
+    }
+  } else {
+    const std::string header = "[" + std::string(sec) + "]";
+    if (lines.empty()) {
+      lines.push_back(Line{header, eol});
+    } else {
+      const std::size_t last = lines.size() - 1;
+      if (!trim(lines[last].text).empty()) {
+        insertAfter(last, "");
+        insertAfter(last + 1, header);
+      } else {
+        insertAfter(last, header);
+      }
+    }
+    lines.push_back(Line{keyLine, eol});
+  }
+
+  std::string out;
+  out.reserve(content.size() + keyLine.size() + 64);
+  for (const Line& line : lines) out += line.text + line.eol;
+  if (out == content) return true;  // nothing changed: the file already says so
+  return replaceFile(target, out);
+}
+
+}  // namespace tarnset

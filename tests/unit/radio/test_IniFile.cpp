@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "TempDir.h"
+#include "radio/IniFile.h"
+
+namespace tarnset {
+namespace {
+
+using testing::readAll;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+std::string read(const std::string& file, const std::string& section, const std::string& key,
+                 std::size_t size = 255) {
+  return iniReadString(section, key, "<default>", size, file);
+}
+
+TEST(IniFile, ReadingFindsTheFirstMatchIgnoringCaseAndBlanks) {
+  TempDir t;
+  EXPECT_EQ(read(t.path("none.ini"), "OPTION", "ComPort"), "<default>");
+  const std::string f = t.write("a.ini",
+                                "ComPort=0\n"  // before any section: nobody's
+                                "; comment\n"
+                                "  [ Option ]  \n"
+                                "  comport  =   3   \n"
+                                "ComPort=4\n"
+                                "Empty=\n"
+                                "NoEquals\n"
+                                "Quoted=\"  spaced  \"\n"
+                                "Eq=a=b\n"
+                                "[OPTION]\n"
+                                "OnlyHere=5\n"
+                                "[BROKEN\n"
+                                "Hidden=6\n");
+  EXPECT_EQ(read(f, "OPTION", "COMPORT"), "3");
+  EXPECT_EQ(read(f, "OPTION", "Empty"), "");  // present but empty: not the default
+  EXPECT_EQ(read(f, "OPTION", "NoEquals"), "<default>");
+  EXPECT_EQ(read(f, "OPTION", "Quoted"), "  spaced  ");
+  EXPECT_EQ(read(f, "OPTION", "Eq"), "a=b");
+  EXPECT_EQ(read(f, "OPTION", "OnlyHere"), "<default>");  // only the first section counts
+  EXPECT_EQ(read(f, "OPTION", "Hidden"), "<default>");    // an unclosed header ends the section
+  EXPECT_EQ(read(f, "BROKEN", "Hidden"), "<default>");
+  EXPECT_EQ(read(f, "Other", "ComPort"), "<default>");
+  // Texts are cut to the buffer size less one, defaults included.
+  EXPECT_EQ(read(f, "OPTION", "Eq", 3), "a=");
+  EXPECT_EQ(read(f, "OPTION", "Missing", 4), "<de");
+  EXPECT_EQ(read(f, "OPTION", "Eq", 0), "");
+}
+
+TEST(IniFile, WritingChangesOneLineAndKeepsEveryOther) {
+  TempDir t;
+  const std::string f = t.write("a.ini",
+                                "; bench settings\r\n"
+                                "[PORTS]\r\n"
+                                "COM1=/dev/serial/by-id/usb-x\r\n"
+                                "\r\n"
+                                "[option]\r\n"
+                                "  comport = 3\r\n"
+                                "ComPort=7\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "x=y");
+  ASSERT_TRUE(iniWriteString("OPTION", "ComPort", "4", f));
+  ASSERT_TRUE(iniWriteString("OPTION", "NewKey", "n", f));
+  ASSERT_TRUE(iniWriteString("Other", "z", "1", f));
+  ASSERT_TRUE(iniWriteString("Added", "k", "v", f));
+  EXPECT_EQ(readAll(f),
+            "; bench settings\r\n"
+            "[PORTS]\r\n"
+            "COM1=/dev/serial/by-id/usb-x\r\n"
+            "\r\n"
+            "[option]\r\n"
+            "  comport = 4\r\n"
+            "ComPort=7\r\n"
+            "NewKey=n\r\n"
+            "\r\n"
+            "[Other]\r\n"
+            "x=y\r\n"
+            "z=1\r\n"
+            "\r\n"
+            "[Added]\r\n"
+            "k=v\r\n");
+
+  const std::string created = t.path("new.ini");
+  ASSERT_TRUE(iniWriteString("OPTION", "ComPort", "1", created));
+  EXPECT_EQ(readAll(created), "[OPTION]\nComPort=1\n");
+}
+
+TEST(IniFile, WritingReplacesTheFileInOneStep) {
+  TempDir t;
+  const std::string f = t.write("a.ini", "[S]\nk=1\n");
+  ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
+  const std::string link = t.path("link.ini");
+  fs::create_symlink(f, link);
+  ASSERT_TRUE(iniWriteString("S", "k", "2", link));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(readAll(f), "[S]\nk=2\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(f.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(t.dir()), fs::directory_iterator()), 2);  // no temp file
+}
+
+TEST(IniFile, WhatCannotBeStoredIsRefusedAndNothingWritten) {
+  TempDir t;
+  const std::string f = t.write("a.ini", "[S]\nk=1\n");
+  const char* refused[][2] = {{"S", "k\n[T]"}, {"S", ";k"},  {"S", "a=b"},
+                              {"S", "  "},     {"S]x", "k"}, {"S\nT", "k"}};
+  for (const auto& [section, key] : refused) EXPECT_FALSE(iniWriteString(section, key, "1", f)) << key;
+  EXPECT_FALSE(iniWriteString("S", "k", "1\n[T]\nx=2", f));
+  EXPECT_FALSE(iniWriteString("S", "k", "1", ""));
+  EXPECT_EQ(readAll(f), "[S]\nk=1\n");
+
+  // Places that cannot hold the file: a missing directory, a regular file as parent,
+  // a directory in the file's place.
+  const std::string plain = t.write("plain", "data");
+  fs::create_directory(t.path("dir.ini"));
+  for (const std::string& bad : {t.path("missing/a.ini"), plain + "/a.ini", t.path("dir.ini")}) {
+    EXPECT_FALSE(iniWriteString("S", "k", "1", bad)) << bad;
+    EXPECT_EQ(read(bad, "S", "k"), "<default>") << bad;
+  }
+  EXPECT_FALSE(fs::exists(t.path("missing")));
+  EXPECT_EQ(readAll(plain), "data");
+  EXPECT_TRUE(fs::is_directory(t.path("dir.ini")));
+}
+
+}  // namespace
+}  // namespace tarnset
