@@ -77,7 +77,12 @@ class clsCmcDornDrv {
 
   // Bytes of the frame being received (for tests and diagnostics).
   const Bytes& rxBuf() const { return rxBuf_; }
+  // 0 idle, 1 waiting for the echo, 2 waiting for the answer.
   std::int16_t waitState() const { return waitState_; }
+  // True when the exchange of the last frame sent was cut off by Reset (an open or close
+  // of the port) before it ended; the next frame sent clears it. The sequencer uses it
+  // so that an exchange lost to a vanished port is never taken for an answered one.
+  bool Abandoned() const { return abandoned_; }
 
  private:
   void setWait(std::int16_t state);
@@ -88,6 +93,10 @@ class clsCmcDornDrv {
   std::int16_t storeRecord(const Bytes& frame);
   void endWait();
   void continueCloneWrite();
+  bool checkIdentification(const Bytes& frame);
+  bool checkRecord(const Bytes& frame);
+  bool checkEnd(const Bytes& frame);
+  bool checkE8(const Bytes& frame) const;
 
   std::int16_t workMode_ = 0;
   bool waitAnswer_ = false;
@@ -116,6 +125,11 @@ class clsCmcDornDrv {
   std::int32_t writeAdr_ = 0;
   bool countMismatch_ = false;
   std::int16_t recordCount_ = 0;
+  // The clone-write chain runs as a loop: while it runs, a frame handed to the port
+  // only asks the loop for the next one instead of sending it from inside the send.
+  bool chainActive_ = false;
+  bool chainPending_ = false;
+  bool abandoned_ = false;
 };
 
 }  // namespace tarnset

@@ -4,7 +4,9 @@
 // without answer. Opens the port for each command, releases it after an idle time.
 //
 // Error codes: 0 none, 1 model code differs, 2 sub-model refused, 3 format version not
-// acceptable, 4 the driver reported an error during identification.
+// acceptable, 4 the driver reported an error during identification, 5 a frame of the
+// operation never reached the radio or its exchange was cut off (the port refused it,
+// or was closed before the exchange ended).
 #include <cstdint>
 #include <string>
 
@@ -23,7 +25,8 @@ class clsCmcDornSequence : public E8Sender {
  public:
   clsCmcDornSequence(ComHost& com, clsCmcRadio& radio, const TickSource& clock);
 
-  // Upward calls, wired by the composition root.
+  // Upward calls, wired by the composition root. Without a reporter a failed operation
+  // ends without a message; without a sub-model check no sub-model code is refused.
   void setErrorReporter(CloneErrorReporter* r) { reporter_ = r; }
   void setSubModelCheck(SubModelCheck* c) { subModelCheck_ = c; }
 
@@ -59,7 +62,10 @@ class clsCmcDornSequence : public E8Sender {
 
  private:
   std::int16_t evaluate();
-  void identificationCheck();
+  std::int16_t evaluateCloneRead();
+  std::int16_t evaluateE8();
+  bool exchangeLost();
+  void identificationCheck(bool forWrite);
   void issueCommand();
   void prepareLink();
   void sendPayload(const std::string& hex);
@@ -77,11 +83,19 @@ class clsCmcDornSequence : public E8Sender {
   bool e8AnsRequired_ = false;
   std::int32_t comHoldReload_ = 0;
   clsCmcTick holdTimer_;
+  // The wait between the request for high speed and the switch of the port: a minimum
+  // for the radio to switch, and a limit for a port that does not drain.
+  clsCmcTick switchMinTimer_;
+  clsCmcTick drainTimer_;
   std::int16_t error_ = 0;
   bool highSpeedPending_ = false;
   bool resumePending_ = false;
   std::int16_t savedStep_ = 0;
   std::int16_t savedOperation_ = 0;
+  // A frame issued by this sequencer is out and its exchange not yet evaluated.
+  bool exchangeOpen_ = false;
+  // The driver refused the last frame this sequencer issued.
+  bool sendRefused_ = false;
 };
 
 }  // namespace tarnset

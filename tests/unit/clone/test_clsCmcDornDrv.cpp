@@ -1,0 +1,559 @@
+// Frame driver: framing, the receive cutter, waits and resends, answer checks, clone
+// records and the clone-write chain. Frames are built with tests/support/CloneFrames,
+// an independent reading of the frame layout; expected wire bytes are written out by hand.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/TickSource.h"
+#include "clone/clsCmcDornDrv.h"
+#include "radio/clsCmcEeprom.h"
+#include "support/CloneFrames.h"
+#include "support/FakeComHost.h"
+
+namespace tarnset {
+namespace {
+
+using test::ascii;
+using test::asciiHex;
+using test::cat;
+using test::e1;
+using test::E1Fields;
+using test::e4;
+using test::e4Raw;
+using test::e5;
+using test::e6;
+using test::e8;
+using test::FakeComHost;
+using test::hx;
+using test::toHex;
+using test::wire;
+
+const Bytes kIdentPayload = hx("E0 2651 0000");
+// E8 command 05 with the value 90 hex (ASCII "5A" = 35 41): answer repeats 05.
+const Bytes kE8Payload = hx("E8 2651 0100 05 3541");
+
+class DriverTest : public ::testing::Test {
+ protected:
+  DriverTest() {
+    com.setComOpen(true);
+    com.takeSent();
+    drv.setMyEep(&eep);
+  }
+
+  // Poll ticks of 50 ms for ms milliseconds, as the serial host steps the driver.
+  void runFor(int ms) {
+    for (int t = 0; t < ms; t += 50) {
+      clock.advance(50);
+      drv.task();
+    }
+  }
+
+  // Identification exchange, then the clone read request (records follow).
+  void startCloneRead() {
+    drv.setWorkMode(1);
+    ASSERT_EQ(drv.Send(kIdentPayload), 0);
+    drv.read(wire(e1()));
+    ASSERT_EQ(drv.nowError(), 0);
+    drv.setWorkMode(2);
+    ASSERT_EQ(drv.Send(hx("E2 2651 0100")), 0);
+    ASSERT_TRUE(drv.Running());
+  }
+
+  void sendE8(bool answer, std::int16_t retries) {
+    drv.setWorkMode(5);
+    drv.setWaitAnswer(answer);
+    drv.setRetryCount(retries);
+    ASSERT_EQ(drv.Send(kE8Payload), 0);
+  }
+
+  ManualTickSource clock{1000};
+  FakeComHost com{clock};
+  clsCmcDornDrv& drv = com.dornD();
+  clsCmcEeprom eep;
+};
+
+// ---- Sending ---------------------------------------------------------------------------
+
+TEST_F(DriverTest, FramesPayloadWithPreambleAddressesAndEndByte) {
+  sendE8(false, 0);
+  ASSERT_EQ(com.sent.size(), 1u);
+  EXPECT_EQ(com.sent[0],
+            "FEFEEEEFE82651010005"
+            "3541FD");
+  // Without an answer the exchange is over before Send returns.
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.waitState(), 0);
+}
+
+TEST_F(DriverTest, RefusesToSendWhenPortClosedBusyOrOutputNearlyFull) {
+  com.setComOpen(false);
+  drv.setWorkMode(1);
+  EXPECT_EQ(drv.Send(kIdentPayload), 1);
+
+  com.setComOpen(true);
+  com.setOutBufferCount(768);  // exactly 256 bytes free: not enough
+  EXPECT_EQ(drv.Send(kIdentPayload), 1);
+  com.setOutBufferCount(767);
+  EXPECT_EQ(drv.Send(kIdentPayload), 0);
+  // A frame is in flight: the next one waits.
+  EXPECT_EQ(drv.Send(kIdentPayload), 1);
+  EXPECT_EQ(com.sent.size(), 1u);
+}
+
+TEST_F(DriverTest, SendFEAppendsToSendBufferAndSendsAllOfIt) {
+  drv.SendFE(3);
+  drv.SendFE(2);
+  ASSERT_EQ(com.sent.size(), 2u);
+  EXPECT_EQ(com.sent[0], "FEFEFE");
+  EXPECT_EQ(com.sent[1], "FEFEFEFEFE");  // the buffer is not emptied between calls
+  // The bytes still waiting in sendBuf keep frames back until the port is opened again.
+  drv.setWorkMode(1);
+  EXPECT_EQ(drv.Send(kIdentPayload), 1);
+  com.setComOpen(true);
+  EXPECT_EQ(drv.Send(kIdentPayload), 0);
+}
+
+// ---- Receive cutter ----------------------------------------------------------------------
+
+TEST_F(DriverTest, AssemblesFrameSplitOverSeveralReads) {
+  sendE8(true, 0);
+  const Bytes frame = wire(e8(0x05, hx("3030")));
+  drv.read(Bytes(frame.begin(), frame.begin() + 3));
+  drv.read(Bytes(frame.begin() + 3, frame.begin() + 9));
+  EXPECT_TRUE(drv.Running());
+  drv.read(Bytes(frame.begin() + 9, frame.end()));
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.nowError(), 0);
+  EXPECT_EQ(toHex(drv.varLastE8Answer()), "26510100053030");
+}
+
+TEST_F(DriverTest, BytesArrivingWhileIdleAreDropped) {
+  // The head of a frame arrives before anything was sent; its tail after the send would
+  // complete it if the head had been kept.
+  drv.read(hx("FE FE EF EE E8 26 51"));
+  EXPECT_TRUE(drv.rxBuf().empty());
+  sendE8(true, 0);
+  drv.read(hx("01 00 05 FD"));
+  EXPECT_TRUE(drv.Running());
+  EXPECT_EQ(drv.nowError(), 0);
+}
+
+TEST_F(DriverTest, HuntingRules) {
+  struct Case {
+    const char* what;
+    Bytes block;
+    bool finished;
+  };
+  const Bytes good = wire(e8(0x05, hx("31")));
+  const std::vector<Case> cases = {
+      {"stray bytes before the frame are dropped", cat(hx("00 11 22"), good), true},
+      {"a run of FE leaves the frame after the last FE", cat(hx("FE FE FE FE"), good), true},
+      {"an FD while hunting drops the rest of the block, even a frame start", cat(hx("12 FD"), good), false},
+      {"a frame start restarts a frame already begun", cat(hx("FE EF EE E8 26"), good), true},
+      {"two frames in one block: the first finishes, the rest is dropped", cat(good, good), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    com.setComOpen(true);
+    sendE8(true, 0);
+    drv.read(c.block);
+    EXPECT_EQ(!drv.Running(), c.finished);
+    EXPECT_EQ(drv.nowError(), 0);
+  }
+}
+
+TEST_F(DriverTest, EchoOfSentFrameNeverFinishesOrFailsTheExchange) {
+  sendE8(true, 0);
+  drv.read(hx("FE FE EE EF E8 26 51 01 00 05 35 41 FD"));  // the cable returns our frame
+  EXPECT_TRUE(drv.Running());
+  EXPECT_EQ(drv.nowError(), 0);
+  drv.read(wire(e8(0x05, hx("30"))));
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.nowError(), 0);
+}
+
+TEST_F(DriverTest, OversizedFramesLoseTheirHeadAndFail) {
+  // 300 data bytes: the first 44 bytes of the frame (its header among them) are lost,
+  // so the frame is foreign and the wait runs out.
+  sendE8(true, 0);
+  drv.read(wire(e8(0x05, Bytes(300, 0x30))));
+  EXPECT_TRUE(drv.Running());
+  EXPECT_EQ(drv.rxBuf().size(), 0u);
+  runFor(1200);
+  EXPECT_EQ(drv.lastError(), 2);
+
+  // When the last 256 bytes happen to begin with EF EE E8, the frame is read as an E8
+  // answer and fails its check.
+  com.setComOpen(true);
+  sendE8(true, 0);
+  Bytes tail = e8(0x07, Bytes(248, 0x30));  // 256 bytes: EF EE E8 ... with a wrong check byte
+  drv.read(wire(cat(Bytes(40, 0x31), tail)));
+  EXPECT_EQ(drv.lastError(), 3);
+  EXPECT_FALSE(drv.Running());
+}
+
+// ---- Waits and resends ----------------------------------------------------------------
+
+TEST_F(DriverTest, E8WithAnswerIsSentThreeTimes1200msApartThenFailsWithNoAnswer) {
+  std::vector<int> sentAt;
+  int errorAt = -1;
+  sendE8(true, 2);
+  sentAt.push_back(0);
+  for (int t = 50; t <= 5000 && errorAt < 0; t += 50) {
+    clock.advance(50);
+    const std::size_t before = com.sent.size();
+    drv.task();
+    if (com.sent.size() > before) sentAt.push_back(t);
+    if (drv.nowError() != 0) errorAt = t;
+  }
+  EXPECT_EQ(sentAt, (std::vector<int>{0, 1200, 2400}));
+  for (const std::string& f : com.sent) EXPECT_EQ(f, com.sent[0]);
+  EXPECT_EQ(errorAt, 3600);
+  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_FALSE(drv.Running());
+}
+
+TEST_F(DriverTest, RetrySendWithNothingLeftSendsNothing) {
+  sendE8(true, 0);
+  EXPECT_EQ(drv.RetrySend(), 1);
+  EXPECT_EQ(com.sent.size(), 1u);
+  EXPECT_TRUE(drv.Running());  // the wait goes on until its time-out
+}
+
+TEST_F(DriverTest, ResendThatThePortRefusesEndsWithNoAnswer) {
+  sendE8(true, 2);
+  com.setOutBufferCount(900);
+  runFor(1200);
+  EXPECT_EQ(com.sent.size(), 1u);
+  EXPECT_EQ(drv.lastError(), 2);
+}
+
+TEST_F(DriverTest, RetryCountIsSpentByEachExchange) {
+  sendE8(true, 2);
+  drv.read(wire(e8(0x05, {})));
+  // The next exchange does not set retryCount: the 2 of the last one is not carried over.
+  drv.setWorkMode(5);
+  drv.setWaitAnswer(true);
+  ASSERT_EQ(drv.Send(kE8Payload), 0);
+  runFor(1200);
+  EXPECT_EQ(com.sent.size(), 2u);
+  EXPECT_EQ(drv.lastError(), 2);
+}
+
+TEST_F(DriverTest, SettingNowErrorEndsTheExchangeEvenWithZero) {
+  sendE8(true, 2);
+  drv.setLastError(4);
+  drv.setNowError(0);
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.lastError(), 4);  // zero is not stored in lastError
+  drv.setNowError(3);
+  EXPECT_EQ(drv.lastError(), 3);
+}
+
+TEST_F(DriverTest, ResetKeepsLastErrorAndMarksAnExchangeItCutOff) {
+  sendE8(true, 0);
+  runFor(1200);
+  ASSERT_EQ(drv.lastError(), 2);
+  EXPECT_FALSE(drv.Abandoned());  // ended by its time-out, not cut off
+  com.setComOpen(true);           // every open resets the driver
+  EXPECT_EQ(drv.nowError(), 0);
+  EXPECT_EQ(drv.lastError(), 2);
+
+  drv.setWorkMode(1);
+  ASSERT_EQ(drv.Send(kIdentPayload), 0);
+  com.setComOpen(false);  // the port goes away mid-exchange
+  EXPECT_FALSE(drv.Running());
+  EXPECT_TRUE(drv.Abandoned());
+  com.setComOpen(true);
+  EXPECT_TRUE(drv.Abandoned());  // a later reset while idle does not hide it
+  ASSERT_EQ(drv.Send(kIdentPayload), 0);
+  EXPECT_FALSE(drv.Abandoned());  // the next frame starts afresh
+}
+
+// ---- Identification answer E1 -------------------------------------------------------------
+
+TEST_F(DriverTest, IdentificationAnswerChecksAndEndAddress) {
+  struct Case {
+    const char* what;
+    E1Fields f;
+    std::int16_t error;
+    std::int16_t endAddress;
+  };
+  auto with = [](auto change) {
+    E1Fields f;
+    change(f);
+    return f;
+  };
+  const std::vector<Case> cases = {
+      {"end address 3E5F gives 15968", {}, 0, 15968},
+      {"layout byte 17: no end address", with([](E1Fields& f) { f.layout = 0x11, f.endDigits = "3E60"; }), 0,
+       15968},
+      {"end address 3E60 gives 3E70", with([](E1Fields& f) { f.endDigits = "3E60"; }), 0, 0x3E70},
+      {"end address 7FEF gives 7FF0", with([](E1Fields& f) { f.endDigits = "7FEF"; }), 0, 0x7FF0},
+      {"end address FFFF is held at the largest value", with([](E1Fields& f) { f.endDigits = "FFFF"; }), 0,
+       32767},
+      {"shortest frame without end address", with([](E1Fields& f) { f.length = 59, f.layout = 0; }), 0,
+       15968},
+      {"model code not decimal", with([](E1Fields& f) { f.model = 0x26A1; }), 3, 15968},
+      {"length byte wrong", with([](E1Fields& f) { f.lengthByteDelta = 1; }), 3, 15968},
+      {"shorter than 59 bytes", with([](E1Fields& f) { f.length = 58, f.layout = 0; }), 3, 15968},
+      {"end address announced but cut off", with([](E1Fields& f) { f.length = 60; }), 3, 15968},
+      {"bad frame still sets the end address",
+       with([](E1Fields& f) { f.model = 0x2A51, f.endDigits = "1000"; }), 3, 0x1010},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    com.setComOpen(true);
+    drv.setLastError(0);
+    drv.setWorkMode(1);
+    ASSERT_EQ(drv.Send(kIdentPayload), 0);
+    drv.read(wire(e1(c.f)));
+    EXPECT_FALSE(drv.Running());
+    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(drv.EndAddress(), c.endAddress);
+    if (c.error == 0) {
+      EXPECT_EQ(drv.ansInfo(), e1(c.f));
+    }
+  }
+}
+
+TEST_F(DriverTest, AnswersOfAnotherOperationAreIgnored) {
+  sendE8(true, 0);
+  drv.read(wire(e1()));
+  drv.read(wire(e6(0)));
+  EXPECT_TRUE(drv.Running());
+  EXPECT_TRUE(drv.ansInfo().empty());
+}
+
+// ---- E8 answers ---------------------------------------------------------------------------
+
+TEST_F(DriverTest, E8AnswerChecks) {
+  struct Case {
+    const char* what;
+    Bytes frame;
+    std::int16_t error;
+  };
+  const std::vector<Case> cases = {
+      {"good answer", e8(0x05, hx("3035")), 0},
+      {"no data after the check byte", e8(0x05, {}), 0},
+      {"check byte differs", e8(0x06, hx("3035")), 3},
+      {"model code not decimal", e8(0x05, {}, 0x26B1), 3},
+      {"shorter than 8 bytes", hx("EF EE E8 26 51 01 00"), 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    com.setComOpen(true);
+    drv.setLastError(0);
+    sendE8(true, 2);
+    drv.read(wire(c.frame));
+    EXPECT_FALSE(drv.Running());
+    EXPECT_EQ(drv.lastError(), c.error);
+    if (c.error == 0) {
+      EXPECT_EQ(drv.varLastE8Answer(), Bytes(c.frame.begin() + 3, c.frame.end()));
+    }
+  }
+}
+
+// ---- Clone read: E4 records and E5 ---------------------------------------------------------
+
+TEST_F(DriverTest, CloneReadStoresRecordsAndEndsOnMatchingEndFrame) {
+  startCloneRead();
+  drv.read(wire(e4(0x0000, hx("01 02 03 04"))));
+  drv.read(cat(wire(e4(0x3E5C, hx("AA BB CC DD"))), wire(e5(2))));
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(eep.ReadBlock(0, 4), hx("01 02 03 04"));
+  EXPECT_EQ(eep.ReadBlock(0x3E5C, 4), hx("AA BB CC DD"));
+  EXPECT_EQ(drv.lastEeAdr(), 0x3E5F);
+}
+
+TEST_F(DriverTest, EachRecordRestartsTheAnswerWait) {
+  startCloneRead();
+  for (int i = 0; i < 5; ++i) {
+    runFor(1100);
+    drv.read(wire(e4(static_cast<std::uint16_t>(i * 2), hx("11 22"))));
+  }
+  EXPECT_TRUE(drv.Running());
+  runFor(1200);  // silence: a clone read has no resends
+  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(com.sent.size(), 2u);
+}
+
+TEST_F(DriverTest, BadRecordsAndEndFrames) {
+  struct Case {
+    const char* what;
+    Bytes frame;
+    std::int16_t error;
+  };
+  const Bytes good = e4(0x0010, hx("5A"));
+  const std::vector<Case> cases = {
+      {"size 0 (11 bytes) is too short", e4(0x0010, {}), 3},
+      {"even length", cat(good, ascii("0")), 3},
+      {"not a hex pair", cat(Bytes(good.begin(), good.end() - 2), ascii("G0")), 3},
+      {"lower-case hex is hex", cat(hx("EF EE E4"), ascii("00100132bd")), 0},
+      {"checksum wrong", e4Raw(0x0010, 1, hx("5A"), 1), 3},
+      {"size byte does not match the length", e4Raw(0x0010, 2, hx("5A"), 0), 3},
+      {"record outside the image", e4(0x3E5F, hx("01 02")), 5},
+      {"record far outside the image", e4(0xFFFF, hx("01")), 5},
+      {"end frame with wrong maker text", e5(0, "Vorel Co,"), 3},
+      {"end frame with wrong count", e5(1), 4},
+      {"end frame without count", cat(hx("EF EE E5"), ascii("Vorel Co.")), 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    com.setComOpen(true);
+    drv.setLastError(0);
+    startCloneRead();
+    drv.read(wire(c.frame));
+    if (c.error == 0) {
+      EXPECT_TRUE(drv.Running());
+    } else {
+      EXPECT_FALSE(drv.Running());
+    }
+    EXPECT_EQ(drv.lastError(), c.error);
+  }
+}
+
+TEST_F(DriverTest, RecordsStoredBeforeAnErrorStay) {
+  startCloneRead();
+  drv.read(wire(e4(0x0100, hx("77"))));
+  drv.read(wire(e4Raw(0x0101, 1, hx("88"), 5)));
+  EXPECT_EQ(drv.lastError(), 3);
+  EXPECT_EQ(eep.ReadByte(0x0100), 0x77);
+  EXPECT_EQ(eep.ReadByte(0x0101), 0);
+}
+
+TEST_F(DriverTest, RecordCountWrapsAt256) {
+  startCloneRead();
+  Bytes stream;
+  for (int i = 0; i < 257; ++i) stream = cat(stream, wire(e4(static_cast<std::uint16_t>(i), hx("00"))));
+  drv.read(stream);
+  drv.read(wire(e5(0x01)));  // 257 records are announced as 01
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.lastError(), 0);
+}
+
+TEST_F(DriverTest, IdentificationRestartsTheRecordCount) {
+  startCloneRead();
+  drv.read(wire(e4(0, hx("00"))));
+  drv.read(wire(e5(1)));
+  ASSERT_EQ(drv.lastError(), 0);
+  startCloneRead();
+  drv.read(wire(e5(0)));
+  EXPECT_EQ(drv.lastError(), 0);
+}
+
+// ---- Clone write ------------------------------------------------------------------------
+
+// The wire form of a record this program sends: FE FE EE EF E4, ASCII hex, FD.
+std::string outgoingRecord(std::uint16_t adr, const Bytes& data) {
+  Bytes r = e4(adr, data);
+  r[0] = 0xEE;
+  r[1] = 0xEF;
+  return toHex(wire(r));
+}
+
+class CloneWriteTest : public DriverTest {
+ protected:
+  CloneWriteTest() {
+    for (std::int32_t a = 0; a < eep.eeSize(); ++a)
+      eep.WriteByte(a, static_cast<std::uint8_t>(a * 7 + a / 256));
+  }
+  std::int16_t startWrite(const std::string& list) {
+    drv.setWorkMode(3);
+    drv.setSizDataOfPacket(16);
+    drv.setCloneWriteAdrList(list);
+    return drv.Send(hx("E3 2651 0100"));
+  }
+  const std::string kEndFrame = "FEFEEEEFE5" + toHex(ascii("Vorel Co.")) + "FD";
+};
+
+TEST_F(CloneWriteTest, WholeImageGoes998RecordsAndTheEndFrame) {
+  ASSERT_EQ(startWrite("0000-3E5F,"), 0);
+  ASSERT_EQ(com.sent.size(), 1u + 998u + 1u);
+  EXPECT_EQ(com.sent.front(), "FEFEEEEFE326510100FD");
+  for (std::size_t i = 0; i < 998; ++i) {
+    const auto adr = static_cast<std::uint16_t>(i * 16);
+    ASSERT_EQ(com.sent[1 + i], outgoingRecord(adr, eep.ReadBlock(adr, 16))) << "record " << i;
+  }
+  EXPECT_EQ(com.sent.back(), kEndFrame);
+  EXPECT_EQ(drv.lastEeAdr(), 0);  // the end frame's mode change clears it
+  EXPECT_EQ(drv.workMode(), 4);
+  EXPECT_TRUE(drv.Running());
+
+  drv.read(wire(e6(0x00)));
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.lastError(), 0);
+}
+
+TEST_F(CloneWriteTest, RangesNotAMultipleOfTheRecordSizeEndWithAShortRecord) {
+  ASSERT_EQ(startWrite("0000-0014,0020-0023,"), 0);
+  ASSERT_EQ(com.sent.size(), 5u);
+  EXPECT_EQ(com.sent[1], outgoingRecord(0x0000, eep.ReadBlock(0x0000, 16)));
+  EXPECT_EQ(com.sent[2], outgoingRecord(0x0010, eep.ReadBlock(0x0010, 5)));
+  EXPECT_EQ(com.sent[3], outgoingRecord(0x0020, eep.ReadBlock(0x0020, 4)));
+  EXPECT_EQ(com.sent[4], kEndFrame);
+}
+
+TEST_F(CloneWriteTest, WriteResultAnswers) {
+  struct Case {
+    const char* what;
+    Bytes frame;  // empty: no answer at all
+    std::int16_t error;
+  };
+  const std::vector<Case> cases = {
+      {"status 00 accepted", e6(0x00), 0},
+      {"status 01 refused", e6(0x01), 7},
+      {"no status byte", hx("EF EE E6"), 3},
+      {"silence", {}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    com.setComOpen(true);
+    drv.setLastError(0);
+    ASSERT_EQ(startWrite("0000-000F,"), 0);
+    if (c.frame.empty()) {
+      runFor(1200);
+    } else {
+      drv.read(wire(c.frame));
+    }
+    EXPECT_FALSE(drv.Running());
+    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(com.sent.size(), 3u);  // no resends of the end frame
+    com.takeSent();
+  }
+}
+
+TEST_F(CloneWriteTest, PortThatStopsTakingRecordsEndsTheWriteWithCannotSend) {
+  com.setGrowOutBuffer(true);  // nothing drains: every frame stays in the output buffer
+  ASSERT_EQ(startWrite("0000-3E5F,"), 0);
+  // Frames are queued while more than 256 bytes are free: the request (10 bytes), then
+  // 46-byte records until 768 bytes are used.
+  std::size_t expected = 1;
+  for (int used = 10; used < 768; used += 46) ++expected;
+  EXPECT_EQ(com.sent.size(), expected);
+  EXPECT_EQ(drv.lastError(), 8);
+  EXPECT_FALSE(drv.Running());
+}
+
+TEST_F(CloneWriteTest, PortThatRefusesTheEndFrameEndsTheWriteWithCannotSend) {
+  com.setGrowOutBuffer(true);
+  com.setOutBufferCount(720);  // room for the request and one record, not for the end frame
+  ASSERT_EQ(startWrite("0000-000F,"), 0);
+  EXPECT_EQ(com.sent.size(), 2u);
+  EXPECT_EQ(drv.lastError(), 8);
+  EXPECT_EQ(drv.workMode(), 4);
+  EXPECT_FALSE(drv.Running());
+}
+
+TEST_F(CloneWriteTest, EmptyListWritesTheFirstByteOnly) {
+  ASSERT_EQ(startWrite(""), 0);
+  ASSERT_EQ(com.sent.size(), 3u);
+  EXPECT_EQ(com.sent[1], outgoingRecord(0, eep.ReadBlock(0, 1)));
+  EXPECT_EQ(com.sent[2], kEndFrame);
+}
+
+}  // namespace
+}  // namespace tarnset
