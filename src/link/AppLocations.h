@@ -1,0 +1,28 @@
+#pragma once
+// Where the program keeps its options file, and the environment that decides it.
+#include <optional>
+#include <string>
+
+namespace tarnset {
+
+// The only environment variables the program reads; unset ones are empty.
+struct ConfigEnv {
+  std::optional<std::string> xdgConfigHome;  // XDG_CONFIG_HOME
+  std::optional<std::string> xdgRuntimeDir;  // XDG_RUNTIME_DIR
+  std::optional<std::string> home;           // HOME
+
+  // The values of this process's environment.
+  static ConfigEnv fromProcess();
+};
+
+// The name of the options file.
+inline const std::string kOptionsFileName = "TarnsetADJ.rs";
+
+// Full path of the options file: in programDir when a file of that name exists there or
+// the folder is writable (a build tree or a portable copy); otherwise in
+// $XDG_CONFIG_HOME/TarnsetADJ/ (default ~/.config/TarnsetADJ/), which is created when
+// missing. Never fails: a folder that cannot be created still gives its path, and the
+// options are then simply not saved.
+std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env);
+
+}  // namespace tarnset

@@ -1,0 +1,309 @@
+#include "link/PosixSerialPort.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace tarnset {
+
+namespace {
+
+// Name of a group id, empty when it has none.
+std::string groupName(gid_t gid) {
+  std::vector<char> buf(4096);
+  group gr{};
+  group* found = nullptr;
+  while (getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) == ERANGE && buf.size() < (1u << 20)) {
+    buf.resize(buf.size() * 2);
+  }
+  return found != nullptr && found->gr_name != nullptr ? std::string(found->gr_name) : std::string();
+}
+
+}  // namespace
+
+std::string describeOpenFailure(int err, const std::string& device) {
+  switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device";
+    case EBUSY:
+    case EWOULDBLOCK:
+      return "in use by another program";
+    case EACCES:
+    case EPERM: {
+      struct stat st {};
+      if (::stat(device.c_str(), &st) == 0 && st.st_gid != 0) {
+        const std::string group = groupName(st.st_gid);
+        if (!group.empty()) {
+          return "permission denied (the device belongs to group " + group + "; add your user to it)";
+        }
+      }
+      return "permission denied";
+    }
+    case EIO:
+      return "the device does not respond (input/output error)";
+    case ENOTTY:
+      return "not a serial port";
+    case ENOTDIR:
+    case EISDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return "no such device (" + std::string(std::strerror(err)) + ")";
+    default:
+      return "cannot open the device (" + std::string(std::strerror(err)) + ")";
+  }
+}
+
+unsigned baudConstant(std::int32_t baud) {
+  switch (baud) {
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    default:
+      return 0;
+  }
+}
+
+PosixSerialPort::~PosixSerialPort() {
+  release();
+}
+
+bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
+  if (isOpen()) close();
+  device_ = device;
+  baud_ = baud;
+  reason_.clear();
+
+  const speed_t speed = baudConstant(baud);
+  if (speed == 0) {
+    reason_ = "the baud rate " + std::to_string(baud) + " is not supported";
+    return false;
+  }
+  if (device.empty()) {
+    reason_ = "no such device";
+    return false;
+  }
+
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reason_ = describeOpenFailure(errno, device);
+    return false;
+  }
+  auto fail = [&](const std::string& why) {
+    ::close(fd);
+    reason_ = why;
+    return false;
+  };
+
+  if (!::isatty(fd)) return fail("not a serial port");
+  // The kernel's exclusive mode keeps other users' programs out; the advisory lock also
+  // tells a second program of ours (even one run by the administrator, whom the
+  // exclusive mode does not stop) that the port is taken.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return fail(describeOpenFailure(errno == EWOULDBLOCK ? EBUSY : errno, device));
+  }
+  ::ioctl(fd, TIOCEXCL);
+
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {
+    const int err = errno;
+    ::ioctl(fd, TIOCNXCL);
+    return fail(err == ENOTTY ? "not a serial port" : describeOpenFailure(err, device));
+  }
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  ::cfsetispeed(&tio, speed);
+  ::cfsetospeed(&tio, speed);
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    const std::string why = "the line settings were refused (" + std::string(std::strerror(errno)) + ")";
+    ::ioctl(fd, TIOCNXCL);
+    return fail(why);
+  }
+
+  // The cable draws its power from DTR and RTS. Pseudo-terminals have no modem lines
+  // and refuse this; that is no reason to fail the open.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ::ioctl(fd, TIOCMBIS, &lines);
+
+  // Bytes that arrived while the port was closed belong to nobody.
+  ::tcflush(fd, TCIFLUSH);
+
+  fd_ = fd;
+  ++session_;
+  rx_.clear();
+  txQueue_.clear();
+  return true;
+}
+
+void PosixSerialPort::release() {
+  if (fd_ < 0) return;
+  // Pending output is dropped so that close never waits for a stalled line.
+  ::tcflush(fd_, TCOFLUSH);
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);  // also drops the advisory lock
+  fd_ = -1;
+  ++session_;
+  rx_.clear();
+  txQueue_.clear();
+}
+
+void PosixSerialPort::close() {
+  release();
+}
+
+bool PosixSerialPort::discardOutput() {
+  txQueue_.clear();
+  if (fd_ < 0) return true;
+  return ::tcflush(fd_, TCOFLUSH) == 0;
+}
+
+void PosixSerialPort::pushQueue() {
+  while (fd_ >= 0 && !txQueue_.empty()) {
+    const ssize_t n = ::write(fd_, txQueue_.data(), txQueue_.size());
+    if (n > 0) {
+      txQueue_.erase(txQueue_.begin(), txQueue_.begin() + n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // EAGAIN: the kernel is full, try again later. Any other error: the device is
+    // failing; service() finds out and reports it.
+    return;
+  }
+}
+
+bool PosixSerialPort::write(const Bytes& data) {
+  if (fd_ < 0) return false;
+  if (data.empty()) return true;
+  pushQueue();
+  if (txQueue_.size() + data.size() > static_cast<std::size_t>(kOutBufferSize)) return false;
+
+  std::size_t done = 0;
+  if (txQueue_.empty()) {
+    while (done < data.size()) {
+      const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      // A failing device refuses a write it took nothing of; service() reports the
+      // failure itself. EAGAIN: the kernel is full, the rest waits in our queue.
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && done == 0) return false;
+      break;
+    }
+  }
+  txQueue_.insert(txQueue_.end(), data.begin() + static_cast<std::ptrdiff_t>(done), data.end());
+  return true;
+}
+
+std::int32_t PosixSerialPort::inBufferCount() {
+  pushQueue();
+  return static_cast<std::int32_t>(rx_.size());
+}
+
+Bytes PosixSerialPort::readAll() {
+  Bytes out;
+  out.swap(rx_);
+  return out;
+}
+
+std::int32_t PosixSerialPort::outBufferCount() {
+  if (fd_ < 0) return 0;
+  pushQueue();
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  const std::int64_t total = std::int64_t{queued} + static_cast<std::int64_t>(txQueue_.size());
+  return static_cast<std::int32_t>(std::min<std::int64_t>(total, INT32_MAX));
+}
+
+bool PosixSerialPort::deviceGone() const {
+  pollfd p{fd_, POLLIN, 0};
+  if (::poll(&p, 1, 0) < 0) return false;
+  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void PosixSerialPort::service() {
+  if (fd_ < 0) return;
+  pushQueue();
+
+  bool took = false;
+  bool overflow = false;
+  bool gone = false;
+  std::uint8_t chunk[4096];
+  // A bounded number of reads per call: a device that never stops sending cannot hold
+  // the event loop here; the descriptor stays readable and the next call goes on.
+  for (int reads = 0; reads < 64; ++reads) {
+    const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    if (n > 0) {
+      took = true;
+      const std::size_t room = static_cast<std::size_t>(kInBufferSize) - rx_.size();
+      const std::size_t keep = std::min(room, static_cast<std::size_t>(n));
+      rx_.insert(rx_.end(), chunk, chunk + keep);
+      if (keep < static_cast<std::size_t>(n)) overflow = true;
+      continue;
+    }
+    if (n == 0) {
+      // With VMIN 0 an empty read means "nothing now"; a hang-up says the device left.
+      gone = deviceGone();
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    // EIO, ENODEV, ENXIO and any other read failure: the device is not usable any more.
+    gone = true;
+    break;
+  }
+
+  if (gone) {
+    release();
+    reason_ = "the device went away";
+    if (onEvent) onEvent(PortEvent::LineError);
+    return;
+  }
+
+  // A handler may close or reopen the port: later events belong to this session only.
+  const unsigned session = session_;
+  if (overflow && onEvent) {
+    onEvent(PortEvent::ReceiveOverflow);
+    if (session_ != session) return;
+  }
+  if (took && rThreshold_ > 0 && static_cast<std::int32_t>(rx_.size()) >= rThreshold_ && onEvent) {
+    onEvent(PortEvent::DataReceived);
+  }
+}
+
+}  // namespace tarnset

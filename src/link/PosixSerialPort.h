@@ -1,0 +1,71 @@
+#pragma once
+// The serial port over a POSIX terminal device (a USB adapter, an on-board UART or a
+// pseudo-terminal): raw 8N1, no flow control, DTR and RTS asserted, opened
+// exclusively. Nothing blocks: the device is non-blocking, received bytes are taken in
+// by service() when the event loop sees the descriptor readable, and bytes that the
+// kernel does not take at once wait in a small queue of ours that later calls push on.
+#include <cstdint>
+#include <string>
+
+#include "link/SerialPort.h"
+
+namespace tarnset {
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  PosixSerialPort() = default;
+  ~PosixSerialPort() override;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+  bool open(const std::string& device, std::int32_t baud) override;
+  // Gives up the exclusive use and closes the device; what was not sent yet is dropped.
+  void close() override;
+  bool isOpen() const override { return fd_ >= 0; }
+  std::string failureReason() const override { return reason_; }
+
+  void setRThreshold(std::int32_t bytes) override { rThreshold_ = bytes; }
+  std::int32_t RThreshold() const { return rThreshold_; }
+  bool discardOutput() override;
+  // Refuses (sends nothing) when the port is closed, when the device reports an error,
+  // or when the bytes might not fit in the 1024-byte output queue.
+  bool write(const Bytes& data) override;
+  std::int32_t inBufferCount() override;
+  Bytes readAll() override;
+  // Bytes the driver still holds (TIOCOUTQ) plus bytes of ours the kernel has not taken.
+  std::int32_t outBufferCount() override;
+
+  int readFd() const override { return fd_; }
+  // Takes in what the device has, then raises ReceiveOverflow, DataReceived, or (once,
+  // after closing the port) LineError for a device that went away.
+  void service() override;
+
+  // Device path and baud rate of the open port (or of the last attempt).
+  const std::string& device() const { return device_; }
+  std::int32_t baud() const { return baud_; }
+
+ private:
+  void release();
+  void pushQueue();
+  bool deviceGone() const;
+
+  int fd_ = -1;
+  std::string device_;
+  std::int32_t baud_ = 0;
+  std::string reason_;
+  std::int32_t rThreshold_ = 1;
+  Bytes rx_;              // received, not yet read; at most kInBufferSize bytes
+  Bytes txQueue_;         // written, not yet taken by the kernel; at most kOutBufferSize bytes
+  unsigned session_ = 0;  // counts opens, so that service() notices a close or reopen in a handler
+};
+
+// The words for a failed open of a device with the given errno, for a technician:
+// "no such device", "in use by another program", and for permission denied the group
+// that owns the device ("permission denied (the device belongs to group dialout; add
+// your user to it)").
+std::string describeOpenFailure(int err, const std::string& device);
+
+// The termios speed constant of a baud rate, 0 when the rate is not supported.
+unsigned baudConstant(std::int32_t baud);
+
+}  // namespace tarnset

@@ -1,0 +1,80 @@
+#pragma once
+// Finding the machine's serial ports and mapping the program's COM numbers onto them.
+//
+// COM n is the device named by key COMn of section [PORTS] in the options file when
+// that key holds a path; otherwise the n-th serial port present: USB adapters first
+// (ttyUSB*, then ttyACM*), then on-board ttyS* ports that have a UART behind them,
+// in numeric order within each kind, each named by its /dev/serial/by-id link where it
+// has one (that name stays with the adapter when others are plugged in or out).
+//
+// The mapping is taken when the resolver is made and on refresh() only (at start and
+// when the user chooses a port), never between two commands, so that a device that
+// comes or goes mid-session cannot silently move COM 1 to another device.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/SerialPort.h"
+
+namespace tarnset {
+
+// Where the kernel's device information and the device nodes are found (a fake tree in
+// a temporary folder for tests).
+struct SystemRoots {
+  std::string sys = "/sys";
+  std::string dev = "/dev";
+};
+
+// One serial port found on the machine.
+struct SerialPortInfo {
+  std::string kernelName;    // "ttyUSB0"
+  std::string device;        // device node, "/dev/ttyUSB0"
+  std::string byId;          // its /dev/serial/by-id link, empty when it has none
+  std::string driver;        // kernel driver, "ftdi_sio", "cdc_acm", "serial8250"
+  std::string vendorId;      // USB vendor id, four hex digits ("0403"); empty for on-board ports
+  std::string productId;     // USB product id ("6001")
+  std::string manufacturer;  // USB manufacturer text
+  std::string product;       // USB product text
+  std::string serial;        // USB serial number text
+
+  // The path the program opens: the by-id link where there is one, else the node.
+  const std::string& path() const { return byId.empty() ? device : byId; }
+};
+
+// The serial ports present, in COM order (USB, then ACM, then on-board UARTs).
+std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots = {});
+
+// One line describing a port for a person: its path and, where known, what it is
+// ("/dev/serial/by-id/usb-... (FT232R USB UART, ftdi_sio)").
+std::string describePort(const SerialPortInfo& info);
+
+class SystemPortResolver final : public PortResolver {
+ public:
+  // optionsFile: the options file whose [PORTS] section may name the devices; the
+  // mapping is taken at once.
+  explicit SystemPortResolver(std::string optionsFile, SystemRoots roots = {});
+
+  std::string deviceFor(std::int16_t comNumber) const override;
+  // Takes the mapping again: re-reads [PORTS] and looks for the ports present.
+  void refresh();
+
+  // The ports found by the last refresh, in COM order.
+  const std::vector<SerialPortInfo>& ports() const { return ports_; }
+  // True when COM n is named in [PORTS] rather than found.
+  bool isConfigured(std::int16_t comNumber) const { return configured_.count(comNumber) != 0; }
+  // What COM n resolves to, for menu tips and the companion's listing: the description
+  // of the port, the configured path, or "no serial port" when nothing is known.
+  std::string describe(std::int16_t comNumber) const;
+
+  // Highest COM number looked up in [PORTS].
+  static constexpr std::int16_t kMaxComNumber = 10;
+
+ private:
+  std::string optionsFile_;
+  SystemRoots roots_;
+  std::map<std::int16_t, std::string> configured_;
+  std::vector<SerialPortInfo> ports_;
+};
+
+}  // namespace tarnset

@@ -1,0 +1,89 @@
+// Where the options file lives, and the single-instance lock.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "link/AppLocations.h"
+#include "link/InstanceLock.h"
+
+namespace tarnset {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tarnset-loc-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+using OptionsFilePath = TempDir;
+
+TEST_F(OptionsFilePath, AWritableProgramFolderKeepsTheFileBesideTheProgram) {
+  const ConfigEnv env{(dir_ / "xdg").string(), std::nullopt, (dir_ / "home").string()};
+  EXPECT_EQ(optionsFilePath(dir_.string(), env), (dir_ / "TarnsetADJ.rs").string());
+  EXPECT_FALSE(fs::exists(dir_ / "xdg"));
+}
+
+TEST_F(OptionsFilePath, OtherwiseTheConfigFolderIsUsedAndCreated) {
+  const std::string programDir = (dir_ / "not-there" / "bin").string();
+  ConfigEnv env{(dir_ / "xdg").string(), std::nullopt, (dir_ / "home").string()};
+  EXPECT_EQ(optionsFilePath(programDir, env), (dir_ / "xdg/TarnsetADJ/TarnsetADJ.rs").string());
+  EXPECT_TRUE(fs::is_directory(dir_ / "xdg/TarnsetADJ"));
+
+  for (const auto& xdg : {std::optional<std::string>{}, std::optional<std::string>{""},
+                          std::optional<std::string>{"relative/config"}}) {
+    env.xdgConfigHome = xdg;
+    EXPECT_EQ(optionsFilePath(programDir, env), (dir_ / "home/.config/TarnsetADJ/TarnsetADJ.rs").string());
+  }
+  EXPECT_TRUE(fs::is_directory(dir_ / "home/.config/TarnsetADJ"));
+}
+
+using InstanceLockTest = TempDir;
+
+TEST_F(InstanceLockTest, ASecondHolderIsRefusedUntilTheFirstLetsGo) {
+  const ConfigEnv env{std::nullopt, dir_.string(), std::nullopt};
+  auto first = std::make_unique<InstanceLock>(env);
+  ASSERT_EQ(first->result(), InstanceLock::Result::Acquired);
+  EXPECT_FALSE(first->alreadyRunning());
+
+  InstanceLock second(env);
+  EXPECT_EQ(second.result(), InstanceLock::Result::AlreadyRunning);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    InstanceLock other(env);
+    ::_exit(other.alreadyRunning() ? 3 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+
+  first.reset();
+  EXPECT_EQ(InstanceLock(env).result(), InstanceLock::Result::Acquired);
+}
+
+TEST_F(InstanceLockTest, ALockFileThatCannotBeMadeOrTrustedDoesNotStopTheProgram) {
+  InstanceLock missingFolder(ConfigEnv{std::nullopt, (dir_ / "gone").string(), std::nullopt});
+  EXPECT_EQ(missingFolder.result(), InstanceLock::Result::CouldNotCheck);
+  EXPECT_FALSE(missingFolder.alreadyRunning());
+
+  // A link planted where the lock file belongs is not followed.
+  fs::create_symlink(dir_ / "elsewhere", dir_ / "tarnset-adj.lock");
+  InstanceLock planted(ConfigEnv{std::nullopt, dir_.string(), std::nullopt});
+  EXPECT_EQ(planted.result(), InstanceLock::Result::CouldNotCheck);
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
+}
+
+}  // namespace
+}  // namespace tarnset

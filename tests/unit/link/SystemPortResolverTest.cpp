@@ -1,0 +1,142 @@
+// Port listing and the COM mapping over a fake device tree built in a temporary folder:
+// sysfs-like folders and links under sys/, device nodes and by-id links under dev/.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/SystemPortResolver.h"
+
+namespace tarnset {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeDeviceTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("tarnset-ports-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    roots_ = {(root_ / "sys").string(), (root_ / "dev").string()};
+    fs::create_directories(root_ / "dev" / "serial" / "by-id");
+
+    // Two FTDI-style adapters and a third one numbered 10; one with a by-id link.
+    addUsbDevice("usb1/1-1", "067b", "2303", "Prolific", "USB-Serial Controller", "");
+    addTty("ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0", "pl2303");
+    addUsbDevice("usb1/1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A1B2C3");
+    addTty("ttyUSB1", "usb1/1-2/1-2:1.0/ttyUSB1", "ftdi_sio");
+    addUsbDevice("usb1/1-4", "0403", "6015", "FTDI", "FT230X", "Z9");
+    addTty("ttyUSB10", "usb1/1-4/1-4:1.0/ttyUSB10", "ftdi_sio");
+    fs::create_symlink("../../ttyUSB1",
+                       root_ / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+    // A modem-class adapter: its tty device is the USB interface itself.
+    addUsbDevice("usb1/1-3", "2341", "0043", "Maker", "Uno", "");
+    addTty("ttyACM0", "usb1/1-3/1-3:1.0", "cdc_acm");
+    // On-board ports: one with a UART behind it, one without, one that says nothing.
+    addTty("ttyS0", "platform/serial8250/ttyS0", "serial8250", "4");
+    addTty("ttyS1", "platform/serial8250/ttyS1", "serial8250", "0");
+    addTty("ttyS2", "platform/serial8250/ttyS2", "serial8250");
+    // A virtual terminal (no device) and an adapter whose node is missing.
+    fs::create_directories(root_ / "sys/class/tty/tty1");
+    touch(root_ / "dev/tty1");
+    addTty("ttyUSB5", "usb1/1-5/1-5:1.0/ttyUSB5", "ftdi_sio");
+    fs::remove(root_ / "dev/ttyUSB5");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text << "\n";
+  }
+  static void touch(const fs::path& file) { std::ofstream{file}; }
+
+  void addUsbDevice(const std::string& at, const std::string& vid, const std::string& pid,
+                    const std::string& maker, const std::string& product, const std::string& serial) {
+    const fs::path dir = root_ / "sys/devices/pci0" / at;
+    write(dir / "idVendor", vid);
+    write(dir / "idProduct", pid);
+    write(dir / "manufacturer", maker);
+    write(dir / "product", product);
+    if (!serial.empty()) write(dir / "serial", serial);
+  }
+
+  void addTty(const std::string& name, const std::string& deviceAt, const std::string& driver,
+              const std::string& uartType = "") {
+    const fs::path device = root_ / "sys/devices/pci0" / deviceAt;
+    const fs::path driverDir = root_ / "sys/bus/drivers" / driver;
+    fs::create_directories(device);
+    fs::create_directories(driverDir);
+    if (!fs::exists(device / "driver")) fs::create_directory_symlink(driverDir, device / "driver");
+    const fs::path cls = root_ / "sys/class/tty" / name;
+    fs::create_directories(cls);
+    fs::create_directory_symlink(device, cls / "device");
+    if (!uartType.empty()) write(cls / "type", uartType);
+    touch(root_ / "dev" / name);
+  }
+
+  std::string dev(const std::string& name) const { return (root_ / "dev" / name).string(); }
+
+  fs::path root_;
+  SystemRoots roots_;
+};
+
+TEST_F(FakeDeviceTree, PortsAreListedUsbFirstThenModemsThenRealUartsInNumericOrder) {
+  const auto ports = listSerialPorts(roots_);
+  std::vector<std::string> names;
+  for (const auto& p : ports) names.push_back(p.kernelName);
+  EXPECT_EQ(names, (std::vector<std::string>{"ttyUSB0", "ttyUSB1", "ttyUSB10", "ttyACM0", "ttyS0"}));
+}
+
+TEST_F(FakeDeviceTree, ListingDescribesEachPort) {
+  const auto ports = listSerialPorts(roots_);
+  ASSERT_EQ(ports.size(), 5u);
+  const SerialPortInfo& ftdi = ports[1];
+  EXPECT_EQ(ftdi.device, dev("ttyUSB1"));
+  EXPECT_EQ(ftdi.byId, dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+  EXPECT_EQ(ftdi.path(), ftdi.byId);
+  EXPECT_EQ(ftdi.driver, "ftdi_sio");
+  EXPECT_EQ(ftdi.vendorId, "0403");
+  EXPECT_EQ(ftdi.productId, "6001");
+  EXPECT_EQ(ftdi.manufacturer, "FTDI");
+  EXPECT_EQ(ftdi.product, "FT232R USB UART");
+  EXPECT_EQ(ftdi.serial, "A1B2C3");
+  EXPECT_EQ(describePort(ftdi),
+            ftdi.byId + " (" + dev("ttyUSB1") + ", FT232R USB UART, 0403:6001, ftdi_sio)");
+
+  EXPECT_EQ(ports[0].path(), dev("ttyUSB0"));  // no by-id link: the node itself
+  EXPECT_EQ(ports[3].vendorId, "2341");        // a modem's ids sit above its interface
+  EXPECT_EQ(describePort(ports[4]), dev("ttyS0") + " (serial8250)");
+}
+
+TEST_F(FakeDeviceTree, ComNumbersFollowTheOptionsFileThenTheListing) {
+  const fs::path options = root_ / "TarnsetADJ.rs";
+  write(options, "[OPTION]\nComPort=1\n[PORTS]\nCOM2=/dev/serial/by-id/usb-Bench_Cable\nCOM3=ttyS0\nCOM4=\n");
+  SystemPortResolver resolver(options.string(), roots_);
+  EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
+  EXPECT_EQ(resolver.deviceFor(2), "/dev/serial/by-id/usb-Bench_Cable");
+  EXPECT_TRUE(resolver.isConfigured(2));
+  EXPECT_EQ(resolver.deviceFor(3), dev("ttyS0"));
+  EXPECT_EQ(resolver.deviceFor(4), dev("ttyACM0"));  // an empty key does not count
+  EXPECT_EQ(resolver.deviceFor(5), dev("ttyS0"));
+  EXPECT_EQ(resolver.deviceFor(6), "");
+  EXPECT_EQ(resolver.deviceFor(0), "");
+  EXPECT_EQ(resolver.describe(6), "no serial port");
+}
+
+TEST_F(FakeDeviceTree, TheMappingOnlyChangesOnRefresh) {
+  SystemPortResolver resolver((root_ / "missing.rs").string(), roots_);
+  ASSERT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
+  fs::remove_all(root_ / "sys/class/tty/ttyUSB0");  // the adapter is unplugged
+  EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
+  resolver.refresh();
+  EXPECT_EQ(resolver.deviceFor(1), dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+}
+
+TEST(PortListing, AMissingTreeListsNothing) {
+  EXPECT_TRUE(listSerialPorts({"/nonexistent-sys-root", "/nonexistent-dev-root"}).empty());
+}
+
+}  // namespace
+}  // namespace tarnset
