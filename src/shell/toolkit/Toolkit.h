@@ -16,12 +16,23 @@ namespace tarnset::tk {
 
 // Key codes as the logic sees them; adapters map their own keys onto these.
 namespace Key {
+constexpr std::int16_t Backspace = 8;
+constexpr std::int16_t Tab = 9;
 constexpr std::int16_t Enter = 13;
+constexpr std::int16_t Escape = 27;
+constexpr std::int16_t Space = 32;
+constexpr std::int16_t PageUp = 33;
+constexpr std::int16_t PageDown = 34;
+constexpr std::int16_t End = 35;
+constexpr std::int16_t Home = 36;
 constexpr std::int16_t Left = 37;
 constexpr std::int16_t Up = 38;
 constexpr std::int16_t Right = 39;
 constexpr std::int16_t Down = 40;
+constexpr std::int16_t Insert = 45;
+constexpr std::int16_t Delete = 46;
 constexpr std::int16_t Separator = 108;  // the keypad's separator key
+constexpr std::int16_t F1 = 112;         // F1..F12 are 112..123
 constexpr std::int16_t F5 = 116;
 }  // namespace Key
 
