@@ -1,0 +1,656 @@
+#include "sim/VirtualTarn.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+
+namespace kvsim {
+
+namespace {
+
+constexpr std::uint8_t kFe = 0xFE;
+constexpr std::uint8_t kFd = 0xFD;
+constexpr std::uint8_t kToRadio = 0xEE;
+constexpr std::uint8_t kToProgram = 0xEF;
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+const std::string kMaker = "Vorel Co.";
+
+int hexDigit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+void appendAsciiHex(Bytes& out, std::uint8_t v) {
+  static const char* const kDigits = "0123456789ABCDEF";
+  out.push_back(static_cast<std::uint8_t>(kDigits[v >> 4]));
+  out.push_back(static_cast<std::uint8_t>(kDigits[v & 0x0F]));
+}
+
+void appendText(Bytes& out, const std::string& text) {
+  for (char c : text) out.push_back(static_cast<std::uint8_t>(c));
+}
+
+std::string hexText(const Bytes& bytes) {
+  std::string s;
+  s.reserve(bytes.size() * 3);
+  char buf[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(buf, sizeof buf, i == 0 ? "%02X" : " %02X", bytes[i]);
+    s += buf;
+  }
+  return s;
+}
+
+std::string hex2(int v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
+  return buf;
+}
+
+std::optional<int> parseIndex(const std::string& text) {
+  if (text.empty() || text.size() > 6) return std::nullopt;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Faults
+
+std::optional<Fault> parseFault(const std::string& name) {
+  struct Plain {
+    const char* name;
+    Fault::Kind kind;
+  };
+  static const Plain kPlain[] = {{"silent", Fault::Silent},
+                                 {"wrong-model", Fault::WrongModel},
+                                 {"sub-model-0101", Fault::SubModel0101},
+                                 {"version-02", Fault::Version02},
+                                 {"version-04", Fault::Version04},
+                                 {"bad-count", Fault::BadCount},
+                                 {"noise", Fault::Noise},
+                                 {"echo", Fault::Echo},
+                                 {"monitor-length", Fault::MonitorLength},
+                                 {"monitor-identity", Fault::MonitorIdentity},
+                                 {"monitor-nonhex", Fault::MonitorNonHex}};
+  for (const Plain& p : kPlain) {
+    if (name == p.name) return Fault{p.kind, 0};
+  }
+  static const Plain kIndexed[] = {{"bad-checksum=", Fault::BadChecksum},
+                                   {"outside-image=", Fault::OutsideImage},
+                                   {"silence-after=", Fault::SilenceAfter}};
+  for (const Plain& p : kIndexed) {
+    const std::string prefix = p.name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const auto k = parseIndex(name.substr(prefix.size()));
+    if (!k) return std::nullopt;
+    return Fault{p.kind, *k};
+  }
+  return std::nullopt;
+}
+
+std::string faultName(const Fault& fault) {
+  switch (fault.kind) {
+    case Fault::Silent:
+      return "silent";
+    case Fault::WrongModel:
+      return "wrong-model";
+    case Fault::SubModel0101:
+      return "sub-model-0101";
+    case Fault::Version02:
+      return "version-02";
+    case Fault::Version04:
+      return "version-04";
+    case Fault::BadChecksum:
+      return "bad-checksum=" + std::to_string(fault.record);
+    case Fault::BadCount:
+      return "bad-count";
+    case Fault::OutsideImage:
+      return "outside-image=" + std::to_string(fault.record);
+    case Fault::SilenceAfter:
+      return "silence-after=" + std::to_string(fault.record);
+    case Fault::Noise:
+      return "noise";
+    case Fault::Echo:
+      return "echo";
+    case Fault::MonitorLength:
+      return "monitor-length";
+    case Fault::MonitorIdentity:
+      return "monitor-identity";
+    case Fault::MonitorNonHex:
+      return "monitor-nonhex";
+  }
+  return "?";
+}
+
+std::optional<FrameRecord::E8> FrameRecord::e8() const {
+  // FE FE EE EF E8 m m s s code hi lo FD
+  if (fromRadio || bytes.size() != 13 || command() != 0xE8) return std::nullopt;
+  const int hi = hexDigit(bytes[10]);
+  const int lo = hexDigit(bytes[11]);
+  if (hi < 0 || lo < 0) return std::nullopt;
+  return E8{bytes[9], hi * 16 + lo};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and the caller's interface
+
+VirtualTarn::VirtualTarn(Options opt)
+    : opt_(std::move(opt)),
+      physics_(opt_.temperatureC, opt_.driftCPerMinute, opt_.sdNoise, opt_.seed),
+      lineNoise_(opt_.seed ^ 0x5EED5EEDu) {
+  if (opt_.subModel.size() != 4 || !std::all_of(opt_.subModel.begin(), opt_.subModel.end(), [](char c) {
+        return hexDigit(static_cast<std::uint8_t>(c)) >= 0;
+      })) {
+    throw std::invalid_argument("sub-model must be four hex digits: " + opt_.subModel);
+  }
+  const auto digit = [&](std::size_t i) { return hexDigit(static_cast<std::uint8_t>(opt_.subModel[i])); };
+  subModel_[0] = static_cast<std::uint8_t>(digit(0) * 16 + digit(1));
+  subModel_[1] = static_cast<std::uint8_t>(digit(2) * 16 + digit(3));
+  if (opt_.image) {
+    if (opt_.image->size() != static_cast<std::size_t>(eep::kImageSize)) {
+      throw std::invalid_argument("image must be 15968 bytes, got " + std::to_string(opt_.image->size()));
+    }
+    image_ = *opt_.image;
+  } else {
+    image_ = defaultImage();
+  }
+  for (const Fault& f : opt_.faults) {
+    if (f.kind == Fault::WrongModel) model_[1] = 0x41;
+    if (f.kind == Fault::SubModel0101) subModel_[0] = 0x01, subModel_[1] = 0x01;
+    if (f.kind == Fault::Version02) version_ = 0x02;
+    if (f.kind == Fault::Version04) version_ = 0x04;
+  }
+  physics_.setSignalLevelDbu(opt_.signalLevelDbu);
+}
+
+bool VirtualTarn::has(Fault::Kind kind) const {
+  return std::any_of(opt_.faults.begin(), opt_.faults.end(), [&](const Fault& f) { return f.kind == kind; });
+}
+
+std::optional<int> VirtualTarn::faultRecord(Fault::Kind kind) const {
+  for (const Fault& f : opt_.faults) {
+    if (f.kind == kind) return f.record;
+  }
+  return std::nullopt;
+}
+
+void VirtualTarn::setProgramLine(bool open, std::int32_t baud, std::int64_t nowUs) {
+  advanceTo(toNs(nowUs));
+  setProgramLine(open, baud);
+}
+
+void VirtualTarn::setProgramLine(bool open, std::int32_t baud) {
+  if (open && !programOpen_) {
+    // The program's UART starts listening now, possibly in the middle of a byte.
+    if (clockStarted_) tx_.discardUntil(opt_.pacing ? nowNs_ : tx_.freeAtNs());
+    log(nowNs_, "PORT open " + std::to_string(baud));
+  } else if (!open && programOpen_) {
+    delivered_.clear();  // what sat in the program's receive buffer goes with its port
+    log(nowNs_, "PORT closed");
+  } else if (open && baud != programBaud_) {
+    log(nowNs_, "PORT baud " + std::to_string(baud));
+  }
+  programOpen_ = open;
+  if (baud > 0) programBaud_ = baud;
+}
+
+void VirtualTarn::receive(const Bytes& data, std::int64_t nowUs) {
+  const std::int64_t nowNs = toNs(nowUs);
+  advanceTo(nowNs);
+  if (data.empty()) return;
+  if (has(Fault::Echo) && programOpen_) {
+    // One-wire cable: the program's own bytes come straight back at its own baud.
+    delivered_.insert(delivered_.end(), data.begin(), data.end());
+    log(nowNs_, "ECHO " + std::to_string(data.size()) + " bytes");
+  }
+  // The bytes left the program back to back, the last one complete now.
+  const std::int64_t byteNs = UartLine::byteNs(programBaud_);
+  const std::int64_t first = nowNs_ - static_cast<std::int64_t>(data.size()) * byteNs;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    rx_.send(data[i], first + static_cast<std::int64_t>(i) * byteNs, programBaud_);
+  }
+  receiveRx(opt_.pacing ? nowNs_ : rx_.freeAtNs() + UartLine::byteNs(radioBaud_));
+  advanceTo(nowNs_);
+}
+
+Bytes VirtualTarn::transmit(std::int64_t nowUs) {
+  advanceTo(toNs(nowUs));
+  Bytes out;
+  out.swap(delivered_);
+  return out;
+}
+
+std::optional<std::int64_t> VirtualTarn::nextTransmitUs() const {
+  if (!delivered_.empty()) return nowNs_ / 1000;
+  std::int64_t t = kNever;
+  if (!events_.empty()) t = std::min(t, events_.begin()->first);
+  if (stream_.active) t = std::min(t, std::max(tx_.freeAtNs(), nowNs_));
+  if (!tx_.empty()) t = std::min(t, tx_.frontEndNs());
+  if (!rx_.empty()) t = std::min(t, rx_.frontEndNs());
+  if (t == kNever) return std::nullopt;
+  if (!opt_.pacing) return std::max(t, nowNs_) / 1000;
+  // A byte that is being sampled completes after the byte that started it: look again a
+  // bit time later rather than at once.
+  if (t <= nowNs_) t = nowNs_ + UartLine::byteNs(std::max(programBaud_, radioBaud_)) / 10;
+  return (t + 999) / 1000;
+}
+
+std::optional<int> VirtualTarn::itemValue(int e8Code) const {
+  const auto address = eep::addressOfE8Code(e8Code);
+  if (!address) return std::nullopt;
+  const int v = readByte(image_, *address);
+  return eep::isSignedAddress(*address) && v >= 128 ? v - 256 : v;
+}
+
+std::uint8_t VirtualTarn::txfEntry(int k) const {
+  if (k < 0 || k >= eep::kTxfEntries) throw std::out_of_range("compensation entry " + std::to_string(k));
+  return readByte(image_, eep::kTxfTable + k);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time
+
+void VirtualTarn::advanceTo(std::int64_t nowNs) {
+  if (!clockStarted_) {
+    clockStarted_ = true;
+    nowNs_ = nowNs;
+  }
+  nowNs = std::max(nowNs, nowNs_);
+  physics_.setClock(nowNs / 1000);
+  receiveRx(opt_.pacing ? nowNs : rx_.freeAtNs() + UartLine::byteNs(radioBaud_));
+  for (;;) {
+    const std::int64_t tEvent = events_.empty() ? kNever : events_.begin()->first;
+    const std::int64_t tStream =
+        stream_.active ? (opt_.pacing ? std::max(tx_.freeAtNs(), nowNs_) : nowNs_) : kNever;
+    const std::int64_t t = std::min(tEvent, tStream);
+    if (t > nowNs) break;
+    nowNs_ = std::max(nowNs_, t);
+    if (tEvent <= tStream) {
+      const Event ev = events_.begin()->second;
+      events_.erase(events_.begin());
+      runEvent(t, ev);
+    } else {
+      emitStreamFrame(t);
+    }
+  }
+  nowNs_ = nowNs;
+  deliverTx(opt_.pacing ? nowNs_ : tx_.freeAtNs());
+}
+
+void VirtualTarn::schedule(std::int64_t atNs, Event ev) {
+  events_.emplace(std::max(atNs, nowNs_), std::move(ev));
+}
+
+void VirtualTarn::runEvent(std::int64_t atNs, const Event& ev) {
+  switch (ev.kind) {
+    case Event::SendFrame:
+      queueFrame(ev.frame, atNs);
+      break;
+    case Event::SwitchBaud:
+      if (ev.baud != radioBaud_) {
+        log(atNs, "BAUD " + std::to_string(radioBaud_) + " -> " + std::to_string(ev.baud));
+        radioBaud_ = ev.baud;
+      }
+      break;
+    case Event::StartStream:
+      stream_ = Stream{true, 0};
+      log(atNs, "CLONE read: streaming " + std::to_string(kRecordCount) + " records");
+      break;
+  }
+}
+
+void VirtualTarn::emitStreamFrame(std::int64_t atNs) {
+  const int k = stream_.next++;
+  if (k < kRecordCount) {
+    queueFrame(readRecord(k), atNs);
+    if (faultRecord(Fault::SilenceAfter) == k) {
+      stream_.active = false;
+      log(atNs, "CLONE read: stream stops after record " + std::to_string(k));
+      schedule(opt_.pacing ? tx_.freeAtNs() : atNs, Event{Event::SwitchBaud, {}, kLowBaud});
+    }
+    return;
+  }
+  queueFrame(endFrame(), atNs);
+  stream_.active = false;
+  // Back to the low speed once the end frame has completely left.
+  schedule(opt_.pacing ? tx_.freeAtNs() : atNs, Event{Event::SwitchBaud, {}, kLowBaud});
+}
+
+void VirtualTarn::queueFrame(const Bytes& body, std::int64_t atNs) {
+  if (has(Fault::Noise)) {
+    std::uniform_int_distribution<int> count(1, 3);
+    std::uniform_int_distribution<int> value(0, 0xFC);  // below FD: never a preamble or an end byte
+    for (int n = count(lineNoise_); n > 0; --n) {
+      tx_.send(static_cast<std::uint8_t>(value(lineNoise_)), atNs, radioBaud_);
+    }
+  }
+  Bytes wire = {kFe, kFe};
+  for (std::uint8_t b : body) {
+    if (b == kFe || b == kFd) throw std::logic_error("frame data byte FE/FD in " + hexText(body));
+    wire.push_back(b);
+  }
+  wire.push_back(kFd);
+  const std::int64_t start = std::max(atNs, tx_.freeAtNs());
+  for (std::uint8_t b : wire) tx_.send(b, start, radioBaud_);
+  remember(opt_.pacing ? start : atNs, true, wire);
+}
+
+void VirtualTarn::deliverTx(std::int64_t limitNs) {
+  if (!programOpen_) {
+    tx_.discardUntil(limitNs);
+    return;
+  }
+  std::vector<UartLine::Received> got;
+  tx_.receive(limitNs, programBaud_, got);
+  int garbled = 0;
+  for (const UartLine::Received& r : got) {
+    delivered_.push_back(r.byte);
+    if (r.sampled) ++garbled;
+  }
+  if (garbled > 0) {
+    log(nowNs_, "LINE " + std::to_string(garbled) + " bytes garbled at the program (radio " +
+                    std::to_string(radioBaud_) + ", program " + std::to_string(programBaud_) + ")");
+  }
+}
+
+void VirtualTarn::receiveRx(std::int64_t limitNs) {
+  std::vector<UartLine::Received> got;
+  rx_.receive(limitNs, radioBaud_, got);
+  int garbled = 0;
+  for (const UartLine::Received& r : got) {
+    if (r.sampled) ++garbled;
+  }
+  if (garbled > 0) {
+    log(nowNs_, "LINE " + std::to_string(garbled) + " bytes garbled at the radio (program " +
+                    std::to_string(programBaud_) + ", radio " + std::to_string(radioBaud_) + ")");
+  }
+  for (const UartLine::Received& r : got) {
+    // Without pacing the line's times are notional: the radio acts at once.
+    if (auto body = cutter_.feed(r.byte)) handleFrame(*body, opt_.pacing ? std::max(r.atNs, nowNs_) : nowNs_);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+bool VirtualTarn::identityMatches(const Bytes& body) const {
+  return body.size() >= 7 && body[3] == model_[0] && body[4] == model_[1] && body[5] == subModel_[0] &&
+         body[6] == subModel_[1];
+}
+
+void VirtualTarn::handleFrame(const Bytes& body, std::int64_t atNs) {
+  Bytes wire = {kFe, kFe};
+  wire.insert(wire.end(), body.begin(), body.end());
+  wire.push_back(kFd);
+  remember(atNs, false, wire);
+  if (has(Fault::Silent)) return;
+  if (body.size() < 3 || body[0] != kToRadio || body[1] != kToProgram) {
+    log(atNs, "ignored: not addressed to the radio");
+    return;
+  }
+  const std::uint8_t cmd = body[2];
+  if (stream_.active) {
+    log(atNs, "ignored: busy with the clone read stream");
+    return;
+  }
+  if (write_.active && cmd != 0xE4 && cmd != 0xE5) {
+    write_ = WriteSession{};
+    log(atNs, "CLONE write abandoned");
+  }
+  const std::int64_t answerAt = atNs + delayNs(kAnswerLatencyUs);
+  switch (cmd) {
+    case 0xE0:
+      // Any identification request is answered, whatever model it asks for: the program
+      // learns from the answer whom it talks to.
+      if (body.size() >= 5) schedule(answerAt, Event{Event::SendFrame, identification(), 0});
+      return;
+    case 0xE2:
+      if (body.size() == 7 && identityMatches(body)) {
+        schedule(answerAt, Event{Event::StartStream, {}, 0});
+      } else {
+        log(atNs, "ignored: clone read for another identity");
+      }
+      return;
+    case 0xE3:
+      if (body.size() == 7 && identityMatches(body)) {
+        write_ = WriteSession{true, image_, kWriteAccepted, 0};
+        log(atNs, "CLONE write: receiving records");
+      } else {
+        log(atNs, "ignored: clone write for another identity");
+      }
+      return;
+    case 0xE4:
+      if (write_.active) handleWriteRecord(body, atNs);
+      return;
+    case 0xE5:
+      if (write_.active) handleWriteEnd(body, atNs);
+      return;
+    case 0xE8:
+      handleE8(body, atNs);
+      return;
+    default:
+      log(atNs, "ignored: command " + hex2(cmd));
+      return;
+  }
+}
+
+void VirtualTarn::handleE8(const Bytes& body, std::int64_t atNs) {
+  if (body.size() != 10 || !identityMatches(body)) {
+    log(atNs, "ignored: E8 malformed or for another identity");
+    return;
+  }
+  const int code = body[7];
+  const int hi = hexDigit(body[8]);
+  const int lo = hexDigit(body[9]);
+  if (hi < 0 || lo < 0) {
+    log(atNs, "ignored: E8 value is not hex");
+    return;
+  }
+  const int value = hi * 16 + lo;
+  switch (code) {
+    case 0x00:
+      if (value >= 1 && value <= slotCount(image_)) {
+        slot_ = value - 1;
+        log(atNs, "E8 select channel slot " + std::to_string(slot_));
+        logTransmitter(atNs, true);
+      } else {
+        log(atNs, "ignored: no channel slot for number " + std::to_string(value));
+      }
+      return;
+    case 0x01:
+      if (value == 9) {
+        log(atNs, "E8 line speed 38400 requested");
+        schedule(atNs + delayNs(kSpeedSwitchUs), Event{Event::SwitchBaud, {}, kHighBaud});
+      } else {
+        log(atNs, "ignored: line speed code " + std::to_string(value));
+      }
+      return;
+    case 0x02:
+      if (value == 1) {
+        adjustMode_ = true;
+        log(atNs, "E8 adjustment mode on");
+      } else if (value == 64) {
+        calWide_ = true;
+        log(atNs, "E8 calibration point wide taken");
+      } else if (value == 128) {
+        calNarrow_ = true;
+        log(atNs, "E8 calibration point narrow taken");
+      } else {
+        log(atNs, "ignored: mode value " + std::to_string(value));
+      }
+      return;
+    case 0x03: {
+      const int raw = physics_.monitor(value, image_, slot_);
+      Bytes answer = {kToProgram, kToRadio, 0xE8, model_[0], model_[1], subModel_[0], subModel_[1], 0x03};
+      if (has(Fault::MonitorIdentity)) answer[4] = static_cast<std::uint8_t>(model_[1] - 1);
+      if (has(Fault::MonitorNonHex)) {
+        answer.push_back('G');
+        answer.push_back('Q');
+      } else {
+        appendAsciiHex(answer, static_cast<std::uint8_t>(raw));
+      }
+      if (has(Fault::MonitorLength)) answer.push_back('0');
+      schedule(atNs + delayNs(kAnswerLatencyUs), Event{Event::SendFrame, answer, 0});
+      if (value == mon::kTemperature) logTransmitter(atNs, false);
+      return;
+    }
+    default:
+      break;
+  }
+  const auto address = eep::addressOfE8Code(code);
+  if (!address) {
+    log(atNs, "ignored: E8 code " + hex2(code));
+    return;
+  }
+  writeByte(image_, *address, static_cast<std::uint8_t>(value));
+  log(atNs, "E8 code " + hex2(code) + " value " + std::to_string(*itemValue(code)) + " -> EEPROM " +
+                std::to_string(*address));
+  if (*address >= eep::kTxfTable && *address < eep::kTxfTable + eep::kTxfEntries) logTransmitter(atNs, true);
+}
+
+void VirtualTarn::handleWriteRecord(const Bytes& body, std::int64_t atNs) {
+  if (write_.status != kWriteAccepted) return;  // the session has failed already
+  const std::size_t chars = body.size() - 3;
+  Bytes pairs;
+  bool hex = chars >= 10 && chars % 2 == 0;
+  for (std::size_t i = 3; hex && i + 1 < body.size(); i += 2) {
+    const int h = hexDigit(body[i]);
+    const int l = hexDigit(body[i + 1]);
+    if (h < 0 || l < 0) hex = false;
+    pairs.push_back(static_cast<std::uint8_t>(h * 16 + l));
+  }
+  int sum = 0;
+  for (std::uint8_t p : pairs) sum += p;
+  if (!hex || pairs[2] == 0 || pairs.size() != static_cast<std::size_t>(pairs[2]) + 4 || sum % 256 != 0) {
+    write_.status = kWriteBadRecord;
+    log(atNs, "CLONE write: bad record");
+    return;
+  }
+  const int address = pairs[0] * 256 + pairs[1];
+  const int size = pairs[2];
+  if (address + size > eep::kImageSize) {
+    write_.status = kWriteOutside;
+    log(atNs, "CLONE write: record outside the image at " + std::to_string(address));
+    return;
+  }
+  std::copy(pairs.begin() + 3, pairs.begin() + 3 + size, write_.staging.begin() + address);
+  ++write_.records;
+}
+
+void VirtualTarn::handleWriteEnd(const Bytes& body, std::int64_t atNs) {
+  Bytes maker(body.begin() + 3, body.end());
+  std::uint8_t status = write_.status;
+  if (status == kWriteAccepted && maker != Bytes(kMaker.begin(), kMaker.end())) status = kWriteBadEnd;
+  if (status == kWriteAccepted) {
+    // The records are kept aside until the end frame confirms the write: a broken write
+    // leaves the memory as it was.
+    image_ = write_.staging;
+    log(atNs, "CLONE write: " + std::to_string(write_.records) + " records stored");
+  } else {
+    log(atNs, "CLONE write refused, status " + hex2(status));
+  }
+  lastWriteStatus_ = status;
+  write_ = WriteSession{};
+  schedule(atNs + delayNs(kAnswerLatencyUs),
+           Event{Event::SendFrame, {kToProgram, kToRadio, 0xE6, status}, 0});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Answers
+
+Bytes VirtualTarn::identification() const {
+  Bytes f = {kToProgram, kToRadio, 0xE1, model_[0], model_[1], subModel_[0], subModel_[1], 0};  // 1..8
+  appendText(f, "20417093");          // 9..16 serial
+  appendText(f, "KV-TARN 440-470 ");  // 17..32
+  f.resize(41, 0x00);                 // 33..41
+  f.push_back(0x12);                  // 42: layout with end address
+  f.push_back(version_);              // 43: format version
+  f.resize(53, 0x00);                 // 44..53
+  appendText(f, "0000");              // 54..57: first address
+  char end[8];
+  std::snprintf(end, sizeof end, "%04X", eep::kLastAddress);
+  appendText(f, end);  // 58..61: last address
+  f.resize(64, 0x00);  // 62..64
+  f[7] = static_cast<std::uint8_t>(f.size() - 7);
+  return f;
+}
+
+Bytes VirtualTarn::readRecord(int index) const {
+  int address = index * kRecordSize;
+  Bytes record = {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
+                  static_cast<std::uint8_t>(kRecordSize)};
+  record.insert(record.end(), image_.begin() + address, image_.begin() + address + kRecordSize);
+  if (faultRecord(Fault::OutsideImage) == index) {
+    address = eep::kImageSize;  // 3E60: the first address past the memory
+    record[0] = static_cast<std::uint8_t>(address >> 8);
+    record[1] = static_cast<std::uint8_t>(address & 0xFF);
+  }
+  int sum = 0;
+  for (std::uint8_t b : record) sum += b;
+  int checksum = (256 - sum % 256) % 256;
+  if (faultRecord(Fault::BadChecksum) == index) checksum = (checksum + 1) % 256;
+  record.push_back(static_cast<std::uint8_t>(checksum));
+  Bytes body = {kToProgram, kToRadio, 0xE4};
+  for (std::uint8_t b : record) appendAsciiHex(body, b);
+  return body;
+}
+
+Bytes VirtualTarn::endFrame() const {
+  Bytes body = {kToProgram, kToRadio, 0xE5};
+  appendText(body, kMaker);
+  int count = kRecordCount % 256;
+  if (has(Fault::BadCount)) count = (count + 1) % 256;
+  appendAsciiHex(body, static_cast<std::uint8_t>(count));
+  return body;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Record keeping
+
+void VirtualTarn::remember(std::int64_t atNs, bool fromRadio, const Bytes& wire) {
+  frames_.push_back(FrameRecord{atNs / 1000, fromRadio, radioBaud_, wire});
+  if (frames_.size() > kFrameHistory) frames_.pop_front();
+  if (log_) {
+    char head[16];
+    std::snprintf(head, sizeof head, "%s %5d ", fromRadio ? "TX" : "RX", radioBaud_);
+    log(atNs, head + hexText(wire));
+  }
+}
+
+void VirtualTarn::log(std::int64_t atNs, const std::string& text) const {
+  if (!log_) return;
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%10.3f ", static_cast<double>(atNs) / 1e6);
+  log_(stamp + text);
+}
+
+void VirtualTarn::logTransmitter(std::int64_t atNs, bool always) {
+  if (!log_) return;
+  const TxReport r = transmitter();
+  if (!r.valid) {
+    if (always) log(atNs, "TXF slot " + std::to_string(r.slot) + ": no transmit frequency");
+    return;
+  }
+  const long errorHz = std::lround(r.errorHz);
+  if (!always && lastLoggedErrorHz_ == errorHz) return;
+  lastLoggedErrorHz_ = errorHz;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "TXF slot %d setting %d (segment %d, raw %d, %.2f C): %.6f MHz for %.6f MHz, error %+.1f Hz "
+                "(%+.3f ppm)",
+                r.slot, r.setting, r.segment, r.temperatureRaw, temperatureC(), r.actualHz / 1e6,
+                r.nominalHz / 1e6, r.errorHz, r.errorPpm);
+  log(atNs, line);
+}
+
+}  // namespace kvsim
