@@ -26,9 +26,15 @@ function(tarnset_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENVIRONMENT}")
+  # Empty property values would collapse and shift the list: add only what is given.
+  set(props TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_ENVIRONMENT)
+    list(APPEND props ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # Includes a sub-folder when it has a CMakeLists.txt (rooms are added as they are built).
