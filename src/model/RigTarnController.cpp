@@ -1,0 +1,243 @@
+// The controller's reset, buttons and state machine, and the completion of a clone read.
+#include <algorithm>
+
+#include "clone/ComHost.h"
+#include "clone/clsCmcDornDrv.h"
+#include "clone/clsCmcDornSequence.h"
+#include "console/clsConsole.h"
+#include "model/TarnMap.h"
+#include "model/clsIndOp_RigTarn.h"
+#include "radio/clsCmcRadio.h"
+#include "shell/Common.h"
+#include "shell/toolkit/Toolkit.h"
+
+namespace tarnset {
+
+clsIndOp_RigTarn::clsIndOp_RigTarn(const TarnFormControls& form, clsCmcDornSequence& seq, clsCmcRadio& radio,
+                                   clsConsole& console, CloneErrorReporter& errors, const TickSource& clock)
+    : form_(form),
+      seq_(&seq),
+      radio_(&radio),
+      console_(&console),
+      errors_(&errors),
+      clock_(&clock),
+      eep_(std::make_unique<clsIndEep_RigTarn>(
+          radio, [this](std::int16_t i) { return RigTarnOp_Table_Txf_TempBorder(i); })),
+      waitTick_(clock) {
+  comPortNo_ = 1;
+  RigOpFunc_ResetAll();
+  nameBase_ = TarnMap::kDefaultNameBase;
+  chBase_ = TarnMap::kDefaultChBase;
+  rxBase_ = TarnMap::kDefaultRxBase;
+  txBase_ = TarnMap::kDefaultTxBase;
+  txfTable_.fill(0.0f);
+  txfSlope_.fill(0.0f);
+  fillTempBorder();
+  adChannel_ = {0, 3, 5, 4, 0};
+  daChannel_ = {16, 17, 18, 19, 12, 13, 14, 11, 15, 0};
+}
+
+clsIndOp_RigTarn::~clsIndOp_RigTarn() = default;
+
+void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
+  seq_->easyReset(comPortNo_);
+  opState_ = 0;
+  stateEntry_ = true;
+  dispParaRequest_ = false;
+  std::fill(adLast_.begin(), adLast_.begin() + 4, std::int16_t{-1});
+  std::fill(daLast_.begin(), daLast_.begin() + 9, std::int16_t{-1});
+  errorLatch_ = false;
+  abandonEnterReadings();
+  RigOpFunc_FormResource();
+  console_->setMyListBox(form_.lboConsole);
+  console_->setMyEventClass(this);
+  console_->setMyDornSeq(seq_);
+  console_->setMyEeprom(&radio_->eepImage());
+  console_->Clear();
+  buildCatalogue();
+  resetEnterFlags();
+}
+
+bool clsIndOp_RigTarn::RigOpFunc_CheckSubNameLegal(const std::string& nameS) {
+  return nameS.substr(0, 4) <= std::string("0100");
+}
+
+void clsIndOp_RigTarn::RigOpFunc_SetComPortNo(std::int16_t portNo) {
+  if (portNo == comPortNo_) return;
+  comPortNo_ = portNo;
+  RigOpFunc_ResetAll();
+}
+
+void clsIndOp_RigTarn::RigOpFunc_ClickCmd00(std::int16_t Index) {
+  resetEnterFlags();
+  switch (Index) {
+    case 0:
+      RigOpFunc_ResetAll();
+      opState_ = 1;
+      stateEntry_ = true;
+      break;
+    case 1:
+      if (RigTarnProp_EditEnabled()) reloadRequest_ = true;
+      break;
+    case 2:
+      if (RigTarnProp_EditEnabled()) {
+        dispParaRequest_ = true;
+      } else if (RigTarnProp_DispPara()) {
+        dispParaRequest_ = false;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void clsIndOp_RigTarn::task() {
+  if (seq_->OpRunning()) {
+    if (opState_ == 2) updateProgress();
+    return;
+  }
+  if (waitE8Pending_ > 0) {
+    waitTick_.setCounter(waitE8Pending_);
+    waitE8Pending_ = 0;
+  }
+  if (waitTick_.counter() > 0) return;
+
+  bool advanced = false;
+  do {
+    std::int16_t next = static_cast<std::int16_t>((opState_ + 1) % kStates);
+    advanced = runState(next);
+    if (advanced) {
+      opState_ = next;
+      stateEntry_ = true;
+    } else {
+      stateEntry_ = false;
+    }
+    if (errorLatch_) {
+      errors_->MsgBoxCloneErr(*seq_);
+      RigOpFunc_ResetAll();
+      break;
+    }
+  } while (!seq_->OpRunning() && advanced && opState_ != 25);
+  refreshPanels();
+}
+
+// Runs the action of the present state; true when the state advances (to next).
+bool clsIndOp_RigTarn::runState(std::int16_t& next) {
+  const std::int16_t s = opState_;
+  if (s == 0) return false;
+  if (s == 1) return true;
+  if (s == 2) {
+    if (stateEntry_) {
+      seq_->easyCloneRead();
+      return false;
+    }
+    completeCloneRead();
+    return true;
+  }
+  if (s >= 3 && s <= 6) return readAdMonitor(static_cast<std::int16_t>(s - 3), stateEntry_);
+  if (s == 7) {
+    sendE8(0x02, 1);
+    return true;
+  }
+  if (s == 8) {
+    monitorPass_ = reloadRequest_;
+    reloadRequest_ = false;
+    return true;
+  }
+  if (s >= 9 && s <= 12) {
+    return monitorPass_ ? readAdMonitor(static_cast<std::int16_t>(s - 9), stateEntry_) : true;
+  }
+  if (s >= 13 && s <= 21) {
+    return monitorPass_ ? readDaMonitor(static_cast<std::int16_t>(s - 13), stateEntry_) : true;
+  }
+  if (s == 22) {
+    for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
+      if (!console_->flgChanged(i)) continue;
+      console_->setFlgChanged(i, false);
+      console_->SendE8(i);
+      if (seq_->OpRunning()) return false;  // the rest goes out on later passes
+    }
+    return true;
+  }
+  if (s == 23) {
+    for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
+      if (console_->flgEnterOn(i) && console_->Event_Enter(i) >= 0) {
+        console_->setFlgEnterOn(i, false);
+        console_->EnterExec(i);
+        break;
+      }
+    }
+    return true;
+  }
+  if (s == 24) return runEnterStep();
+  if (s == 25) {
+    if (dispParaRequest_) {
+      resetEnterFlags();
+      next = 26;
+    } else {
+      next = 8;
+    }
+    return true;
+  }
+  if (s == 26) {
+    if (stateEntry_ && form_.txtDispPara != nullptr) eep_->RigTarnEep_DispPara(*form_.txtDispPara);
+    if (dispParaRequest_) return false;
+    next = 25;
+    if (form_.cmd00[2] != nullptr) form_.cmd00[2]->setFocus();
+    return true;
+  }
+  return false;
+}
+
+// The progress line of a running clone read: one "o" per 33rd of the image received.
+void clsIndOp_RigTarn::updateProgress() {
+  const clsCmcDornDrv& drv = seq_->comHost().dornD();
+  const std::int64_t end = drv.EndAddress();
+  std::int64_t f = end > 0 ? 33 * std::int64_t{drv.lastEeAdr()} / end : 0;
+  f = std::clamp<std::int64_t>(f, 0, 32);  // never more than 32 marks, whatever the radio sent
+  if (form_.lblProgress != nullptr) {
+    form_.lblProgress->setCaption(std::string(static_cast<std::size_t>(f), 'o') +
+                                  std::string(static_cast<std::size_t>(32 - f), '.'));
+  }
+}
+
+std::int32_t clsIndOp_RigTarn::imageWord(std::int32_t adr) const {
+  const clsCmcEeprom& img = radio_->eepImage();
+  return 256 * std::int32_t{img.ReadByte(adr)} + img.ReadByte(adr + 1);
+}
+
+void clsIndOp_RigTarn::completeCloneRead() {
+  modelId_ = HexToBytes(radio_->radioNameM() + radio_->radionameS());
+  for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
+    console_->ReadFromEe(i);
+    console_->setFlgChanged(i, true);
+  }
+  reloadRequest_ = true;
+
+  // Header pointers of the channel memory.
+  nameBase_ = imageWord(TarnMap::kChEntryPointer) + TarnMap::kChEntryMarkerOffset;
+  const std::int32_t f = imageWord(TarnMap::kChRecordPointer);
+  chBase_ = f + TarnMap::kChRecordOffset;
+  rxBase_ = chBase_ + TarnMap::kRecRxFreq;
+  txBase_ = chBase_ + TarnMap::kRecTxFreq;
+
+  // The slots in use, in slot order.
+  const clsCmcEeprom& img = radio_->eepImage();
+  const std::int16_t n = std::min<std::int16_t>(img.ReadByte(TarnMap::kChSlotCount), TarnMap::kMaxChannels);
+  chCount_ = 0;
+  for (std::int16_t k = 0; k < n; ++k) {
+    if (img.ReadByte(nameBase_ + TarnMap::kChEntrySize * k) == TarnMap::kChEntryInUse &&
+        eep_->RigTarnEep_GetChAppear(rxBase_, k)) {
+      chList_[static_cast<std::size_t>(chCount_++)] = k;
+    }
+  }
+  if (chCount_ == 0) {
+    chList_[0] = 0;
+    chCount_ = 1;
+  }
+  console_->setMax(idxChNo_, static_cast<std::int16_t>(chCount_ - 1));
+  console_->setValue(idxChNo_, console_->Min(idxChNo_));
+  console_->setFlgChanged(idxChNo_, true);
+}
+
+}  // namespace tarnset

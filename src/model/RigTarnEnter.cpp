@@ -1,0 +1,344 @@
+// The Enter procedures: the two-frequency TXF compensation with its 40-entry table, the
+// two RSSI points, the two CAL points, and the band-pass filter sweeps. Each runs one
+// step per pass of the monitoring cycle and only while the sequencer is idle.
+#include <algorithm>
+#include <cmath>
+
+#include "base/Checked16.h"
+#include "clone/clsCmcDornSequence.h"
+#include "console/clsConsole.h"
+#include "model/TarnMap.h"
+#include "model/clsIndOp_RigTarn.h"
+#include "radio/clsCmcRadio.h"
+#include "shell/toolkit/Toolkit.h"
+
+namespace tarnset {
+namespace {
+
+constexpr std::int16_t kAdTemperature = 1;
+constexpr std::int16_t kAdLvin = 2;
+constexpr std::int16_t kAdSd = 3;
+constexpr std::int16_t kE8Cal = 0x02;
+constexpr std::int16_t kE8RssiL0 = 0x12;
+constexpr std::int16_t kE8RssiL2 = 0x13;
+constexpr std::int16_t kE8TxfEntry0 = 0x14;
+
+// Limits a computed table value to [lo, hi]; a value that is not a number gives 0.
+double limitTo(double v, double lo, double hi) {
+  if (std::isnan(v)) return 0.0;
+  return std::clamp(v, lo, hi);
+}
+
+}  // namespace
+
+void clsIndOp_RigTarn::abandonEnterReadings() {
+  // A reset drops whatever monitor request was in flight; a procedure that goes on after
+  // the next connection must ask again rather than take the answer of another line.
+  txfReading_ = false;
+  rssiReading_ = false;
+  bpfReading_ = false;
+  bpfSubStep_ = 0;
+}
+
+std::int16_t clsIndOp_RigTarn::tempSegment(std::int16_t raw) const {
+  for (std::int16_t i = 0; i <= 18; ++i) {
+    if (raw < tempBorder_[static_cast<std::size_t>(i + 1)]) return i;
+  }
+  return 19;
+}
+
+bool clsIndOp_RigTarn::runEnterStep() {
+  const std::int16_t before = enterStep_;
+  bool done = true;
+  if (enterStep_ >= 1 && enterStep_ <= 5) {
+    done = stepTxf();
+  } else if (enterStep_ >= 6 && enterStep_ <= 8) {
+    done = stepRssi();
+  } else if (enterStep_ >= 9 && enterStep_ <= 11) {
+    done = stepCal();
+  } else if (enterStep_ >= 12 && enterStep_ <= 16) {
+    done = stepBpfSweep();
+  }
+  if (before != 0 && enterStep_ == 0) resetEnterFlags();
+  return done;
+}
+
+// ---------------------------------------------------------------- TXF
+
+void clsIndOp_RigTarn::computeTxfTable(std::int16_t v, std::int16_t s) {
+  txfComputed_ = true;
+  txfSecond_ = v;
+  // Single-precision as the table is kept; every narrowing to a byte happens later, after
+  // limiting, so extreme coefficients saturate instead of overflowing.
+  const float d = static_cast<float>(v - txfFirst_) / 10.0f;
+  for (std::size_t i = 0; i <= 20; ++i) txfTable_[i] = static_cast<float>(txfFirst_) - d * txfCoef_[i];
+  for (std::size_t i = 0; i <= 19; ++i) {
+    const float width = static_cast<float>(tempBorder_[i + 1] - tempBorder_[i]);
+    txfSlope_[i] = (txfTable_[i + 1] - txfTable_[i]) / width * 32.0f;
+  }
+  const std::size_t seg = static_cast<std::size_t>(s);
+  const double offsetInSegment = static_cast<double>(adLast_[kAdTemperature] - tempBorder_[seg]) * txfSlope_[seg];
+  txfAtTemp_ = std::floor(static_cast<double>(txfTable_[seg]) + 0.5) + roundHalfEven(offsetInSegment) / 32.0;
+  txfOffset_ = roundHalfEven(static_cast<double>(txfFirst_) - std::floor(txfAtTemp_));
+}
+
+std::uint8_t clsIndOp_RigTarn::txfEntryValue(std::int16_t k) const {
+  const std::size_t half = static_cast<std::size_t>(k / 2);
+  if (txfComputed_ && txfPhase2_) {
+    if (k % 2 == 1) {
+      const double x = std::floor(static_cast<double>(txfTable_[half]) + 0.5) + txfOffset_;
+      return static_cast<std::uint8_t>(limitTo(x, 0.0, 255.0));
+    }
+    const double x = limitTo(roundHalfEven(txfSlope_[half]), -128.0, 127.0);
+    return static_cast<std::uint8_t>(static_cast<std::int16_t>(x) & 0xFF);  // two's complement byte
+  }
+  return k % 2 == 1 ? static_cast<std::uint8_t>(console_->Value(idxTxf_) & 0xFF) : 0;
+}
+
+bool clsIndOp_RigTarn::stepTxf() {
+  if (seq_->OpRunning()) return false;
+  std::int16_t next = static_cast<std::int16_t>(enterStep_ + 1);
+  switch (enterStep_) {
+    case 1:
+      txfLastSegment_ = -1;
+      txfAgain_ = false;
+      break;
+    case 2: {
+      const bool entry = !txfReading_;
+      txfReading_ = true;
+      if (!readAdMonitor(kAdTemperature, entry)) return false;
+      const std::int16_t v = console_->Value(idxTxf_);
+      if (txfPhase2_) {
+        if (v >= 205) {
+          console_->setValue(idxTxf_, 255);
+          console_->Disp(idxTxf_);
+        } else {
+          console_->setValue(idxTxf_, add16(txfFirst_, 60));
+        }
+      } else {
+        const std::int16_t s = tempSegment(adLast_[kAdTemperature]);
+        console_->setValue(idxTxf_, radio_->eepImage().ReadByte(TarnMap::kTxfInitial + 2 * s));
+      }
+      break;
+    }
+    case 3: {
+      const bool entry = !txfReading_;
+      txfReading_ = true;
+      if (!readAdMonitor(kAdTemperature, entry)) return false;
+      const std::int16_t s = tempSegment(adLast_[kAdTemperature]);
+      const std::int16_t v = console_->Value(idxTxf_);
+      if (v != txfLastSetting_ || txfAgain_ || s != txfLastSegment_) {
+        txfLastSegment_ = s;
+        if (txfAgain_ && txfPhase2_) {
+          computeTxfTable(v, s);
+          txfFirstEntry_ = 0;
+          txfLastEntry_ = 39;
+        } else {
+          if (txfAgain_) txfFirst_ = v;
+          txfFirstEntry_ = static_cast<std::int16_t>(2 * s - 2);
+          txfLastEntry_ = static_cast<std::int16_t>(2 * s + 3);
+        }
+        txfFirstEntry_ = std::max<std::int16_t>(txfFirstEntry_, 0);
+        txfLastEntry_ = std::min<std::int16_t>(txfLastEntry_, 39);
+        txfAgainAtStart_ = txfAgain_;
+        txfLastSetting_ = v;
+        next = 4;
+      } else {
+        next = 5;
+      }
+      break;
+    }
+    case 4:
+      if (txfFirstEntry_ <= txfLastEntry_) {
+        const std::int16_t k = txfFirstEntry_++;
+        const std::uint8_t x = txfEntryValue(k);
+        sendE8(static_cast<std::int16_t>(kE8TxfEntry0 + k), x);
+        radio_->eepImage().WriteByte(TarnMap::kTxfTable + k, x);
+        return false;  // one entry per call
+      }
+      next = txfAgainAtStart_ ? 5 : 3;
+      break;
+    case 5:
+      next = 3;
+      if (txfAgainAtStart_) {
+        if (txfPhase2_) {
+          next = 0;
+          txfPhase2_ = false;
+          txfAgain_ = false;
+          form_.toolkit->beep();
+        } else {
+          next = 1;
+          txfPhase2_ = true;
+        }
+      }
+      break;
+    default:
+      break;
+  }
+  txfReading_ = false;
+  enterStep_ = next;
+  return true;
+}
+
+// ---------------------------------------------------------------- RSSI
+
+bool clsIndOp_RigTarn::stepRssi() {
+  if (seq_->OpRunning()) return false;
+  std::int16_t next = static_cast<std::int16_t>(enterStep_ + 1);
+  switch (enterStep_) {
+    case 6:
+      rssiAgain_ = false;
+      rssiStored_ = false;
+      break;
+    case 7: {
+      const bool entry = !rssiReading_;
+      rssiReading_ = true;
+      if (!readAdMonitor(kAdSd, entry)) return false;
+      if (rssiAgain_) {
+        const std::int16_t e = adLast_[kAdSd];
+        sendE8(rssiLowPhase_ ? kE8RssiL0 : kE8RssiL2, e);
+        radio_->eepImage().WriteByte(rssiLowPhase_ ? TarnMap::kRssiL0 : TarnMap::kRssiL2,
+                                     static_cast<std::uint8_t>(e & 0xFF));
+      }
+      rssiStored_ = rssiAgain_;
+      break;
+    }
+    case 8:
+      next = 7;
+      if (rssiStored_) {
+        if (rssiLowPhase_) {
+          next = 0;
+          rssiLowPhase_ = false;
+          rssiAgain_ = false;
+          form_.toolkit->beep();
+        } else {
+          next = 6;
+          rssiLowPhase_ = true;
+          console_->Disp(idxRssi_);
+        }
+      }
+      break;
+    default:
+      break;
+  }
+  rssiReading_ = false;
+  enterStep_ = next;
+  return true;
+}
+
+// ---------------------------------------------------------------- CAL
+
+bool clsIndOp_RigTarn::stepCal() {
+  if (seq_->OpRunning()) return false;
+  std::int16_t next = static_cast<std::int16_t>(enterStep_ + 1);
+  switch (enterStep_) {
+    case 9:
+      calAgain_ = false;
+      calSent_ = false;
+      break;
+    case 10:
+      if (calAgain_) sendE8(kE8Cal, calNarrowPhase_ ? 128 : 64);
+      calSent_ = calAgain_;
+      break;
+    case 11:
+      next = 10;
+      if (calSent_) {
+        if (calNarrowPhase_) {
+          next = 0;
+          calNarrowPhase_ = false;
+          calAgain_ = false;
+          form_.toolkit->beep();
+        } else {
+          next = 9;
+          calNarrowPhase_ = true;
+          console_->Disp(idxCal_);
+        }
+      }
+      break;
+    default:
+      break;
+  }
+  enterStep_ = next;
+  return true;
+}
+
+// ---------------------------------------------------------------- BPF sweeps
+
+bool clsIndOp_RigTarn::stepBpfSweep() {
+  if (seq_->OpRunning()) return false;
+  std::int16_t next = static_cast<std::int16_t>(enterStep_ + 1);
+  switch (enterStep_) {
+    case 12:
+      break;
+    case 13:
+      for (std::int16_t k = 0; k < TarnMap::kBpfCount; ++k) {
+        if (!bpfSelected_[static_cast<std::size_t>(k)]) continue;
+        const std::int16_t row = static_cast<std::int16_t>(idxBpfT1_ + k);
+        console_->setValue(row, 0);
+        console_->Disp(row);
+      }
+      break;
+    case 14: {
+      const bool entry = !bpfReading_;
+      bpfReading_ = true;
+      if (!readAdMonitor(kAdLvin, entry)) return false;
+      bpfRefLevel_ = adLast_[kAdLvin];
+      bpfFilter_ = 0;
+      while (bpfFilter_ < TarnMap::kBpfCount && !bpfSelected_[static_cast<std::size_t>(bpfFilter_)]) ++bpfFilter_;
+      if (bpfFilter_ >= TarnMap::kBpfCount) {
+        next = 16;
+        break;
+      }
+      const std::int16_t row = static_cast<std::int16_t>(idxBpfT1_ + bpfFilter_);
+      console_->setValue(row, bpfAll_ ? static_cast<std::int16_t>(-bpfRefLevel_) : console_->Min(row));
+      bpfBest_ = -1;
+      bpfFirstBest_ = console_->Min(row);
+      bpfLastBest_ = console_->Min(row);
+      bpfSubStep_ = 0;
+      break;
+    }
+    case 15: {
+      const std::int16_t row = static_cast<std::int16_t>(idxBpfT1_ + bpfFilter_);
+      if (bpfSubStep_ == 0) {
+        console_->SendE8(row);
+        bpfSubStep_ = 1;
+        return false;
+      }
+      if (!readAdMonitor(kAdSd, bpfSubStep_ == 1)) {
+        bpfSubStep_ = std::min<std::int16_t>(static_cast<std::int16_t>(bpfSubStep_ + 1), 2);
+        return false;
+      }
+      console_->setWaitAfterE8(row, 0);
+      const std::int16_t v = console_->Value(row);
+      const std::int16_t s = adLast_[kAdSd];
+      if (s >= bpfBest_) {
+        if (s > bpfBest_) bpfFirstBest_ = v;
+        bpfLastBest_ = v;
+        bpfBest_ = s;
+      }
+      const bool atEnd = (bpfAll_ && v >= 255 - bpfRefLevel_) || v >= console_->Max(row);
+      if (!atEnd) {
+        console_->setValue(row, add16(v, bpfAll_ ? 2 : 1));
+        console_->SendE8(row);  // the next setting goes out in the same call
+        bpfSubStep_ = 1;
+        return false;
+      }
+      console_->setValue(row, static_cast<std::int16_t>(std::floor((bpfFirstBest_ + bpfLastBest_) / 2.0)));
+      bpfSelected_[static_cast<std::size_t>(bpfFilter_)] = false;
+      bpfSubStep_ = 0;
+      next = 14;
+      break;
+    }
+    case 16:
+      next = 0;
+      form_.toolkit->beep();
+      break;
+    default:
+      break;
+  }
+  bpfReading_ = false;
+  enterStep_ = next;
+  return true;
+}
+
+}  // namespace tarnset

@@ -1,0 +1,230 @@
+#pragma once
+// The KV-Tarn alignment controller: the item catalogue it loads into the console, the
+// state machine that connects to the radio, reads its EEPROM, keeps the monitor lines
+// fresh, forwards changed items as E8 commands, runs the Enter procedures and switches
+// to the parameter display; the console's event handlers; the constants file; and the
+// window layout and panels of this model.
+//
+// The implementation is split by concern:
+//   RigTarnController.cpp  reset, buttons, the state machine and the clone-read completion
+//   RigTarnCatalogue.cpp   the 17 console rows
+//   RigTarnEvents.cpp      console events, monitor lines and E8 answer checks
+//   RigTarnConstFile.cpp   Const.ini and the temperature border table
+//   RigTarnEnter.cpp       the Enter procedures (TXF, RSSI, CAL, BPF sweeps)
+//   RigTarnLayout.cpp      captions, layout and panels
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/Types.h"
+#include "base/clsCmcTick.h"
+#include "clone/CloneHooks.h"
+#include "console/ConsoleEvents.h"
+#include "model/clsIndEep_RigTarn.h"
+
+namespace tarnset {
+
+class clsCmcDornSequence;
+class clsCmcRadio;
+class clsConsole;
+namespace tk {
+class Toolkit;
+class MainWindow;
+class CommandButton;
+class Frame;
+class ListBox;
+class Label;
+class TextPane;
+class Line;
+}  // namespace tk
+
+// The main window's controls that this model places, captions and fills.
+struct TarnFormControls {
+  tk::Toolkit* toolkit = nullptr;
+  tk::MainWindow* window = nullptr;
+  std::array<tk::CommandButton*, 3> cmd00{};  // Connect, Reload(F5), Disp para
+  std::array<tk::Frame*, 4> fra01{};          // start, adjustment, monitors, parameter panels
+  std::array<tk::ListBox*, 2> lbo01{};        // A/D and D/A monitor lists
+  tk::ListBox* lboConsole = nullptr;
+  tk::Label* lblTitle = nullptr;
+  tk::Label* lblProgress = nullptr;
+  tk::TextPane* txtDispPara = nullptr;
+  std::array<tk::Line*, 2> linSepa{};
+};
+
+class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
+ public:
+  static constexpr std::int16_t kStates = 27;
+
+  // Wires the controller and runs its initialisation (port 1, a full reset, the address
+  // defaults and the fixed tables). The sequencer's driver is reached through its host.
+  clsIndOp_RigTarn(const TarnFormControls& form, clsCmcDornSequence& seq, clsCmcRadio& radio,
+                   clsConsole& console, CloneErrorReporter& errors, const TickSource& clock);
+  ~clsIndOp_RigTarn() override;
+
+  // Returns the controller to its start state: sequencer reset, captions, console rebuilt.
+  void RigOpFunc_ResetAll();
+  // The temperature border table (raw counts of the temperature line), index 0..21.
+  std::int16_t RigTarnOp_Table_Txf_TempBorder(std::int16_t Index) const;
+  // Reads the oscillator coefficients from the constants file; false when it is missing
+  // or not valid.
+  bool RigTarnProp_ReadParametersFromExtFile(const std::string& fileName = "Const.ini");
+  // The start panel is shown (states 0..2).
+  bool RigTarnProp_Shielding() const { return !(RigTarnProp_EditEnabled() || RigTarnProp_DispPara()); }
+  // The adjustment panel is shown (states 3..25).
+  bool RigTarnProp_EditEnabled() const { return opState_ > 2 && opState_ < 26; }
+  // The parameter display is shown (state 26).
+  bool RigTarnProp_DispPara() const { return opState_ == 26; }
+  // Requests a pause of the state machine after an E8 command (written by the console).
+  void setWaitE8Required(std::int32_t Wt) override { waitE8Pending_ = Wt; }
+  // Captions of the buttons, headers of the monitor lists, the empty progress line.
+  void RigOpFunc_FormResource();
+  // Places every control for the window's present size (sizes the window the first time).
+  void RigOpFunc_FormLayout();
+  // Accepts a sub-model code whose first four characters sort at or below "0100".
+  bool RigOpFunc_CheckSubNameLegal(const std::string& nameS) override;
+  // Takes a new port number; a different number resets the controller.
+  void RigOpFunc_SetComPortNo(std::int16_t portNo);
+  // The three command buttons (and F5 as button 1).
+  void RigOpFunc_ClickCmd00(std::int16_t Index);
+  // One step of the state machine; called on every poll tick.
+  void task();
+
+  std::string ConsEv_Disp(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo,
+                          std::int16_t val) override;
+  void ConsEv_SendE8(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
+  void ConsEv_Enter(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
+
+  // Read-only views for the front ends and tests.
+  std::int16_t opState() const { return opState_; }
+  std::int16_t enterStep() const { return enterStep_; }
+  std::int16_t comPortNo() const { return comPortNo_; }
+  const Bytes& modelId() const { return modelId_; }
+  std::int16_t channelCount() const { return chCount_; }
+  std::int16_t chList(std::int16_t i) const { return chList_.at(static_cast<std::size_t>(i)); }
+  std::int16_t selChannel() const { return selChannel_; }
+  float txfCoef(std::int16_t i) const { return txfCoef_.at(static_cast<std::size_t>(i)); }
+  const clsIndEep_RigTarn& memoryMap() const { return *eep_; }
+
+  // Console rows recorded while the catalogue is built.
+  std::int16_t idxChNo() const { return idxChNo_; }
+  std::int16_t idxTxf() const { return idxTxf_; }
+  std::int16_t idxRssi() const { return idxRssi_; }
+  std::int16_t idxCal() const { return idxCal_; }
+  std::int16_t idxBpfT1() const { return idxBpfT1_; }
+  std::int16_t idxBpfSweep() const { return idxBpfSweep_; }
+
+ private:
+  // ---- controller (RigTarnController.cpp) ----
+  bool runState(std::int16_t& next);
+  void updateProgress();
+  void completeCloneRead();
+  // The 32-bit word at adr of the image (big-endian).
+  std::int32_t imageWord(std::int32_t adr) const;
+
+  // ---- catalogue (RigTarnCatalogue.cpp) ----
+  void buildCatalogue();
+  void resetEnterFlags();
+
+  // ---- events and monitors (RigTarnEvents.cpp) ----
+  bool readAdMonitor(std::int16_t line, bool entry);
+  bool readDaMonitor(std::int16_t line, bool entry);
+  bool readMonitor(bool analogToDigital, std::int16_t line, bool entry);
+  std::string monitorLine(bool analogToDigital, std::int16_t line, std::int16_t raw) const;
+  bool answerInvalid(const Bytes& answer) const;
+  std::int16_t answerValue(const Bytes& answer) const;
+  // Sends an E8 command without answer: code and value as the E8 data string.
+  void sendE8(std::int16_t code, std::int16_t value);
+  std::string channelLine(std::int16_t Index, std::int16_t val) const;
+  std::string frequencyText(std::int32_t hz, double factor, const char* pattern) const;
+  bool inhibited(std::int32_t adr) const;
+
+  // ---- constants file (RigTarnConstFile.cpp) ----
+  void fillTempBorder();
+
+  // ---- Enter procedures (RigTarnEnter.cpp) ----
+  bool runEnterStep();
+  bool stepTxf();
+  bool stepRssi();
+  bool stepCal();
+  bool stepBpfSweep();
+  std::int16_t tempSegment(std::int16_t raw) const;
+  void computeTxfTable(std::int16_t v, std::int16_t s);
+  std::uint8_t txfEntryValue(std::int16_t k) const;
+  // Forgets half-done monitor readings of the procedures (used by every reset).
+  void abandonEnterReadings();
+
+  // ---- layout and panels (RigTarnLayout.cpp) ----
+  void refreshPanels();
+
+  // Collaborators.
+  TarnFormControls form_;
+  clsCmcDornSequence* seq_;
+  clsCmcRadio* radio_;
+  clsConsole* console_;
+  CloneErrorReporter* errors_;
+  const TickSource* clock_;
+  std::unique_ptr<clsIndEep_RigTarn> eep_;
+
+  // Controller state.
+  std::int16_t comPortNo_ = 1;
+  std::int16_t opState_ = 0;
+  bool stateEntry_ = true;
+  bool errorLatch_ = false;
+  std::int16_t enterStep_ = 0;
+  bool reloadRequest_ = false;
+  bool monitorPass_ = false;
+  bool dispParaRequest_ = false;
+  Bytes modelId_;
+  std::array<std::int16_t, 22> tempBorder_{};
+  std::array<float, 22> txfCoef_{};
+  std::int32_t waitE8Pending_ = 0;
+  clsCmcTick waitTick_;
+  bool layoutDone_ = false;
+  bool editPanelShown_ = false;
+
+  // Console rows.
+  std::int16_t idxChNo_ = 0, idxTxf_ = 0, idxRssi_ = 0, idxCal_ = 0, idxBpfT1_ = 0, idxBpfSweep_ = 0;
+
+  // Channels.
+  std::int16_t selChannel_ = 0;
+  std::array<std::int16_t, 41> chList_{};
+  std::int16_t chCount_ = 1;
+  std::int32_t nameBase_ = 0, chBase_ = 0, rxBase_ = 0, txBase_ = 0;
+
+  // Monitors.
+  std::array<std::int16_t, 5> adLast_{};
+  std::array<std::int16_t, 10> daLast_{};
+  std::array<std::int16_t, 5> adChannel_{};
+  std::array<std::int16_t, 10> daChannel_{};
+
+  // TXF procedure.
+  std::array<float, 22> txfTable_{};
+  std::array<float, 22> txfSlope_{};
+  double txfAtTemp_ = 0;
+  double txfOffset_ = 0;  // a whole number; kept wide so extreme tables saturate, never overflow
+  std::int16_t txfFirst_ = 0, txfSecond_ = 0;
+  bool txfAgain_ = false, txfPhase2_ = false, txfComputed_ = false;
+  bool txfReading_ = false;
+  std::int16_t txfLastSegment_ = -1;
+  std::int16_t txfLastSetting_ = 0;
+  std::int16_t txfFirstEntry_ = 0, txfLastEntry_ = 0;
+  bool txfAgainAtStart_ = false;
+
+  // RSSI and CAL procedures.
+  bool rssiAgain_ = false, rssiLowPhase_ = false, rssiReading_ = false, rssiStored_ = false;
+  bool calAgain_ = false, calNarrowPhase_ = false, calSent_ = false;
+
+  // BPF sweeps.
+  std::array<bool, 5> bpfSelected_{};
+  bool bpfAll_ = false;
+  std::int16_t bpfRefLevel_ = 0;
+  bool bpfReading_ = false;
+  std::int16_t bpfSubStep_ = 0;
+  std::int16_t bpfFilter_ = 0;
+  std::int16_t bpfBest_ = -1;
+  std::int16_t bpfFirstBest_ = 0, bpfLastBest_ = 0;
+};
+
+}  // namespace tarnset

@@ -1,0 +1,260 @@
+#include "shell/frmMain.h"
+
+#include <limits>
+#include <optional>
+
+#include "base/Checked16.h"
+#include "base/NumFormat.h"
+#include "clone/CloneErrorText.h"
+#include "clone/clsCmcDornDrv.h"
+#include "clone/clsCmcDornSequence.h"
+#include "console/clsConsole.h"
+#include "link/SerialPort.h"
+#include "link/frmCom.h"
+#include "radio/clsCmcProfileIO.h"
+#include "shell/Common.h"
+
+namespace tarnset {
+namespace {
+
+constexpr std::int16_t kDefaultPort = 1;
+constexpr std::int16_t kDefaultAutoRelease = 0;
+
+// A stored option as a 16-bit value, or nothing when it was not read or does not fit.
+std::optional<std::int16_t> storedValue(clsCmcProfileIO& prof, const std::string& key, std::int32_t def) {
+  ProfileValue v = std::int32_t{0};
+  if (!prof.loadData(key, v, ProfileValue{def})) return std::nullopt;
+  const std::int32_t n = std::get<std::int32_t>(v);
+  if (n < std::numeric_limits<std::int16_t>::min() || n > std::numeric_limits<std::int16_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int16_t>(n);
+}
+
+}  // namespace
+
+frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, clsConsole& console,
+                 const PortResolver& resolver)
+    : toolkit_(toolkit), com_(com), seq_(seq), console_(console), resolver_(resolver) {
+  window_ = toolkit_.createMainWindow();
+  buildMenus();
+  buildControls();
+  window_->onResize = [this] { Form_Resize(); };
+  window_->onQueryUnload = [this] { Form_QueryUnload(); };
+  window_->onUnload = [this] { Form_Unload(); };
+  window_->onKeyDown = [this](std::int16_t& key, std::int16_t shift) { Form_KeyDown(key, shift); };
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildMenus() {
+  tk::Menu& file = window_->addMenu("&File");
+  mnuFileExit_ = &file.addItem("E&xit");
+  mnuFileExit_->onClick = [this] { window_->unload(); };
+
+  tk::Menu& option = window_->addMenu("&Option");
+  tk::Menu& port = option.addSubMenu("&Port");
+  for (std::int16_t i = 1; i <= 4; ++i) {
+    tk::MenuItem& item = port.addItem("COM &" + std::to_string(i));
+    item.onClick = [this, i] {
+      // The user chose a port: take the mapping of COM numbers to devices again.
+      if (refreshPorts_) refreshPorts_();
+      updatePortTips();
+      setComPortNo(i);
+    };
+    mnuOptSelCom_[static_cast<std::size_t>(i - 1)] = &item;
+  }
+  tk::Menu& release = option.addSubMenu("&Auto port release");
+  static const char* const kRelease[] = {"&OFF", "&1 sec", "&2 sec", "&3 sec", "&4 sec", "&5 sec"};
+  for (std::int16_t i = 0; i <= 5; ++i) {
+    tk::MenuItem& item = release.addItem(kRelease[i]);
+    item.onClick = [this, i] { setComAutoRelease(i); };
+    mnuOptionSelAutoRelease_[static_cast<std::size_t>(i)] = &item;
+  }
+}
+
+void frmMain::buildControls() {
+  for (std::size_t i : {0u, 1u, 3u}) fra01_[i] = &window_->addFrame(nullptr);
+  fra01_[2] = &window_->addFrame(fra01_[1]);
+  lbo01_[0] = &window_->addListBox(fra01_[2]);
+  lbo01_[1] = &window_->addListBox(fra01_[2]);
+  lboConsole_ = &window_->addListBox(fra01_[1]);
+  lblTitle_ = &window_->addLabel(fra01_[0]);
+  lblProgress_ = &window_->addLabel(fra01_[0]);
+  txtDispPara_ = &window_->addTextPane(fra01_[3]);
+  for (std::size_t i = 0; i < 3; ++i) {
+    cmd00_[i] = &window_->addButton(nullptr);
+    cmd00_[i]->onClick = [this, i] {
+      if (controller_ != nullptr) controller_->RigOpFunc_ClickCmd00(static_cast<std::int16_t>(i));
+    };
+  }
+  lblComBusy_ = &window_->addLabel(nullptr);
+  linSepa_[0] = &window_->addLine();
+  linSepa_[1] = &window_->addLine();
+  lboConsole_->onGotFocus = [this] { lboConsole_GotFocus(); };
+  lboConsole_->onKeyDown = [this](std::int16_t& key, std::int16_t shift) { lboConsole_KeyDown(key, shift); };
+  lbo01_[0]->setTabStop(false);
+  lbo01_[1]->setTabStop(false);
+}
+
+TarnFormControls frmMain::controls() const {
+  TarnFormControls c;
+  c.toolkit = &toolkit_;
+  c.window = window_.get();
+  c.cmd00 = cmd00_;
+  c.fra01 = fra01_;
+  c.lbo01 = lbo01_;
+  c.lboConsole = lboConsole_;
+  c.lblTitle = lblTitle_;
+  c.lblProgress = lblProgress_;
+  c.txtDispPara = txtDispPara_;
+  c.linSepa = linSepa_;
+  return c;
+}
+
+void frmMain::setComPortNo(std::int16_t v) {
+  comPortNo_ = v;
+  if (controller_ != nullptr) controller_->RigOpFunc_SetComPortNo(v);
+}
+
+void frmMain::setComAutoRelease(std::int16_t v) {
+  comAutoRelease_ = v;
+  seq_.setComHoldReload(mul16(v, 1000));
+}
+
+void frmMain::updatePortTips() {
+  for (std::int16_t i = 1; i <= 4; ++i) {
+    const std::string device = resolver_.deviceFor(i);
+    mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setTip(device.empty() ? "No serial port for COM " +
+                                                                                 std::to_string(i)
+                                                                           : device);
+  }
+}
+
+void frmMain::Form_Initialize() {
+  setComPortNo(kDefaultPort);
+  setComAutoRelease(kDefaultAutoRelease);
+  updatePortTips();
+}
+
+bool frmMain::Form_Load(bool readConstFile, const std::string& constFile) {
+  if (readConstFile && !controller_->RigTarnProp_ReadParametersFromExtFile(constFile)) {
+    MsgBoxApp(toolkit_, "Cannot read 'Const.ini'.");
+    // Close the serial host as at exit, but leave the options file as it was.
+    com_.setComOpen(false);
+    com_.Form_Unload();
+    return false;
+  }
+  window_->setCaption(kAppTitle);
+  lblTitle_->setCaption(kAppTitle + "\r\nAdjust Utility for KV-Tarn\r\n" + kOwnerNotice);
+  controller_->RigOpFunc_FormResource();
+  controller_->RigOpFunc_FormLayout();
+  Form_Resize();
+  return true;
+}
+
+void frmMain::Form_Resize() {
+  const std::int32_t w = window_->scaleWidth();
+  const std::int32_t p = toolkit_.twipsPerPixelY();
+  linSepa_[0]->setPoints(0, 0, w, 0);
+  linSepa_[1]->setPoints(0, p, w, p);
+  lblComBusy_->setCaption("");
+  lblComBusy_->move(120, 120, lblComBusy_->width(), lblComBusy_->height());
+  if (controller_ != nullptr) controller_->RigOpFunc_FormLayout();
+}
+
+void frmMain::Form_KeyDown(std::int16_t& keyCode, std::int16_t /*shift*/) {
+  if (keyCode == tk::Key::F5 && controller_ != nullptr) controller_->RigOpFunc_ClickCmd00(1);
+}
+
+void frmMain::lboConsole_GotFocus() {
+  if (lboConsole_->listIndex() < 0 && lboConsole_->listCount() > 0) lboConsole_->setListIndex(0);
+}
+
+void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
+  const std::int16_t step = (shift & tk::kShiftBit) != 0 ? 5 : 1;
+  std::int16_t delta = 0;
+  switch (keyCode) {
+    case tk::Key::Left:
+      keyCode = 0;
+      delta = static_cast<std::int16_t>(-step);
+      break;
+    case tk::Key::Right:
+      keyCode = 0;
+      delta = step;
+      break;
+    case tk::Key::Enter:
+    case tk::Key::Separator:
+      keyCode = 0;
+      console_.EnterPushed(lboConsole_->listIndex());
+      break;
+    default:
+      break;
+  }
+  if (delta != 0) console_.UpDown(lboConsole_->listIndex(), delta);
+}
+
+void frmMain::task() {
+  seq_.task();
+  if (controller_ != nullptr) controller_->task();
+  if (seq_.OpRunning()) seq_.task();
+  for (std::int16_t i = 1; i <= 4; ++i) mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setChecked(comPortNo_ == i);
+  for (std::int16_t i = 0; i <= 5; ++i) {
+    mnuOptionSelAutoRelease_[static_cast<std::size_t>(i)]->setChecked(comAutoRelease_ == i);
+  }
+  const bool open = com_.comOpen();
+  lblComBusy_->setCaption("COM" + decimalWithSign(comPortNo_) + (open ? ": OPEN" : ": CLOSE"));
+  lblComBusy_->setForeColor(open ? tk::SysColor::ButtonText : tk::SysColor::GrayText);
+}
+
+void frmMain::showLinkError() { MsgBoxCloneErr(seq_); }
+
+void frmMain::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
+  CloneErrorInputs in;
+  in.errCannotOpen = com_.errCannotOpen();
+  in.errOverflow = com_.errOverflow();
+  in.lastError = com_.dornD().lastError();
+  in.seqError = myObjDornSeq.error();
+  in.portText = portText_.empty() ? decimalWithSign(com_.comPortNum()) : portText_;
+  const std::string message = composeCloneError(in);
+  if (controller_ != nullptr) controller_->RigOpFunc_ResetAll();
+  lastCloneError_ = message;
+  if (!message.empty()) MsgBoxApp(toolkit_, message);
+}
+
+void frmMain::saveData(clsCmcProfileIO& objProf) {
+  objProf.setSection("OPTION");
+  objProf.saveData("ComPort", ProfileValue{comPortNo_});
+  objProf.saveData("ComAutoRelease", ProfileValue{comAutoRelease_});
+}
+
+void frmMain::loadData(clsCmcProfileIO& objProf) {
+  objProf.setSection("OPTION");
+  // A stored value that is not a number or does not fit 16 bits leaves the option as it
+  // is; a port the serial host cannot use (outside 1..10) is refused too, so that the
+  // window never names a port other than the one it opens; release times whose
+  // milliseconds would not fit are switched off.
+  if (const auto port = storedValue(objProf, "ComPort", kDefaultPort); port && *port >= 1 && *port <= 10) {
+    setComPortNo(*port);
+  }
+  if (const auto release = storedValue(objProf, "ComAutoRelease", kDefaultAutoRelease)) {
+    setComAutoRelease(*release >= -32 && *release <= 32 ? *release : std::int16_t{0});
+  }
+}
+
+void frmMain::SaveOptions() { com_.saveData(com_.profMain()); }
+
+void frmMain::CloseAll() {
+  com_.AllOver();
+  com_.Form_Unload();
+}
+
+void frmMain::Form_QueryUnload() { CloseAll(); }
+
+void frmMain::Form_Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  toolkit_.quit(0);
+}
+
+}  // namespace tarnset

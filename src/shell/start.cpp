@@ -1,0 +1,82 @@
+#include "shell/start.h"
+
+#include "base/Types.h"
+#include "clone/clsCmcDornDrv.h"
+#include "clone/clsCmcDornSequence.h"
+#include "console/clsConsole.h"
+#include "link/frmCom.h"
+#include "model/clsIndOp_RigTarn.h"
+#include "radio/clsCmcProfileIO.h"
+#include "radio/clsCmcRadio.h"
+#include "shell/Common.h"
+#include "shell/frmMain.h"
+#include "shell/toolkit/Toolkit.h"
+
+namespace tarnset {
+
+Program::Program(tk::Toolkit& toolkit, const TickSource& clock, SerialPort& port, PortResolver& resolver,
+                 ProgramConfig config)
+    : toolkit_(toolkit), clock_(clock), port_(port), resolver_(resolver), config_(std::move(config)) {}
+
+Program::~Program() {
+  // The window's controls go before the objects that draw into them.
+  controller_.reset();
+  main_.reset();
+}
+
+int Program::startUp(const SingleInstance* guard) {
+  // 1. A second instance is refused; the running one is not touched.
+  if (guard != nullptr && guard->alreadyRunning()) {
+    MsgBoxApp(toolkit_, "Cannot execute " + kAppTitle + " repeatedly.\r\n" + kAppTitle + " is already executing.");
+    return kExitAlreadyRunning;
+  }
+  // 2. The serial host with its options profile, driver and poll timer.
+  com_ = std::make_unique<frmCom>(toolkit_, port_, resolver_, clock_);
+  if (!config_.optionsFile.empty()) com_->profMain().setFullPath(config_.optionsFile);
+  // 3. The radio identity and the clone-write range (the whole image).
+  radio_ = std::make_unique<clsCmcRadio>();
+  radio_->setRadioNameM("2651");
+  radio_->setRadionameS("0100");
+  radio_->cloneWriteAdrList_Clear();
+  radio_->cloneWriteAdrList_Add(0, 15967);
+  // 4. and 5. Port 1 at 9600 baud, driver and port settings reset.
+  com_->setComPortNum(1);
+  com_->setComBaud(9600);
+  com_->dornD().Reset();
+  com_->Reset();
+  // 6. The options; their first use creates the window, the sequencer, the console and
+  //    the model controller, and loads the window.
+  seq_ = std::make_unique<clsCmcDornSequence>(*com_, *radio_, clock_);
+  console_ = std::make_unique<clsConsole>();
+  main_ = std::make_unique<frmMain>(toolkit_, *com_, *seq_, *console_, resolver_);
+  main_->setRefreshPorts(config_.refreshPorts);
+  main_->setPortText(config_.portText);
+  controller_ = std::make_unique<clsIndOp_RigTarn>(main_->controls(), *seq_, *radio_, *console_, *main_, clock_);
+  main_->setController(*controller_);
+  seq_->setErrorReporter(main_.get());
+  seq_->setSubModelCheck(controller_.get());
+  com_->setOwner(main_.get());
+  main_->Form_Initialize();
+  if (!main_->Form_Load(config_.readConstFile, config_.constFile)) return kExitNoConstFile;
+  LoadOptions();
+  // 7. The serial host's load handler, then the poll timer.
+  com_->Form_Load();
+  com_->timSolid().setEnabled(true);
+  // 8. The window.
+  main_->window().show();
+  return 0;
+}
+
+void Program::installFatalHandler() {
+  toolkit_.setFatalHandler([this](const std::exception& e) {
+    if (com_) com_->setComOpen(false);
+    MsgBoxApp(toolkit_, std::string("Internal error: ") + e.what() + "\r\nThe program ends.");
+    toolkit_.quit(70);
+  });
+}
+
+void Program::LoadOptions() { com_->loadData(com_->profMain()); }
+
+void Program::SaveOptions() { com_->saveData(com_->profMain()); }
+
+}  // namespace tarnset

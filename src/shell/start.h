@@ -1,0 +1,95 @@
+#pragma once
+// The composition root: creates the program's long-lived objects in the start-up order,
+// wires their calls to each other, and offers the start module's option procedures.
+// Two complete programs can live side by side (tests build several).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/TickSource.h"
+
+namespace tarnset {
+
+class frmCom;
+class frmMain;
+class clsCmcRadio;
+class clsCmcDornSequence;
+class clsConsole;
+class clsIndOp_RigTarn;
+class SerialPort;
+class PortResolver;
+namespace tk {
+class Toolkit;
+}
+
+// Tells whether another instance of the program is running.
+class SingleInstance {
+ public:
+  virtual ~SingleInstance() = default;
+  virtual bool alreadyRunning() const = 0;
+};
+
+struct ProgramConfig {
+  // Full path of the options file.
+  std::string optionsFile;
+  // The constants file, read from the current directory.
+  std::string constFile = "Const.ini";
+  // The headless companion runs no procedure that uses the coefficients.
+  bool readConstFile = true;
+  // Text after "Cannot access COM" in the open-failure message; empty = the port number
+  // (the companion names a port given as a device path).
+  std::string portText;
+  // Takes the mapping of COM numbers to devices again (the user chose a port).
+  std::function<void()> refreshPorts;
+};
+
+class Program {
+ public:
+  // Exit codes of a start-up that ends the program.
+  static constexpr int kExitAlreadyRunning = 1;
+  static constexpr int kExitNoConstFile = 1;
+
+  Program(tk::Toolkit& toolkit, const TickSource& clock, SerialPort& port, PortResolver& resolver,
+          ProgramConfig config);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Start-up: refuses a second instance, creates and wires the objects, loads the
+  // options, enables the poll timer and shows the window. 0 when the program runs on,
+  // otherwise the exit code with which it ends.
+  int startUp(const SingleInstance* guard);
+
+  // Programming errors that escape a notification close the port, are shown in the
+  // program's message box and end the program with exit code 70.
+  void installFatalHandler();
+
+  // The start module's option procedures.
+  void LoadOptions();
+  void SaveOptions();
+
+  frmCom& com() { return *com_; }
+  clsCmcRadio& radio() { return *radio_; }
+  clsCmcDornSequence& sequencer() { return *seq_; }
+  clsConsole& console() { return *console_; }
+  clsIndOp_RigTarn& controller() { return *controller_; }
+  frmMain& mainWindow() { return *main_; }
+  tk::Toolkit& toolkit() { return toolkit_; }
+
+ private:
+  tk::Toolkit& toolkit_;
+  const TickSource& clock_;
+  SerialPort& port_;
+  PortResolver& resolver_;
+  ProgramConfig config_;
+
+  std::unique_ptr<frmCom> com_;
+  std::unique_ptr<clsCmcRadio> radio_;
+  std::unique_ptr<clsCmcDornSequence> seq_;
+  std::unique_ptr<clsConsole> console_;
+  std::unique_ptr<frmMain> main_;
+  std::unique_ptr<clsIndOp_RigTarn> controller_;
+};
+
+}  // namespace tarnset

@@ -1,0 +1,88 @@
+#include "LoopbackPort.h"
+
+#include <algorithm>
+
+namespace tarnset::testing {
+
+bool LoopbackPort::open(const std::string& device, std::int32_t baud) {
+  if (device.empty() || refused_.count(device) != 0) {
+    reason_ = "no such device";
+    return false;
+  }
+  open_ = true;
+  device_ = device;
+  baud_ = baud;
+  in_.clear();  // stale input is discarded at every open
+  lineFreeUs_ = nowUs_;
+  ++opens_;
+  radio_.setProgramLine(true, baud_, nowUs_);
+  return true;
+}
+
+void LoopbackPort::close() {
+  if (!open_) return;
+  pump();
+  out_.clear();
+  open_ = false;
+  radio_.setProgramLine(false, baud_, nowUs_);
+}
+
+bool LoopbackPort::discardOutput() {
+  // Bytes already on the wire complete; the ones still waiting in the buffer are gone.
+  while (!out_.empty() && out_.back().doneUs - byteTimeUs() >= nowUs_) {
+    out_.pop_back();
+  }
+  lineFreeUs_ = out_.empty() ? nowUs_ : out_.back().doneUs;
+  return true;
+}
+
+bool LoopbackPort::write(const Bytes& data) {
+  if (!open_) return false;
+  if (outBufferCount() + static_cast<std::int32_t>(data.size()) > kOutBufferSize) return false;
+  for (std::uint8_t b : data) {
+    lineFreeUs_ = std::max(lineFreeUs_, nowUs_) + byteTimeUs();
+    out_.push_back({lineFreeUs_, b});
+    sentLog_.push_back(b);
+  }
+  return true;
+}
+
+Bytes LoopbackPort::readAll() {
+  Bytes all;
+  all.swap(in_);
+  return all;
+}
+
+std::int32_t LoopbackPort::outBufferCount() {
+  std::int32_t n = 0;
+  for (const Pending& p : out_) n += p.doneUs > nowUs_ ? 1 : 0;
+  return n;
+}
+
+void LoopbackPort::pump() {
+  if (!open_) return;
+  if (vanishPending_) {
+    vanishPending_ = false;
+    reason_ = "the device went away";
+    out_.clear();
+    open_ = false;
+    radio_.setProgramLine(false, baud_, nowUs_);
+    if (onEvent) onEvent(PortEvent::LineError);
+    return;
+  }
+  while (!out_.empty() && out_.front().doneUs <= nowUs_) {
+    radio_.receive(Bytes{out_.front().byte}, out_.front().doneUs);
+    out_.pop_front();
+  }
+  const Bytes got = radio_.transmit(nowUs_);
+  if (got.empty()) return;
+  in_.insert(in_.end(), got.begin(), got.end());
+  if (static_cast<std::int32_t>(in_.size()) > kInBufferSize) {
+    in_.resize(kInBufferSize);
+    if (onEvent) onEvent(PortEvent::ReceiveOverflow);
+    return;
+  }
+  if (static_cast<std::int32_t>(in_.size()) >= rThreshold_ && onEvent) onEvent(PortEvent::DataReceived);
+}
+
+}  // namespace tarnset::testing

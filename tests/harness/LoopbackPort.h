@@ -1,0 +1,72 @@
+#pragma once
+// A serial port wired to the in-process virtual radio. The program's side of the line is
+// modelled as a UART: written bytes leave one after another at the port's baud (10 bits
+// per byte) and reach the radio when their last bit is on the wire; what the radio sends
+// arrives in the receive buffer as its bytes complete. Time comes from the harness
+// (microseconds), and pump() moves the line up to the present.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "sim/VirtualTarn.h"
+#include "link/SerialPort.h"
+
+namespace tarnset::testing {
+
+class LoopbackPort final : public SerialPort {
+ public:
+  LoopbackPort(kvsim::VirtualTarn& radio, const std::int64_t& nowUs) : radio_(radio), nowUs_(nowUs) {}
+
+  bool open(const std::string& device, std::int32_t baud) override;
+  void close() override;
+  bool isOpen() const override { return open_; }
+  std::string failureReason() const override { return reason_; }
+  void setRThreshold(std::int32_t bytes) override { rThreshold_ = bytes; }
+  bool discardOutput() override;
+  bool write(const Bytes& data) override;
+  std::int32_t inBufferCount() override { return static_cast<std::int32_t>(in_.size()); }
+  Bytes readAll() override;
+  std::int32_t outBufferCount() override;
+  int readFd() const override { return -1; }
+  void service() override {}
+
+  // Moves the line up to the present: delivers sent bytes to the radio, takes in what
+  // the radio sent, and raises the port events.
+  void pump();
+  // The device disappears: the next pump reports a line error and the port closes.
+  void vanish() { vanishPending_ = true; }
+  // Devices whose open fails (as if missing).
+  void refuse(const std::string& device) { refused_.insert(device); }
+
+  std::int32_t baud() const { return baud_; }
+  const std::string& device() const { return device_; }
+  // Every byte the program put on the wire, in order (including bursts and resends).
+  const Bytes& sentLog() const { return sentLog_; }
+  std::int32_t opens() const { return opens_; }
+
+ private:
+  struct Pending {
+    std::int64_t doneUs;
+    std::uint8_t byte;
+  };
+  std::int64_t byteTimeUs() const { return 10'000'000 / baud_; }
+
+  kvsim::VirtualTarn& radio_;
+  const std::int64_t& nowUs_;
+  bool open_ = false;
+  bool vanishPending_ = false;
+  std::string device_;
+  std::string reason_;
+  std::set<std::string> refused_;
+  std::int32_t baud_ = 9600;
+  std::int32_t rThreshold_ = 1;
+  std::deque<Pending> out_;
+  std::int64_t lineFreeUs_ = 0;
+  Bytes in_;
+  Bytes sentLog_;
+  std::int32_t opens_ = 0;
+};
+
+}  // namespace tarnset::testing

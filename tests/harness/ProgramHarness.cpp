@@ -1,0 +1,110 @@
+#include "ProgramHarness.h"
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "base/Checked16.h"
+#include "clone/clsCmcDornSequence.h"
+#include "link/frmCom.h"
+#include "model/clsIndOp_RigTarn.h"
+#include "shell/frmMain.h"
+
+namespace tarnset::testing {
+namespace {
+
+void writeFile(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream out(p, std::ios::binary);
+  out << text;
+}
+
+std::string hexOf(const kvsim::Bytes& b, std::size_t from, std::size_t to) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string s;
+  for (std::size_t i = from; i < to && i < b.size(); ++i) {
+    s += kHex[b[i] >> 4];
+    s += kHex[b[i] & 15];
+  }
+  return s;
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+  std::random_device rd;
+  path_ = std::filesystem::temp_directory_path() / ("tarnset-test-" + std::to_string(rd()) + std::to_string(rd()));
+  std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string standardConstFile() {
+  std::ifstream in(TARNSET_SOURCE_DIR "/Const.ini", std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+ProgramHarness::ProgramHarness(HarnessOptions opt)
+    : opt_(std::move(opt)), toolkit_(clock_), radio_(opt_.radio), port_(radio_, nowUs_) {
+  if (!opt_.constFile.empty()) writeFile(folder_.path() / "Const.ini", opt_.constFile);
+  if (!opt_.optionsFile.empty()) writeFile(optionsPath(), opt_.optionsFile);
+  ProgramConfig config;
+  config.optionsFile = optionsPath().string();
+  config.constFile = (folder_.path() / "Const.ini").string();
+  program_ = std::make_unique<Program>(toolkit_, clock_, port_, resolver_, config);
+  if (opt_.startProgram) startUp();
+}
+
+ProgramHarness::~ProgramHarness() { program_.reset(); }
+
+int ProgramHarness::startUp(const SingleInstance* guard) {
+  startResult_ = program_->startUp(guard);
+  return startResult_;
+}
+
+void ProgramHarness::advance(std::int32_t ms) {
+  for (std::int32_t i = 0; i < ms; ++i) {
+    nowUs_ += 1000;
+    clock_.advance(1);
+    port_.pump();
+    toolkit_.runDueTimers();
+  }
+}
+
+bool ProgramHarness::runUntil(const std::function<bool()>& pred, std::int32_t maxMs) {
+  for (std::int32_t i = 0; i < maxMs; ++i) {
+    if (pred()) return true;
+    advance(1);
+  }
+  return pred();
+}
+
+bool ProgramHarness::connect(std::int32_t maxMs) {
+  clsIndOp_RigTarn& c = program_->controller();
+  toolkit_.click(program_->mainWindow().cmd00(0));
+  // Through the clone read, the first monitor pass and the sending of every item loaded
+  // from the image: the controller rests in state 25 at the end of that tick.
+  return runUntil([&] { return c.opState() == 25; }, maxMs);
+}
+
+std::vector<std::string> ProgramHarness::takeE8Commands() {
+  std::vector<std::string> out;
+  const auto& frames = radio_.frames();
+  // The radio keeps a bounded history; count from the end of what is new.
+  std::size_t total = frames.size();
+  std::size_t start = framesSeen_ <= total ? framesSeen_ : 0;
+  for (std::size_t i = start; i < total; ++i) {
+    const kvsim::FrameRecord& f = frames[i];
+    // FE FE EE EF E8 26 51 01 00 <code> <hi> <lo> FD
+    if (f.fromRadio || f.command() != 0xE8) continue;
+    out.push_back(hexOf(f.bytes, 9, f.bytes.size() - 1));
+  }
+  framesSeen_ = total;
+  return out;
+}
+
+}  // namespace tarnset::testing

@@ -1,0 +1,100 @@
+#pragma once
+// The whole program in-process: the composition root with the headless toolkit, a
+// manual clock, the loopback port and the in-process virtual radio. Tests press keys,
+// click buttons and let time pass, then look at the frames the radio saw, the lines of
+// the list boxes and the message boxes shown.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "LoopbackPort.h"
+#include "sim/VirtualTarn.h"
+#include "base/TickSource.h"
+#include "link/SerialPort.h"
+#include "shell/headless/HeadlessToolkit.h"
+#include "shell/start.h"
+
+namespace tarnset::testing {
+
+// COM numbers to loopback devices: COM 1 is the radio's line, the others have no device.
+class LoopbackResolver final : public PortResolver {
+ public:
+  std::string deviceFor(std::int16_t comNumber) const override {
+    return comNumber == radioCom ? std::string("loopback") : std::string();
+  }
+  std::int16_t radioCom = 1;
+};
+
+// A temporary folder removed with the object.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The constants file shipped with the program, as text.
+std::string standardConstFile();
+
+struct HarnessOptions {
+  kvsim::Options radio;
+  // Text of Const.ini; empty = none is written.
+  std::string constFile = standardConstFile();
+  // Text of the options file; empty = none is written.
+  std::string optionsFile;
+  bool startProgram = true;
+};
+
+class ProgramHarness {
+ public:
+  explicit ProgramHarness(HarnessOptions opt = {});
+  ~ProgramHarness();
+
+  // Runs the program's start-up; its result is kept in startResult().
+  int startUp(const SingleInstance* guard = nullptr);
+  int startResult() const { return startResult_; }
+
+  // Lets ms milliseconds pass, one millisecond at a time: the line moves, port events
+  // run, due timers fire.
+  void advance(std::int32_t ms);
+  // Lets time pass until pred holds (checked every millisecond); false after maxMs.
+  bool runUntil(const std::function<bool()>& pred, std::int32_t maxMs);
+
+  // Connects (clicks "Connect") and waits until the first full monitor pass is done and
+  // the controller reached its item-sending state with nothing left to send.
+  bool connect(std::int32_t maxMs = 30000);
+
+  Program& program() { return *program_; }
+  HeadlessToolkit& toolkit() { return toolkit_; }
+  kvsim::VirtualTarn& radio() { return radio_; }
+  LoopbackPort& port() { return port_; }
+  LoopbackResolver& resolver() { return resolver_; }
+  const std::filesystem::path& folder() const { return folder_.path(); }
+  std::filesystem::path optionsPath() const { return folder_.path() / "TarnsetADJ.rs"; }
+  std::int64_t nowUs() const { return nowUs_; }
+  std::int32_t nowMs() const { return clock_.nowMs(); }
+
+  // The E8 command bytes (code and value bytes) of every E8 frame the radio received
+  // since the last call, as hex text ("053541").
+  std::vector<std::string> takeE8Commands();
+
+ private:
+  HarnessOptions opt_;
+  TempFolder folder_;
+  ManualTickSource clock_;
+  std::int64_t nowUs_ = 0;
+  HeadlessToolkit toolkit_;
+  kvsim::VirtualTarn radio_;
+  LoopbackPort port_;
+  LoopbackResolver resolver_;
+  std::unique_ptr<Program> program_;
+  int startResult_ = -1;
+  std::size_t framesSeen_ = 0;
+};
+
+}  // namespace tarnset::testing

@@ -1,0 +1,167 @@
+// The clone read on the wire, its failures and the release of the port, with the whole
+// program and the in-process virtual radio.
+#include <gtest/gtest.h>
+
+#include "ProgramHarness.h"
+#include "clone/clsCmcDornDrv.h"
+#include "clone/clsCmcDornSequence.h"
+#include "link/frmCom.h"
+#include "model/clsIndOp_RigTarn.h"
+#include "radio/clsCmcRadio.h"
+#include "shell/frmMain.h"
+
+using namespace tarnset;
+using namespace tarnset::testing;
+
+namespace {
+
+const std::string kCheck = "\r\n\r\nCheck the following:\r\n";
+const std::string kPort = "- The COM port settings.\r\n";
+const std::string kCable = "- Cloning cable connections.\r\n";
+const std::string kPower = "- Transceiver power is ON.";
+
+Bytes frame(std::initializer_list<std::uint8_t> payload) {
+  Bytes f = {0xFE, 0xFE, 0xEE, 0xEF};
+  f.insert(f.end(), payload);
+  f.push_back(0xFD);
+  return f;
+}
+
+HarnessOptions withFault(const char* name) {
+  HarnessOptions o;
+  o.radio.faults.push_back(*kvsim::parseFault(name));
+  return o;
+}
+
+// Clicks Connect and lets the clone read run; returns the messages shown.
+std::vector<std::string> connectAndWait(ProgramHarness& h, std::int32_t ms = 25000) {
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  h.advance(ms);
+  std::vector<std::string> texts;
+  for (const auto& m : h.toolkit().messages()) texts.push_back(m.text);
+  return texts;
+}
+
+}  // namespace
+
+TEST(CloneRead, TheWholeExchangeOnTheWireWithBothSpeedSwitches) {
+  ProgramHarness h;
+  clsCmcDornSequence& seq = h.program().sequencer();
+  seq.easyCloneRead();
+  ASSERT_TRUE(h.runUntil([&] { return !seq.OpRunning(); }, 30000));
+  const std::int32_t took = h.nowMs();
+
+  Bytes expected = frame({0xE0, 0x26, 0x51, 0x00, 0x00});
+  const Bytes e8 = frame({0xE8, 0x26, 0x51, 0x01, 0x00, 0x01, 0x30, 0x39});
+  expected.insert(expected.end(), e8.begin(), e8.end());
+  expected.insert(expected.end(), 39, 0xFE);
+  const Bytes e2 = frame({0xE2, 0x26, 0x51, 0x01, 0x00});
+  expected.insert(expected.end(), e2.begin(), e2.end());
+  expected.insert(expected.end(), 11, 0xFE);
+  EXPECT_EQ(h.port().sentLog(), expected);
+
+  EXPECT_EQ(seq.error(), 0);
+  EXPECT_EQ(h.program().com().dornD().lastError(), 0);
+  EXPECT_TRUE(h.program().com().comOpen()) << "the port stays open after the operation";
+  EXPECT_EQ(h.port().baud(), 9600);
+  EXPECT_EQ(h.radio().baud(), 9600);
+  EXPECT_EQ(h.program().radio().eepImage().ReadBlock(0, 15968), h.radio().image());
+  EXPECT_TRUE(h.toolkit().messages().empty());
+  // 998 records of 46 bytes at 38400 baud take 11.95 s on the wire.
+  EXPECT_GT(took, 11950);
+  EXPECT_LT(took, 14000);
+}
+
+TEST(CloneRead, EachIdentificationFailureEndsWithItsMessageAndAClosedPort) {
+  struct Case {
+    const char* fault;
+    std::string message;
+  } cases[] = {
+      {"wrong-model", "Cannot Clone." + kCheck + kPort + kCable + kPower},
+      {"sub-model-0101", "Version number does not match\r\nfor this transceiver."},
+      {"version-04", "Connected transceiver is not compatible model." + kCheck +
+                         "- Appropriate cloning software for the transceiver is being used.\r\n"
+                         "- The revision number of the transceiver."},
+      {"silent", "No answer from transceiver." + kCheck + kPort + kCable + kPower},
+      {"bad-checksum=17", "Illegal data." + kCheck + kPort + kCable + kPower},
+      {"bad-count", "Data counter error." + kCheck + kPort + kCable + kPower},
+      {"outside-image=3", "Data overflow." + kCheck + kPort + kCable + kPower},
+  };
+  for (const Case& c : cases) {
+    ProgramHarness h(withFault(c.fault));
+    const auto texts = connectAndWait(h);
+    ASSERT_EQ(texts.size(), 1u) << c.fault;
+    EXPECT_EQ(texts[0], c.message) << c.fault;
+    EXPECT_FALSE(h.program().com().comOpen()) << c.fault;
+    EXPECT_EQ(h.program().sequencer().Operation(), 0) << c.fault;
+    EXPECT_EQ(h.program().controller().opState(), 0) << c.fault;
+    EXPECT_TRUE(h.program().mainWindow().fra01(0).visible()) << c.fault;
+  }
+}
+
+TEST(CloneRead, AnOlderFormatVersionAndAnAcceptedSubModelConnect) {
+  for (const char* fault : {"version-02", "echo", "noise"}) {
+    ProgramHarness h(withFault(fault));
+    const bool connected = h.connect();
+    for (const auto& m : h.toolkit().messages()) ADD_FAILURE() << fault << ": " << m.text;
+    ASSERT_TRUE(connected) << fault << " state " << h.program().controller().opState();
+    EXPECT_TRUE(h.toolkit().messages().empty()) << fault;
+    EXPECT_EQ(h.program().radio().eepImage().ReadBlock(0, 15968), h.radio().image()) << fault;
+  }
+  HarnessOptions o;
+  o.radio.subModel = "0099";
+  ProgramHarness h(o);
+  ASSERT_TRUE(h.connect());
+  EXPECT_EQ(h.program().radio().radionameS(), "0099");
+  EXPECT_EQ(h.program().controller().modelId(), (Bytes{0x26, 0x51, 0x00, 0x99}));
+}
+
+TEST(CloneRead, APortThatCannotBeOpenedIsReportedOnce) {
+  ProgramHarness h;
+  h.toolkit().chooseMenu("&Option/&Port/COM &3");  // no device behind COM 3
+  const auto texts = connectAndWait(h, 3000);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], "Cannot access COM 3." + kCheck + kPort + kCable + kPower);
+  EXPECT_FALSE(h.program().com().errCannotOpen()) << "the reset after the message clears it";
+}
+
+TEST(CloneRead, APortThatVanishesMidReadEndsItWithOneMessage) {
+  ProgramHarness h;
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  h.advance(4000);
+  ASSERT_EQ(h.program().controller().opState(), 2) << "the image is still arriving";
+  h.port().vanish();
+  h.advance(20000);
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text.substr(0, 20), "Cannot access COM 1.");
+  EXPECT_FALSE(h.program().com().comOpen());
+  EXPECT_EQ(h.program().controller().opState(), 0) << "a read cut short never completes";
+  EXPECT_FALSE(h.program().com().dornD().Running());
+  EXPECT_EQ(h.program().com().failureReason(), "the device went away");
+}
+
+TEST(PortRelease, TheIdlePortClosesAfterTheChosenTimeAndNeverWhenOff) {
+  ProgramHarness h;
+  h.toolkit().chooseMenu("&Option/&Auto port release/&3 sec");
+  ASSERT_TRUE(h.connect());
+  ASSERT_TRUE(h.program().com().comOpen());
+  ASSERT_TRUE(h.runUntil([&] { return !h.program().com().comOpen(); }, 10000));
+  // From the end of the last operation (its frame's last byte at the radio).
+  const std::int64_t lastFrameUs = h.radio().frames().back().atUs;
+  const std::int64_t idle = (h.nowUs() - lastFrameUs) / 1000;
+  // The last operation ended when its frame was queued, 13.5 ms before its last byte.
+  EXPECT_GE(idle, 3000 - 15);
+  EXPECT_LE(idle, 3000 + 100);
+  EXPECT_TRUE(h.toolkit().messages().empty());
+  // The next item reopens the port.
+  tk::ListBox& list = h.program().mainWindow().lboConsole();
+  list.setListIndex(1);
+  h.toolkit().pressKey(list, tk::Key::Right);
+  h.advance(100);
+  EXPECT_TRUE(h.program().com().comOpen());
+
+  ProgramHarness off;
+  ASSERT_TRUE(off.connect());
+  off.advance(10000);
+  EXPECT_TRUE(off.program().com().comOpen());
+}
