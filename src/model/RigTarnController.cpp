@@ -104,6 +104,10 @@ void clsIndOp_RigTarn::task() {
 
   bool advanced = false;
   do {
+    if (opState_ == holdBefore_) {
+      held_ = true;
+      break;
+    }
     std::int16_t next = static_cast<std::int16_t>((opState_ + 1) % kStates);
     advanced = runState(next);
     if (advanced) {

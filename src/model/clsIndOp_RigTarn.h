@@ -96,6 +96,15 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   void ConsEv_SendE8(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
   void ConsEv_Enter(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
 
+  // Makes the state machine stop before it runs the action of the given state (-1 = never),
+  // so that a front end can take the monitor readings of the first pass and send nothing
+  // more. held() tells that it has stopped there.
+  void setHoldBefore(std::int16_t state) {
+    holdBefore_ = state;
+    held_ = false;
+  }
+  bool held() const { return held_; }
+
   // Read-only views for the front ends and tests.
   std::int16_t opState() const { return opState_; }
   std::int16_t enterStep() const { return enterStep_; }
@@ -181,6 +190,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   std::array<float, 22> txfCoef_{};
   std::int32_t waitE8Pending_ = 0;
   clsCmcTick waitTick_;
+  std::int16_t holdBefore_ = -1;
+  bool held_ = false;
   bool layoutDone_ = false;
   bool editPanelShown_ = false;
 

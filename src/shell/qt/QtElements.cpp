@@ -21,7 +21,7 @@ namespace tarnset::qtk {
 namespace {
 
 constexpr double kTwipsPerInch = 1440.0;
-constexpr int kFontPointSize = 10;
+constexpr int kFontPointSize = 9;  // the longest console line (80 characters) fits the window's first width
 
 std::string fromQt(const QString& s) {
   const QByteArray bytes = s.toLatin1();
@@ -147,19 +147,32 @@ void FocusAdapter<Iface, W>::moveToEndOfTabOrder() {
   this->window_.moveToEndOfTabChain(this->widget_);
 }
 
+void PanelFrame::paintEvent(QPaintEvent* /*e*/) {
+  if (!border) return;
+  QPainter p(this);
+  const int top = std::min(kTopInset, height() / 2);
+  const QRect outer(0, top, width() - 2, height() - top - 2);
+  p.setPen(palette().color(QPalette::Dark));
+  p.drawRect(outer);
+  p.setPen(palette().color(QPalette::Light));
+  p.drawRect(outer.translated(1, 1));
+}
+
 FrameAdapter::FrameAdapter(WindowAdapter& window, QWidget* parent)
-    : ControlAdapter(window, new QFrame(parent)) {
+    : ControlAdapter(window, new PanelFrame(parent)) {
   setBorder(true);
 }
 
 void FrameAdapter::setBorder(bool on) {
   border_ = on;
-  widget_->setFrameStyle(on ? (QFrame::Box | QFrame::Sunken) : QFrame::NoFrame);
+  widget_->border = on;
+  widget_->update();
 }
 
 ListBoxAdapter::ListBoxAdapter(WindowAdapter& window, QWidget* parent)
     : FocusAdapter(window, new ListWidget(parent)) {
   widget_->setSelectionMode(QAbstractItemView::SingleSelection);
+  widget_->setTextElideMode(Qt::ElideNone);  // column-aligned lines: scroll, never cut with "..."
   widget_->setUniformItemSizes(true);
   widget_->setFont(window.env().fixedFont());
   widget_->focused = [this, alive = window.alive()] {

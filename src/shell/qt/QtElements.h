@@ -91,6 +91,19 @@ class ClientArea final : public QWidget {
   const std::vector<std::unique_ptr<LineAdapter>>& lines_;
 };
 
+// A panel. Its border, when it has one, is an etched rectangle drawn a few pixels below
+// its top edge, where a titled frame would draw its caption band, so that a panel placed
+// right under a row of buttons does not touch them.
+class PanelFrame final : public QFrame {
+ public:
+  using QFrame::QFrame;
+  static constexpr int kTopInset = 6;
+  bool border = true;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+};
+
 class ListWidget final : public QListWidget {
  public:
   using QListWidget::QListWidget;
@@ -152,7 +165,7 @@ class FocusAdapter : public ControlAdapter<Iface, W> {
   void moveToEndOfTabOrder() override;
 };
 
-class FrameAdapter final : public ControlAdapter<tk::Frame, QFrame> {
+class FrameAdapter final : public ControlAdapter<tk::Frame, PanelFrame> {
  public:
   FrameAdapter(WindowAdapter& window, QWidget* parent);
   void setBorder(bool on) override;

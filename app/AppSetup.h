@@ -1,0 +1,13 @@
+#pragma once
+// What both front ends need of the machine: where the options file is and the version.
+#include <string>
+
+namespace tarnset {
+
+// The program's version, as --version prints it.
+inline const std::string kVersionText = "1.2.0";
+
+// Full path of the options file for this machine and user.
+std::string machineOptionsFile();
+
+}  // namespace tarnset
