@@ -1,5 +1,6 @@
 // Console events of the KV-Tarn rows, the thirteen monitor lines and the check of E8
 // answers.
+#include <array>
 #include <cmath>
 
 #include "base/Checked16.h"
@@ -26,18 +27,18 @@ struct MonitorLine {
   std::size_t width;
 };
 
-constexpr MonitorLine kAdLines[] = {
+constexpr std::array<MonitorLine, 4> kAdLines = {{
     {"VIN  :", 20, "##0.#0V", 7},
-    {"TEMPS:", 5, "###.#0'C", 8},  // temperature, see monitorLine
+    {"TEMPS:", 5, "###.#0'C", 8},  // temperature, see MonitorLineText
     {"LVIN :", 5, "##0.#0V", 7},
     {"SD   :", 5, "##0.#0V", 7},
-};
+}};
 
-constexpr MonitorLine kDaLines[] = {
+constexpr std::array<MonitorLine, 9> kDaLines = {{
     {"BPF T1 :", 5, "##0.#0V", 7}, {"BPF T2 :", 5, "##0.#0V", 7}, {"BPF T3 :", 5, "##0.#0V", 7},
     {"T4/POW :", 5, "##0.#0V", 7}, {"REF    :", 5, "##0.#0V", 7}, {"MOD BAL:", 1, "0.00%", 7},
     {"Dev    :", 5, "##0.#0V", 7},  {"CTCSS  :", 5, "##0.#0V", 7}, {"SQL Lev:", 1, "0.00%", 7},
-};
+}};
 
 bool isHexDigit(std::uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
@@ -75,13 +76,14 @@ bool clsIndOp_RigTarn::readMonitor(bool analogToDigital, std::int16_t line, bool
   if (v != last) {
     last = v;
     tk::ListBox* box = form_.lbo01[analogToDigital ? 0 : 1];
-    if (box != nullptr) box->setItemText(static_cast<std::int16_t>(line + 1), monitorLine(analogToDigital, line, v));
+    if (box != nullptr) box->setItemText(static_cast<std::int16_t>(line + 1), MonitorLineText(analogToDigital, line, v));
   }
   return true;
 }
 
-std::string clsIndOp_RigTarn::monitorLine(bool analogToDigital, std::int16_t line, std::int16_t raw) const {
-  const MonitorLine& fmt = analogToDigital ? kAdLines[line] : kDaLines[line];
+std::string clsIndOp_RigTarn::MonitorLineText(bool analogToDigital, std::int16_t line, std::int16_t raw) {
+  const std::size_t n = static_cast<std::size_t>(line);
+  const MonitorLine& fmt = analogToDigital ? kAdLines.at(n) : kDaLines.at(n);
   const std::string prefix = rightAlign(decimal(raw), 3) + ":" + ByteToHex(raw) + "h:";
   if (analogToDigital && line == 1) {
     if (raw == 0 || raw == 255) return fmt.label + prefix + "*Error";

@@ -105,6 +105,10 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   }
   bool held() const { return held_; }
 
+  // The text of a monitor line: label, raw value in decimal and hex, scaled value
+  // (analogToDigital: A/D line 0..3, else D/A line 0..8; raw 0..255).
+  static std::string MonitorLineText(bool analogToDigital, std::int16_t line, std::int16_t raw);
+
   // Read-only views for the front ends and tests.
   std::int16_t opState() const { return opState_; }
   std::int16_t enterStep() const { return enterStep_; }
@@ -140,7 +144,6 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   bool readAdMonitor(std::int16_t line, bool entry);
   bool readDaMonitor(std::int16_t line, bool entry);
   bool readMonitor(bool analogToDigital, std::int16_t line, bool entry);
-  std::string monitorLine(bool analogToDigital, std::int16_t line, std::int16_t raw) const;
   bool answerInvalid(const Bytes& answer) const;
   std::int16_t answerValue(const Bytes& answer) const;
   // Sends an E8 command without answer: code and value as the E8 data string.
