@@ -20,7 +20,6 @@
 #include "link/SystemPortResolver.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
-#include "radio/clsCmcProfileIO.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
 #include "shell/headless/HeadlessToolkit.h"
@@ -150,17 +149,6 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
   return o;
 }
 
-// The COM number stored in the options file, else 1.
-std::int16_t storedComPort(const std::string& optionsFile) {
-  clsCmcProfileIO prof;
-  prof.setFullPath(optionsFile);
-  prof.setSection("OPTION");
-  ProfileValue v = std::int32_t{1};
-  if (!prof.loadData("ComPort", v, ProfileValue{std::int32_t{1}})) return 1;
-  const std::int32_t n = std::get<std::int32_t>(v);
-  return n >= 1 && n <= 10 ? static_cast<std::int16_t>(n) : std::int16_t{1};
-}
-
 int listPorts(std::ostream& out) {
   SystemPortResolver resolver(machineOptionsFile());
   for (std::int16_t n = 1; n <= SystemPortResolver::kMaxComNumber; ++n) {
@@ -196,15 +184,15 @@ class Session {
     ProgramConfig config;
     config.optionsFile = optionsFile_;
     config.readConstFile = false;
-    std::int16_t com = 0;
+    // Without --port the port stored in the options file applies (start-up loads it).
+    std::optional<std::int16_t> com;
     if (o.port && o.port->find('/') != std::string::npos) {
       resolver_ = std::make_unique<PathResolver>(*o.port);
       config.portText = " " + *o.port;
       com = 1;
     } else {
-      auto system = std::make_unique<SystemPortResolver>(optionsFile_);
-      com = o.port ? static_cast<std::int16_t>(std::stoi(*o.port)) : storedComPort(optionsFile_);
-      resolver_ = std::move(system);
+      resolver_ = std::make_unique<SystemPortResolver>(optionsFile_);
+      if (o.port) com = static_cast<std::int16_t>(std::stoi(*o.port));
     }
     program_ = std::make_unique<Program>(toolkit_, clock_, port_, *resolver_, config);
     toolkit_.setFatalHandler([this](const std::exception& e) {
@@ -213,7 +201,7 @@ class Session {
       toolkit_.quit(kExitSoftware);
     });
     started_ = program_->startUp(nullptr) == 0;
-    if (started_) program_->mainWindow().setComPortNo(com);
+    if (started_ && com) program_->mainWindow().setComPortNo(*com);
   }
 
   ~Session() {
