@@ -198,7 +198,13 @@ void PtyServer::run(const volatile std::sig_atomic_t& stop) {
       continue;
     }
     const bool hangup = (p.revents & (POLLHUP | POLLERR)) != 0;
-    if (hangup && open_) lineClosed(now);
+    if (hangup && open_) {
+      // The program may have reopened at another speed, written and closed again between
+      // two passes: what it wrote left at the speed it set last, which the line keeps.
+      const std::int32_t b = programBaud();
+      if (b > 0) baud_ = b;
+      lineClosed(now);
+    }
     if (!hangup && !open_) lineOpened(now);
     if (open_) {
       // The program sets its speed after opening; look before the bytes move.

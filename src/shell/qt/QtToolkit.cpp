@@ -13,11 +13,11 @@
 #include "shell/qt/QtElements.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-// The system's font configuration library keeps what it parsed from its configuration
-// files until the process ends; every program with this toolkit would otherwise fail a
-// leak-checking build for memory that is not its own.
+// The system's font configuration and message bus libraries keep what they set up until
+// the process ends; every program with this toolkit would otherwise fail a leak-checking
+// build for memory that is not its own.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
+  return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
 }
 #endif
 
