@@ -1,0 +1,114 @@
+// tarnset-cli's failures as a technician meets them: a radio that misbehaves on the link,
+// a port that is no serial device, a mistyped command line; and the port listing.
+#include "CliFixture.h"
+
+namespace tarnset::e2e {
+namespace {
+
+const std::string kCheckLink =
+    "\nCheck the following:\n- The COM port settings.\n- Cloning cable connections.\n- Transceiver power is "
+    "ON.\n";
+
+const std::string kUsage =
+    "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE]\n"
+    "       tarnset-cli monitor [--port PORT]\n"
+    "       tarnset-cli ports\n"
+    "       tarnset-cli --help | --version\n";
+
+}  // namespace
+
+TEST_F(CliTest, ARadioThatMisbehavesEndsTheReadWithItsMessageAndExit2) {
+  struct Case {
+    const char* fault;
+    std::string message;
+  } cases[] = {
+      {"wrong-model", "Cannot Clone.\n" + kCheckLink},
+      {"silent", "No answer from transceiver.\n" + kCheckLink},
+      {"bad-checksum=3", "Illegal data.\n" + kCheckLink},
+      {"sub-model-0101", "Version number does not match\nfor this transceiver.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Simulator sim(scratch_, kSimBinary, {"--fault", c.fault}, std::string("radio-") + c.fault);
+    ASSERT_TRUE(sim.ready()) << sim.errors();
+    const RunResult r = cli({"read", "--port", sim.link()}, kReadTimeout);
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_EQ(r.err, c.message + "\nPort: " + sim.link() + "\n");
+    EXPECT_EQ(r.out, "") << "no listing after a failed read";
+  }
+}
+
+TEST_F(CliTest, APortThatIsNoSerialDeviceIsNamedWithTheReason) {
+  writeText(scratch_ / "notes.txt", "not a tty\n");
+  struct Case {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {(scratch_ / "notes.txt").string(), "not a serial port"},
+      {(scratch_ / "no-such-device").string(), "no such device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    for (const char* command : {"read", "monitor"}) {
+      const RunResult r = cli({command, "--port", c.path});
+      EXPECT_EQ(r.exitCode, 2) << describe(r);
+      EXPECT_EQ(r.err, "Cannot access COM " + c.path + ".\n" + kCheckLink + "\nPort: " + c.path +
+                           "\nReason: " + c.reason + "\n");
+      EXPECT_EQ(r.out, "");
+    }
+  }
+  EXPECT_EQ(readText(scratch_ / "notes.txt"), "not a tty\n") << "the file is left as it was";
+}
+
+TEST_F(CliTest, AMistypedCommandLineGives64AndTheUsage) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string complaint;
+  } cases[] = {
+      {{}, "no command given"},
+      {{"fetch"}, "unknown command 'fetch'"},
+      {{"read", "--bogus"}, "unexpected argument '--bogus'"},
+      {{"read", "--port"}, "option --port needs a value"},
+      {{"read", "--port", "11"}, "PORT must be a COM number 1..10 or a device path"},
+      {{"monitor", "--dump"}, "unexpected argument '--dump'"},
+      {{"ports", "extra"}, "unexpected argument 'extra'"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const RunResult r = cli(c.args);
+    EXPECT_EQ(r.exitCode, 64) << describe(r);
+    EXPECT_EQ(r.err, "tarnset-cli: " + c.complaint + "\n" + kUsage);
+    EXPECT_EQ(r.out, "");
+  }
+  const RunResult help = cli({"--help"});
+  EXPECT_EQ(help.exitCode, 0) << describe(help);
+  EXPECT_EQ(help.out.substr(0, kUsage.size()), kUsage);
+  EXPECT_EQ(help.err, "");
+}
+
+TEST_F(CliTest, PortsNamesEveryComNumberAndWhatTheMachineHas) {
+  const std::string adapter = (scratch_ / "bench-adapter").string();
+  writeText(optionsFile(), "[PORTS]\nCOM3=" + adapter + "\n");
+  const RunResult r = cli({"ports"});
+  ASSERT_EQ(r.exitCode, 0) << describe(r);
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = splitLines(r.out);
+  ASSERT_GE(lines.size(), 11u) << r.out;
+  for (int n = 1; n <= 10; ++n) {
+    const std::string head = "COM" + std::to_string(n) + ": ";
+    EXPECT_EQ(lines[static_cast<std::size_t>(n - 1)].substr(0, head.size()), head) << r.out;
+  }
+  EXPECT_EQ(lines[2], "COM3: " + adapter) << "a COM number named in the options file beside the program";
+  // Then what was found: either nothing, said plainly, or a list of devices.
+  if (lines[10] == "No serial ports found on this machine.") {
+    EXPECT_EQ(lines.size(), 11u) << r.out;
+  } else {
+    EXPECT_EQ(lines[10], "Serial ports found:") << r.out;
+    ASSERT_GE(lines.size(), 12u);
+    EXPECT_EQ(lines[11].substr(0, 7), "  /dev/") << r.out;
+  }
+}
+
+}  // namespace tarnset::e2e

@@ -1,0 +1,144 @@
+// tarnset-adj, copied into a scratch folder with its own options file and instance lock.
+// Offscreen it starts and stays up. Its message boxes wait for a key even offscreen, so
+// the refusals are shown on a private X server, where xdotool answers them; the same
+// server carries a whole session against kv-tarn-sim mapped as COM 1.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "E2eSupport.h"
+#include "sim/TarnImage.h"
+
+namespace tarnset::e2e {
+namespace {
+
+const fs::path kAdjBinary = TARNSET_ADJ_BIN;
+const fs::path kSimBinary = TARNSET_SIM_BIN;
+const fs::path kConstFile = TARNSET_SOURCE_DIR "/Const.ini";
+
+const std::string kTitle = "Tarnset ADJ Rev.1.2";
+
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() : adj_(scratch_.copyExecutable(kAdjBinary)) {}
+
+  // The window program started in folder cwd (the scratch folder when empty), offscreen
+  // or on the given X display.
+  std::unique_ptr<Background> start(const std::string& display = "", const fs::path& cwd = {}) const {
+    Command c;
+    c.argv = {adj_.string()};
+    c.cwd = cwd.empty() ? scratch_.path().string() : cwd.string();
+    c.env = display.empty() ? scratch_.environment({"QT_QPA_PLATFORM=offscreen"})
+                            : scratch_.environment({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
+    return std::make_unique<Background>(c);
+  }
+
+  void copyConstFile(const fs::path& into) const { fs::copy_file(kConstFile, into / "Const.ini"); }
+
+  fs::path optionsFile() const { return scratch_ / "TarnsetADJ.rs"; }
+
+  // The visible window of a process on the X server; empty when none came in time.
+  static std::string windowOf(const XServer& x, pid_t pid) {
+    const RunResult r = x.xdotool({"search", "--sync", "--onlyvisible", "--pid", std::to_string(pid)}, 20);
+    const std::vector<std::string> ids = splitLines(r.out);
+    return ids.empty() ? std::string() : ids.front();
+  }
+
+  // Gives the window the keyboard and types the keys (xdotool key names).
+  static void keys(const XServer& x, const std::string& window, const std::vector<std::string>& names) {
+    const RunResult f = x.xdotool({"windowfocus", "--sync", window});
+    ASSERT_EQ(f.exitCode, 0) << f.err;
+    for (const std::string& k : names) {
+      const RunResult r = x.xdotool({"key", k});
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+  }
+
+  Scratch scratch_;
+  fs::path adj_;
+};
+
+}  // namespace
+
+TEST_F(WindowTest, StartsOffscreenFromAFolderWithConstIniAndStaysUp) {
+  copyConstFile(scratch_.path());
+  auto adj = start();
+  ASSERT_TRUE(adj->started());
+  EXPECT_FALSE(adj->waitExit(3.0)) << "ended early: " << adj->takeErr();
+  EXPECT_TRUE(fs::exists(scratch_ / "run" / "tarnset-adj.lock"))
+      << "the instance lock is in the private runtime folder";
+  adj->stop();
+}
+
+TEST_F(WindowTest, ASecondStartIsRefusedWhileTheFirstRunsOn) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  copyConstFile(scratch_.path());
+  const std::string options = "[PORTS]\nCOM1=/dev/null\n";
+  writeText(optionsFile(), options);
+
+  auto first = start();
+  ASSERT_FALSE(first->waitExit(2.0)) << first->takeErr();
+  auto second = start(x.display());
+  const std::string box = windowOf(x, second->pid());
+  ASSERT_FALSE(box.empty()) << "the second start shows its refusal; " << second->takeErr();
+  EXPECT_EQ(x.xdotool({"getwindowname", box}).out, kTitle + "\n");
+  keys(x, box, {"Return"});
+  // Only the refusal ends the program on Return: a main window would stay.
+  EXPECT_EQ(second->waitExit(10.0), std::optional<int>(1));
+  EXPECT_TRUE(first->running()) << "the first instance keeps running";
+  EXPECT_EQ(readText(optionsFile()), options) << "the refused start leaves the options alone";
+}
+
+TEST_F(WindowTest, WithoutConstIniTheProgramSaysSoAndEnds) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  const fs::path elsewhere = scratch_ / "home";  // a folder without Const.ini
+  auto adj = start(x.display(), elsewhere);
+  const std::string box = windowOf(x, adj->pid());
+  ASSERT_FALSE(box.empty()) << adj->takeErr();
+  keys(x, box, {"Return"});
+  EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(1));
+  EXPECT_FALSE(fs::exists(optionsFile())) << "no options are saved by a start that failed";
+}
+
+TEST_F(WindowTest, ASessionOnTheSimulatorAsCom1AdjustsLiveAndKeepsTheOptionsFile) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  copyConstFile(scratch_.path());
+  Simulator sim(scratch_, kSimBinary);
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n\n[BENCH]\nOperator=K. Tarn\n");
+
+  auto adj = start(x.display());
+  const std::string window = windowOf(x, adj->pid());
+  ASSERT_FALSE(window.empty()) << adj->takeErr();
+  EXPECT_EQ(x.xdotool({"getwindowname", window}).out, kTitle + "\n");
+
+  // "Connect" has the focus when the window opens.
+  keys(x, window, {"space"});
+  // The clone read, the first monitor pass, then every item once (BPF T4 is the last).
+  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  const std::string lastDaRequest = "RX  9600 FE FE EE EF E8 26 51 01 00 03 30 46 FD";
+  EXPECT_EQ(sim.countInLog(lastDaRequest), 1);
+
+  // F5 reads the monitors once more; Down and Right raise Power(Hi) on the radio.
+  keys(x, window, {"F5"});
+  EXPECT_TRUE(sim.waitForLog(lastDaRequest, 2, 10.0));
+  keys(x, window, {"Down", "Right"});
+  const std::string raised =
+      "E8 code 05 value " + std::to_string(kvsim::defaultImage()[79] + 1) + " -> EEPROM 79";
+  EXPECT_TRUE(sim.waitForLog(raised, 1, 10.0)) << sim.logText().substr(0, 3000);
+
+  // File > Exit closes the port and saves the options, keeping every other section.
+  const int closedBefore = sim.countInLog("PORT closed");
+  keys(x, window, {"alt+f", "x"});
+  EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();
+  const std::string saved = readText(optionsFile());
+  EXPECT_NE(saved.find("[PORTS]\nCOM1=" + sim.link() + "\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("[BENCH]\nOperator=K. Tarn\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("[OPTION]\nComPort=1\n"), std::string::npos) << saved;
+  EXPECT_TRUE(sim.waitForLog("PORT closed", closedBefore + 1, 5.0));
+}
+
+}  // namespace tarnset::e2e
