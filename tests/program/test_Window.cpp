@@ -264,3 +264,16 @@ TEST(Panels, AfterAResetOnlyConnectWorksAndTheMonitorListsShowPlaceholders) {
   EXPECT_EQ(w.lboConsole().listCount(), 17);
   EXPECT_EQ(w.lboConsole().itemText(1), " Power(Hi):   0 [--------------------]");
 }
+
+TEST(Shutdown, AProgrammingErrorInANotificationClosesThePortShowsItAndEnds) {
+  ProgramHarness h;
+  ASSERT_TRUE(h.connect());
+  h.program().installFatalHandler();
+  // A release time whose milliseconds do not fit 16 bits: the menu never offers it.
+  h.toolkit().guarded([&] { h.program().mainWindow().setComAutoRelease(40); });
+  EXPECT_FALSE(h.program().com().comOpen());
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text.rfind("Internal error: ", 0), 0u);
+  EXPECT_TRUE(h.toolkit().quitCalled());
+  EXPECT_EQ(h.toolkit().exitCode(), 70);
+}
