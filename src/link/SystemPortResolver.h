@@ -31,8 +31,8 @@ struct SerialPortInfo {
   std::string kernelName;    // "ttyUSB0"
   std::string device;        // device node, "/dev/ttyUSB0"
   std::string byId;          // its /dev/serial/by-id link, empty when it has none
-  std::string driver;        // kernel driver, "ftdi_sio", "cdc_acm", "serial8250"
-  std::string vendorId;      // USB vendor id, four hex digits ("0403"); empty for on-board ports
+  std::string driver;        // kernel driver, "usbserial", "cdc_acm", "serial8250"
+  std::string vendorId;      // USB vendor id, four hex digits ("1a2b"); empty for on-board ports
   std::string productId;     // USB product id ("6001")
   std::string manufacturer;  // USB manufacturer text
   std::string product;       // USB product text
@@ -46,7 +46,7 @@ struct SerialPortInfo {
 std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots = {});
 
 // One line describing a port for a person: its path and, where known, what it is
-// ("/dev/serial/by-id/usb-... (FT232R USB UART, ftdi_sio)").
+// ("/dev/serial/by-id/usb-... (USB UART, usbserial)").
 std::string describePort(const SerialPortInfo& info);
 
 class SystemPortResolver final : public PortResolver {

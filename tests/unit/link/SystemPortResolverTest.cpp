@@ -22,15 +22,15 @@ class FakeDeviceTree : public ::testing::Test {
     roots_ = {(root_ / "sys").string(), (root_ / "dev").string()};
     fs::create_directories(root_ / "dev" / "serial" / "by-id");
 
-    // Two FTDI-style adapters and a third one numbered 10; one with a by-id link.
-    addUsbDevice("usb1/1-1", "067b", "2303", "Prolific", "USB-Serial Controller", "");
-    addTty("ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0", "pl2303");
-    addUsbDevice("usb1/1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A1B2C3");
-    addTty("ttyUSB1", "usb1/1-2/1-2:1.0/ttyUSB1", "ftdi_sio");
-    addUsbDevice("usb1/1-4", "0403", "6015", "FTDI", "FT230X", "Z9");
-    addTty("ttyUSB10", "usb1/1-4/1-4:1.0/ttyUSB10", "ftdi_sio");
+    // Two USB serial adapters and a third one numbered 10; one with a by-id link.
+    addUsbDevice("usb1/1-1", "3c4d", "0001", "Bench Cables", "USB-Serial Controller", "");
+    addTty("ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0", "usbserial");
+    addUsbDevice("usb1/1-2", "1a2b", "0042", "Acme Serial", "USB UART", "A1B2C3");
+    addTty("ttyUSB1", "usb1/1-2/1-2:1.0/ttyUSB1", "usbserial");
+    addUsbDevice("usb1/1-4", "1a2b", "0043", "Acme Serial", "Mini UART", "Z9");
+    addTty("ttyUSB10", "usb1/1-4/1-4:1.0/ttyUSB10", "usbserial");
     fs::create_symlink("../../ttyUSB1",
-                       root_ / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+                       root_ / "dev/serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0");
     // A modem-class adapter: its tty device is the USB interface itself.
     addUsbDevice("usb1/1-3", "2341", "0043", "Maker", "Uno", "");
     addTty("ttyACM0", "usb1/1-3/1-3:1.0", "cdc_acm");
@@ -41,7 +41,7 @@ class FakeDeviceTree : public ::testing::Test {
     // A virtual terminal (no device) and an adapter whose node is missing.
     fs::create_directories(root_ / "sys/class/tty/tty1");
     touch(root_ / "dev/tty1");
-    addTty("ttyUSB5", "usb1/1-5/1-5:1.0/ttyUSB5", "ftdi_sio");
+    addTty("ttyUSB5", "usb1/1-5/1-5:1.0/ttyUSB5", "usbserial");
     fs::remove(root_ / "dev/ttyUSB5");
   }
   void TearDown() override { fs::remove_all(root_); }
@@ -92,18 +92,18 @@ TEST_F(FakeDeviceTree, PortsAreListedUsbFirstThenModemsThenRealUartsInNumericOrd
 TEST_F(FakeDeviceTree, ListingDescribesEachPort) {
   const auto ports = listSerialPorts(roots_);
   ASSERT_EQ(ports.size(), 5u);
-  const SerialPortInfo& ftdi = ports[1];
-  EXPECT_EQ(ftdi.device, dev("ttyUSB1"));
-  EXPECT_EQ(ftdi.byId, dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
-  EXPECT_EQ(ftdi.path(), ftdi.byId);
-  EXPECT_EQ(ftdi.driver, "ftdi_sio");
-  EXPECT_EQ(ftdi.vendorId, "0403");
-  EXPECT_EQ(ftdi.productId, "6001");
-  EXPECT_EQ(ftdi.manufacturer, "FTDI");
-  EXPECT_EQ(ftdi.product, "FT232R USB UART");
-  EXPECT_EQ(ftdi.serial, "A1B2C3");
-  EXPECT_EQ(describePort(ftdi),
-            ftdi.byId + " (" + dev("ttyUSB1") + ", FT232R USB UART, 0403:6001, ftdi_sio)");
+  const SerialPortInfo& acme = ports[1];
+  EXPECT_EQ(acme.device, dev("ttyUSB1"));
+  EXPECT_EQ(acme.byId, dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0"));
+  EXPECT_EQ(acme.path(), acme.byId);
+  EXPECT_EQ(acme.driver, "usbserial");
+  EXPECT_EQ(acme.vendorId, "1a2b");
+  EXPECT_EQ(acme.productId, "0042");
+  EXPECT_EQ(acme.manufacturer, "Acme Serial");
+  EXPECT_EQ(acme.product, "USB UART");
+  EXPECT_EQ(acme.serial, "A1B2C3");
+  EXPECT_EQ(describePort(acme),
+            acme.byId + " (" + dev("ttyUSB1") + ", USB UART, 1a2b:0042, usbserial)");
 
   EXPECT_EQ(ports[0].path(), dev("ttyUSB0"));  // no by-id link: the node itself
   EXPECT_EQ(ports[3].vendorId, "2341");        // a modem's ids sit above its interface
@@ -131,7 +131,7 @@ TEST_F(FakeDeviceTree, TheMappingOnlyChangesOnRefresh) {
   fs::remove_all(root_ / "sys/class/tty/ttyUSB0");  // the adapter is unplugged
   EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
   resolver.refresh();
-  EXPECT_EQ(resolver.deviceFor(1), dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+  EXPECT_EQ(resolver.deviceFor(1), dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0"));
 }
 
 TEST(PortListing, AMissingTreeListsNothing) {
