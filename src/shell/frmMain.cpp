@@ -242,6 +242,8 @@ void frmMain::loadData(clsCmcProfileIO& objProf) {
   }
 }
 
+// The start module's option saving: the options profile of the serial host, written
+// through its saveData (which comes back to saveData above).
 void frmMain::SaveOptions() { com_.saveData(com_.profMain()); }
 
 void frmMain::CloseAll() {

@@ -77,6 +77,4 @@ void Program::installFatalHandler() {
 
 void Program::LoadOptions() { com_->loadData(com_->profMain()); }
 
-void Program::SaveOptions() { com_->saveData(com_->profMain()); }
-
 }  // namespace tarnset

@@ -65,9 +65,9 @@ class Program {
   // program's message box and end the program with exit code 70.
   void installFatalHandler();
 
-  // The start module's option procedures.
+  // The start module's option loading (saving runs through the serial host's AllOver,
+  // which calls the main window's SaveOptions).
   void LoadOptions();
-  void SaveOptions();
 
   frmCom& com() { return *com_; }
   clsCmcRadio& radio() { return *radio_; }
