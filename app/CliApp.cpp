@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -133,14 +133,15 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     } else if (a == "--save" && o.command == "read" && hasValue) {
       o.save = args[++i];
     } else {
-      error = a == "--port" || a == "--save" ? "option " + a + " needs a value" : "unexpected argument '" + a + "'";
+      error = a == "--port" || a == "--save" ? "option " + a + " needs a value"
+                                             : "unexpected argument '" + a + "'";
       return std::nullopt;
     }
   }
   if (o.port && o.port->find('/') == std::string::npos) {
     const std::string& p = *o.port;
-    if (p.empty() || p.size() > 2 || p.find_first_not_of("0123456789") != std::string::npos || std::stoi(p) < 1 ||
-        std::stoi(p) > 10) {
+    if (p.empty() || p.size() > 2 || p.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(p) < 1 || std::stoi(p) > 10) {
       error = "PORT must be a COM number 1..10 or a device path";
       return std::nullopt;
     }
@@ -200,7 +201,8 @@ class Session {
       if (program_) program_->com().setComOpen(false);
       toolkit_.quit(kExitSoftware);
     });
-    started_ = program_->startUp(nullptr) == 0;
+    startResult_ = program_->startUp(nullptr);
+    started_ = startResult_ == 0;
     if (started_ && com) program_->mainWindow().setComPortNo(*com);
   }
 
@@ -210,7 +212,11 @@ class Session {
 
   // Runs the event loop until done() holds or a failure message was shown.
   int runUntil(const std::function<bool()>& done) {
-    if (!started_) return kExitSoftware;
+    if (!started_) {
+      // Start-up said why in its message box.
+      for (const auto& m : toolkit_.messages()) err_ << "tarnset-cli: " << withLf(m.text) << "\n";
+      return startResult_ == Program::kExitInternalError ? kExitSoftware : kExitLinkFailure;
+    }
     auto watch = toolkit_.createTimer();
     watch->setInterval(50);
     watch->onTick = [&] {
@@ -238,7 +244,8 @@ class Session {
     const std::int64_t end = drv.EndAddress() > 0 ? drv.EndAddress() : 1;
     const std::int64_t pct = std::clamp<std::int64_t>(100 * std::int64_t{drv.lastEeAdr()} / end, 0, 100);
     const std::size_t marks = static_cast<std::size_t>(pct * 32 / 100);
-    err_ << "\rReading " << std::string(marks, 'o') << std::string(32 - marks, '.') << " " << pct << "%" << std::flush;
+    err_ << "\rReading " << std::string(marks, 'o') << std::string(32 - marks, '.') << " " << pct << "%"
+         << std::flush;
     drawn_ = true;
   }
 
@@ -258,6 +265,7 @@ class Session {
   std::string optionsFile_;
   std::unique_ptr<PortResolver> resolver_;
   std::unique_ptr<Program> program_;
+  int startResult_ = 0;
   bool started_ = false;
 };
 

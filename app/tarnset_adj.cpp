@@ -7,6 +7,7 @@
 #include "link/InstanceLock.h"
 #include "link/PosixSerialPort.h"
 #include "link/SystemPortResolver.h"
+#include "shell/Common.h"
 #include "shell/qt/QtToolkit.h"
 #include "shell/start.h"
 
@@ -21,12 +22,8 @@ class LockedInstance final : public tarnset::SingleInstance {
   const tarnset::InstanceLock& lock_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runProgram(tarnset::QtToolkit& toolkit) {
   using namespace tarnset;
-  QApplication app(argc, argv);
-  QtToolkit toolkit;
   MonotonicTickSource clock;
   const InstanceLock lock(ConfigEnv::fromProcess());
   const LockedInstance instance(lock);
@@ -41,4 +38,20 @@ int main(int argc, char** argv) {
   program.installFatalHandler();
   if (const int rc = program.startUp(&instance); rc != 0) return rc;
   return toolkit.run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tarnset;
+  QApplication app(argc, argv);
+  QtToolkit toolkit;
+  try {
+    return runProgram(toolkit);
+  } catch (const std::exception& e) {
+    // Before the event loop runs (the machine's folders, the port list, the lock), a
+    // programming error still ends in the program's box and its exit status.
+    MsgBoxApp(toolkit, internalErrorText(e));
+    return Program::kExitInternalError;
+  }
 }

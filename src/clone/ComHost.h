@@ -30,8 +30,9 @@ class ComHost {
   // Size of the output buffer and the bytes waiting in it.
   virtual std::int32_t OutBufferSize() const = 0;
   virtual std::int32_t OutBufferCount() const = 0;
-  // Hands bytes to the port for sending.
-  virtual void Output(const Bytes& data) = 0;
+  // Hands bytes to the port for sending; false when the port refused them (nothing of
+  // them will reach the line).
+  virtual bool Output(const Bytes& data) = 0;
   // The program's frame driver, owned by the serial host.
   virtual clsCmcDornDrv& dornD() = 0;
 };

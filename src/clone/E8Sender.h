@@ -13,6 +13,9 @@ class E8Sender {
   virtual bool easySendE8ReqAnswer(const std::string& spE8) = 0;
   // True while an operation runs.
   virtual bool OpRunning() const = 0;
+  // True right after a send whose frame the port refused: nothing went out, and the
+  // operation fails on its next step.
+  virtual bool sendRefused() const = 0;
 };
 
 }  // namespace tarnset

@@ -72,6 +72,8 @@ void clsCmcDornDrv::setWorkMode(std::int16_t mode) {
   varLastE8Answer_.clear();
   lastEeAdr_ = 0;
   waitAnswer_ = (mode == 1 || mode == 2 || mode == 4);
+  // A clone read starts with nothing of the image written.
+  if (mode == 2) written_.assign(static_cast<std::size_t>(std::max<std::int16_t>(endAddress_, 0)), false);
 }
 
 void clsCmcDornDrv::setCloneWriteAdrList(const std::string& list) {
@@ -97,6 +99,7 @@ std::int16_t clsCmcDornDrv::Send(const Bytes& payload) {
 }
 
 std::int16_t clsCmcDornDrv::RetrySend() {
+  outputRefused_ = false;
   if (retriesLeft_ < 1) return 1;
   endWait();
   const Bytes again = lastSentData_;
@@ -107,7 +110,9 @@ std::int16_t clsCmcDornDrv::RetrySend() {
 
 void clsCmcDornDrv::SendFE(std::int16_t Wt) {
   if (Wt > 0) sendBuf_.insert(sendBuf_.end(), static_cast<std::size_t>(Wt), kPreamble);
-  myObjCom->Output(sendBuf_);
+  // The burst only wakes the radio's receiver; a refused burst is noticed by the request
+  // that follows it.
+  (void)myObjCom->Output(sendBuf_);
 }
 
 std::int16_t clsCmcDornDrv::RealSend(const Bytes& payload) {
@@ -118,7 +123,13 @@ std::int16_t clsCmcDornDrv::RealSend(const Bytes& payload) {
   sendBuf_.push_back(kEnd);
   // An E8 answer repeats the first command byte; an E8 payload without one is a caller error.
   if (workMode_ == 5) e8CheckByte_ = payload.at(5);
-  myObjCom->Output(sendBuf_);
+  outputRefused_ = !myObjCom->Output(sendBuf_);
+  if (outputRefused_) {
+    // The port refused the frame: nothing of it is on the wire, so nothing is awaited
+    // and the caller learns that it was not sent.
+    sendBuf_.clear();
+    return 1;
+  }
   readyToSend_ = false;
   abandoned_ = false;
   if (waitEcho()) {
@@ -182,7 +193,8 @@ void clsCmcDornDrv::task() {
   if (waitState_ == 1) {
     if (waitTimer_.counter() < 1) setNowError(1);
   } else if (waitState_ == 2) {
-    if (waitTimer_.counter() < 1 && RetrySend() != 0) setNowError(2);
+    // A resend the port refused is a failure to send, not a radio that does not answer.
+    if (waitTimer_.counter() < 1 && RetrySend() != 0) setNowError(outputRefused_ ? 8 : 2);
   }
 }
 
@@ -276,6 +288,10 @@ std::int16_t clsCmcDornDrv::handleAnswer(const Bytes& frame) {
   } else if (cmd == kCmdEnd && workMode_ == 2) {
     if (checkAnswer(frame)) {
       setNowError(countMismatch_ ? 4 : 3);
+    } else if (!readIsWhole()) {
+      // The right number of records, but not the whole image (a record repeated in place
+      // of another, or a short one): what was never read must not pass for the radio's.
+      setNowError(4);
     } else {
       finished = true;
     }
@@ -382,7 +398,13 @@ std::int16_t clsCmcDornDrv::storeRecord(const Bytes& frame) {
   }
   if (myEep_ == nullptr || myEep_->WriteBlock(adr, data) != 0) return 1;
   lastEeAdr_ = adr + n - 1;
+  const std::int32_t end = std::min<std::int32_t>(adr + n, static_cast<std::int32_t>(written_.size()));
+  for (std::int32_t a = adr; a < end; ++a) written_[static_cast<std::size_t>(a)] = true;
   return 0;
+}
+
+bool clsCmcDornDrv::readIsWhole() const {
+  return std::find(written_.begin(), written_.end(), false) == written_.end();
 }
 
 Bytes clsCmcDornDrv::makeWritePacket() {

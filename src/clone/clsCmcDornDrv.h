@@ -4,10 +4,13 @@
 // answer waits with their time-outs and resends, the answer checks, the clone data
 // records and the error codes nowError / lastError.
 //
-// Error codes: 0 none, 1 no echo, 2 no answer, 3 illegal data, 4 data counter error,
-// 5 data overflow (record outside the image), 7 write refused, 8 cannot send.
+// Error codes: 0 none, 1 no echo, 2 no answer, 3 illegal data, 4 data counter error
+// (the end frame's record count is wrong, or the records left an address of the read
+// unwritten), 5 data overflow (record outside the image), 7 write refused, 8 cannot send
+// (the port refused a clone-write frame or a resend).
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/Types.h"
 #include "base/clsCmcTick.h"
@@ -67,6 +70,8 @@ class clsCmcDornDrv {
   std::int16_t RetrySend();
   // Appends Wt bytes FE to the send buffer and hands the whole buffer to the port.
   void SendFE(std::int16_t Wt);
+  // Builds the frame and hands it to the port; 0 = sent, 1 = not sent (not ready, the
+  // port closed or nearly full, or the port refused the bytes).
   std::int16_t RealSend(const Bytes& payload);
   // Bytes of one port read.
   void read(const Bytes& bytes);
@@ -97,6 +102,8 @@ class clsCmcDornDrv {
   bool checkRecord(const Bytes& frame);
   bool checkEnd(const Bytes& frame);
   bool checkE8(const Bytes& frame) const;
+  // Every address from 0 to EndAddress - 1 was written by a record of this clone read.
+  bool readIsWhole() const;
 
   std::int16_t workMode_ = 0;
   bool waitAnswer_ = false;
@@ -125,11 +132,16 @@ class clsCmcDornDrv {
   std::int32_t writeAdr_ = 0;
   bool countMismatch_ = false;
   std::int16_t recordCount_ = 0;
+  // The addresses 0 .. EndAddress - 1 that records of the running clone read have
+  // written; a read that leaves one unwritten is not whole, whatever its record count.
+  std::vector<bool> written_;
   // The clone-write chain runs as a loop: while it runs, a frame handed to the port
   // only asks the loop for the next one instead of sending it from inside the send.
   bool chainActive_ = false;
   bool chainPending_ = false;
   bool abandoned_ = false;
+  // The port refused the last frame handed to it.
+  bool outputRefused_ = false;
 };
 
 }  // namespace tarnset

@@ -50,6 +50,7 @@ class clsCmcDornSequence : public E8Sender {
   void setE8AnsRequired(bool on) { e8AnsRequired_ = on; }
   void start();
   bool OpRunning() const override { return step_ != 0; }
+  bool sendRefused() const override { return sendRefused_; }
   std::int16_t error() const { return error_; }
   const Bytes& ansInfo() const;
   std::string ansNameM() const;

@@ -286,9 +286,12 @@ void clsConsole::SendE8(std::int16_t Index) {
   } else if (it.E8Command >= 0) {
     if (myDornSeq_ == nullptr) throw std::logic_error("Console has no sequencer");
     myDornSeq_->easySendE8NoAnswer(ByteToHex(it.E8Command) + ByteToAsciiHex(it.Value));
+    if (myDornSeq_->sendRefused()) return;  // nothing went out: no pause, image unchanged
     events().setWaitE8Required(it.WaitAfterE8);
   }
-  // The value sent also goes into the image.
+  // The value sent also goes into the image; a value the port refused never reached the
+  // radio, so the image keeps what the radio holds.
+  if (myDornSeq_ != nullptr && myDornSeq_->sendRefused()) return;
   WriteToEe(Index);
 }
 

@@ -119,7 +119,8 @@ class clsConsole {
   void ReadFromEe(std::int16_t Index);
   // Stores the low byte of the value into the item's EEPROM byte.
   void WriteToEe(std::int16_t Index);
-  // Sends the value to the radio (own event or standard E8 command) and stores it.
+  // Sends the value to the radio (own event or standard E8 command) and stores it; a
+  // send the port refused stores nothing.
   void SendE8(std::int16_t Index);
   // Marks Enter as pressed on the item (the only pending one).
   void EnterPushed(std::int16_t Index);

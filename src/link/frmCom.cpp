@@ -174,9 +174,11 @@ std::int32_t frmCom::OutBufferCount() const {
   return port_.outBufferCount();
 }
 
-void frmCom::Output(const Bytes& data) {
-  // A refused write shows up to the driver as a frame that is never answered.
-  port_.write(data);
+bool frmCom::Output(const Bytes& data) {
+  if (port_.write(data)) return true;
+  // The driver treats the frame as never sent; the reason goes with the message.
+  failureReason_ = port_.failureReason();
+  return false;
 }
 
 // ---- options --------------------------------------------------------------------

@@ -73,7 +73,8 @@ class frmCom final : public ComHost {
 
   std::int32_t OutBufferSize() const override { return port_.outBufferSize(); }
   std::int32_t OutBufferCount() const override;
-  void Output(const Bytes& data) override;
+  // Queues bytes on the port; a refusal is kept as the failure reason.
+  bool Output(const Bytes& data) override;
   clsCmcDornDrv& dornD() override { return *dornD_; }
   const clsCmcDornDrv& dornD() const { return *dornD_; }
   // The options profile ("TarnsetADJ.rs", section "Tarnset ADJ Rev.1.2").

@@ -47,7 +47,7 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   std::fill(adLast_.begin(), adLast_.begin() + 4, std::int16_t{-1});
   std::fill(daLast_.begin(), daLast_.begin() + 9, std::int16_t{-1});
   errorLatch_ = false;
-  abandonEnterReadings();
+  abandonProcedures();
   RigOpFunc_FormResource();
   console_->setMyListBox(form_.lboConsole);
   console_->setMyEventClass(this);
@@ -56,6 +56,19 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   console_->Clear();
   buildCatalogue();
   resetEnterFlags();
+  // The window shows the reset state at once: a message box that follows a reset holds
+  // the ticks that would otherwise redraw it.
+  refreshPanels();
+}
+
+std::string clsIndOp_RigTarn::RigOpFunc_InterruptionNote() const {
+  const char* name = nullptr;
+  if (enterStep_ >= 1 && enterStep_ <= 5) name = "The TXF procedure was";
+  if (enterStep_ >= 6 && enterStep_ <= 8) name = "The RSSI procedure was";
+  if (enterStep_ >= 9 && enterStep_ <= 11) name = "The CAL procedure was";
+  if (enterStep_ >= 12 && enterStep_ <= 16) name = "The BPF sweep was";
+  if (name == nullptr) return {};
+  return std::string(name) + " interrupted and must be run again.";
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_CheckSubNameLegal(const std::string& nameS) {

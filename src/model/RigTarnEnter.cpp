@@ -31,13 +31,26 @@ double limitTo(double v, double lo, double hi) {
 
 }  // namespace
 
-void clsIndOp_RigTarn::abandonEnterReadings() {
-  // A reset drops whatever monitor request was in flight; a procedure that goes on after
-  // the next connection must ask again rather than take the answer of another line.
+void clsIndOp_RigTarn::abandonProcedures() {
+  // A procedure cut off by a link failure, a new connection or a port change must not go
+  // on after the next connection: the catalogue it worked on is rebuilt (the TXF row
+  // reads 0), its monitor request was lost, and the radio may be another one. The
+  // technician starts it again with Enter.
+  enterStep_ = 0;
+  txfAgain_ = txfPhase2_ = txfComputed_ = false;
   txfReading_ = false;
-  rssiReading_ = false;
+  txfLastSegment_ = -1;
+  txfLastSetting_ = 0;
+  txfFirstEntry_ = txfLastEntry_ = 0;
+  txfAgainAtStart_ = false;
+  rssiAgain_ = rssiLowPhase_ = rssiReading_ = rssiStored_ = false;
+  calAgain_ = calNarrowPhase_ = calSent_ = false;
+  bpfSelected_.fill(false);
+  bpfAll_ = false;
   bpfReading_ = false;
   bpfSubStep_ = 0;
+  bpfFilter_ = 0;
+  bpfBest_ = -1;
 }
 
 std::int16_t clsIndOp_RigTarn::tempSegment(std::int16_t raw) const {
@@ -77,7 +90,8 @@ void clsIndOp_RigTarn::computeTxfTable(std::int16_t v, std::int16_t s) {
     txfSlope_[i] = (txfTable_[i + 1] - txfTable_[i]) / width * 32.0f;
   }
   const std::size_t seg = static_cast<std::size_t>(s);
-  const double offsetInSegment = static_cast<double>(adLast_[kAdTemperature] - tempBorder_[seg]) * txfSlope_[seg];
+  const double offsetInSegment =
+      static_cast<double>(adLast_[kAdTemperature] - tempBorder_[seg]) * txfSlope_[seg];
   txfAtTemp_ = std::floor(static_cast<double>(txfTable_[seg]) + 0.5) + roundHalfEven(offsetInSegment) / 32.0;
   txfOffset_ = roundHalfEven(static_cast<double>(txfFirst_) - std::floor(txfAtTemp_));
 }
@@ -152,8 +166,9 @@ bool clsIndOp_RigTarn::stepTxf() {
       if (txfFirstEntry_ <= txfLastEntry_) {
         const std::int16_t k = txfFirstEntry_++;
         const std::uint8_t x = txfEntryValue(k);
-        sendE8(static_cast<std::int16_t>(kE8TxfEntry0 + k), x);
-        radio_->eepImage().WriteByte(TarnMap::kTxfTable + k, x);
+        if (sendE8(static_cast<std::int16_t>(kE8TxfEntry0 + k), x)) {
+          radio_->eepImage().WriteByte(TarnMap::kTxfTable + k, x);
+        }
         return false;  // one entry per call
       }
       next = txfAgainAtStart_ ? 5 : 3;
@@ -196,9 +211,10 @@ bool clsIndOp_RigTarn::stepRssi() {
       if (!readAdMonitor(kAdSd, entry)) return false;
       if (rssiAgain_) {
         const std::int16_t e = adLast_[kAdSd];
-        sendE8(rssiLowPhase_ ? kE8RssiL0 : kE8RssiL2, e);
-        radio_->eepImage().WriteByte(rssiLowPhase_ ? TarnMap::kRssiL0 : TarnMap::kRssiL2,
-                                     static_cast<std::uint8_t>(e & 0xFF));
+        if (sendE8(rssiLowPhase_ ? kE8RssiL0 : kE8RssiL2, e)) {
+          radio_->eepImage().WriteByte(rssiLowPhase_ ? TarnMap::kRssiL0 : TarnMap::kRssiL2,
+                                       static_cast<std::uint8_t>(e & 0xFF));
+        }
       }
       rssiStored_ = rssiAgain_;
       break;
@@ -284,7 +300,8 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
       if (!readAdMonitor(kAdLvin, entry)) return false;
       bpfRefLevel_ = adLast_[kAdLvin];
       bpfFilter_ = 0;
-      while (bpfFilter_ < TarnMap::kBpfCount && !bpfSelected_[static_cast<std::size_t>(bpfFilter_)]) ++bpfFilter_;
+      while (bpfFilter_ < TarnMap::kBpfCount && !bpfSelected_[static_cast<std::size_t>(bpfFilter_)])
+        ++bpfFilter_;
       if (bpfFilter_ >= TarnMap::kBpfCount) {
         next = 16;
         break;

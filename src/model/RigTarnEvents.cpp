@@ -35,29 +35,44 @@ constexpr std::array<MonitorLine, 4> kAdLines = {{
 }};
 
 constexpr std::array<MonitorLine, 9> kDaLines = {{
-    {"BPF T1 :", 5, "##0.#0V", 7}, {"BPF T2 :", 5, "##0.#0V", 7}, {"BPF T3 :", 5, "##0.#0V", 7},
-    {"T4/POW :", 5, "##0.#0V", 7}, {"REF    :", 5, "##0.#0V", 7}, {"MOD BAL:", 1, "0.00%", 7},
-    {"Dev    :", 5, "##0.#0V", 7},  {"CTCSS  :", 5, "##0.#0V", 7}, {"SQL Lev:", 1, "0.00%", 7},
+    {"BPF T1 :", 5, "##0.#0V", 7},
+    {"BPF T2 :", 5, "##0.#0V", 7},
+    {"BPF T3 :", 5, "##0.#0V", 7},
+    {"T4/POW :", 5, "##0.#0V", 7},
+    {"REF    :", 5, "##0.#0V", 7},
+    {"MOD BAL:", 1, "0.00%", 7},
+    {"Dev    :", 5, "##0.#0V", 7},
+    {"CTCSS  :", 5, "##0.#0V", 7},
+    {"SQL Lev:", 1, "0.00%", 7},
 }};
 
 bool isHexDigit(std::uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-bool inRange(std::int16_t v, int lo, int hi) { return v >= lo && v <= hi; }
+bool inRange(std::int16_t v, int lo, int hi) {
+  return v >= lo && v <= hi;
+}
 
 }  // namespace
 
-void clsIndOp_RigTarn::sendE8(std::int16_t code, std::int16_t value) {
+bool clsIndOp_RigTarn::sendE8(std::int16_t code, std::int16_t value) {
   seq_->easySendE8NoAnswer(ByteToHex(code) + ByteToAsciiHex(value));
+  return !seq_->sendRefused();
 }
 
-bool clsIndOp_RigTarn::readAdMonitor(std::int16_t line, bool entry) { return readMonitor(true, line, entry); }
+bool clsIndOp_RigTarn::readAdMonitor(std::int16_t line, bool entry) {
+  return readMonitor(true, line, entry);
+}
 
-bool clsIndOp_RigTarn::readDaMonitor(std::int16_t line, bool entry) { return readMonitor(false, line, entry); }
+bool clsIndOp_RigTarn::readDaMonitor(std::int16_t line, bool entry) {
+  return readMonitor(false, line, entry);
+}
 
 // One monitor line: the first call asks the radio, a later call with the sequencer idle
-// takes the answer. Returns true when the line is done.
+// takes the answer. Returns true when the line is done. An answer that fails its check
+// latches the error and is never a reading: the line is not done, so no state, step or
+// sweep acts on it, and the controller reports the error before it does anything else.
 bool clsIndOp_RigTarn::readMonitor(bool analogToDigital, std::int16_t line, bool entry) {
   const std::size_t n = static_cast<std::size_t>(line);
   const std::int16_t channel = analogToDigital ? adChannel_.at(n) : daChannel_.at(n);
@@ -69,14 +84,15 @@ bool clsIndOp_RigTarn::readMonitor(bool analogToDigital, std::int16_t line, bool
   const Bytes& answer = seq_->comHost().dornD().varLastE8Answer();
   if (answerInvalid(answer)) {
     errorLatch_ = true;
-    return true;
+    return false;
   }
   const std::int16_t v = answerValue(answer);
   std::int16_t& last = analogToDigital ? adLast_.at(n) : daLast_.at(n);
   if (v != last) {
     last = v;
     tk::ListBox* box = form_.lbo01[analogToDigital ? 0 : 1];
-    if (box != nullptr) box->setItemText(static_cast<std::int16_t>(line + 1), MonitorLineText(analogToDigital, line, v));
+    if (box != nullptr)
+      box->setItemText(static_cast<std::int16_t>(line + 1), MonitorLineText(analogToDigital, line, v));
   }
   return true;
 }
@@ -106,7 +122,9 @@ std::int16_t clsIndOp_RigTarn::answerValue(const Bytes& answer) const {
   return AsciiHexToInt(Bytes{answer[5], answer[6]});
 }
 
-bool clsIndOp_RigTarn::inhibited(std::int32_t adr) const { return eep_->Check_Inh(adr) != 0; }
+bool clsIndOp_RigTarn::inhibited(std::int32_t adr) const {
+  return eep_->Check_Inh(adr) != 0;
+}
 
 std::string clsIndOp_RigTarn::frequencyText(std::int32_t hz, double factor, const char* pattern) const {
   return formatNumber(static_cast<double>(hz) / 1000000.0 * factor, pattern);
@@ -157,13 +175,14 @@ std::string clsIndOp_RigTarn::ConsEv_Disp(clsConsole& objConsole, std::int16_t I
       if (inhibited(txBase_ + TarnMap::kChRecordSize * selChannel_)) {
         line += "Inhibit";
       } else {
-        line += frequencyText(eep_->RigTarnEep_GetChFreqTxReal(txBase_, selChannel_), txfPhase2_ ? 1.00001 : 1.0,
-                              "#000.#####0MHz");
+        line += frequencyText(eep_->RigTarnEep_GetChFreqTxReal(txBase_, selChannel_),
+                              txfPhase2_ ? 1.00001 : 1.0, "#000.#####0MHz");
       }
       return line + ", Setting = " + rightAlign(decimal(val), 3) + objConsole.BarString(Index);
     }
     case 2:
-      return title + (inRange(enterStep_, 12, 16) && Index == idxBpfSweep_ ? ": Sweeping" : ": [Enter] to Sweep");
+      return title +
+             (inRange(enterStep_, 12, 16) && Index == idxBpfSweep_ ? ": Sweeping" : ": [Enter] to Sweep");
     case 3: {
       std::string line = objConsole.DefaultString(Index);
       if (!inRange(enterStep_, 12, 16)) return line + " [Enter] to Sweep";
@@ -185,8 +204,7 @@ void clsIndOp_RigTarn::ConsEv_SendE8(clsConsole& objConsole, std::int16_t Index,
                                      std::int16_t val) {
   if (evNo != 0) return;
   const std::int16_t ch = chList_.at(static_cast<std::size_t>(val));
-  sendE8(objConsole.E8Command(Index), static_cast<std::int16_t>(ch + 1));
-  selChannel_ = ch;
+  if (sendE8(objConsole.E8Command(Index), static_cast<std::int16_t>(ch + 1))) selChannel_ = ch;
 }
 
 void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Index, std::int16_t evNo,

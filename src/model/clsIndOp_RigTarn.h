@@ -63,8 +63,12 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
                    clsConsole& console, CloneErrorReporter& errors, const TickSource& clock);
   ~clsIndOp_RigTarn() override;
 
-  // Returns the controller to its start state: sequencer reset, captions, console rebuilt.
+  // Returns the controller to its start state: sequencer reset, any Enter procedure
+  // abandoned, captions, console rebuilt, panels drawn for the start state.
   void RigOpFunc_ResetAll();
+  // One line for the link error message when an Enter procedure is running (a reset
+  // abandons it, and what it already wrote stays in the radio); empty when none runs.
+  std::string RigOpFunc_InterruptionNote() const;
   // The temperature border table (raw counts of the temperature line), index 0..21.
   std::int16_t RigTarnOp_Table_Txf_TempBorder(std::int16_t Index) const;
   // Reads the oscillator coefficients from the constants file; false when it is missing
@@ -93,7 +97,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
 
   std::string ConsEv_Disp(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo,
                           std::int16_t val) override;
-  void ConsEv_SendE8(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
+  void ConsEv_SendE8(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo,
+                     std::int16_t val) override;
   void ConsEv_Enter(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
 
   // Makes the state machine stop before it runs the action of the given state (-1 = never),
@@ -146,8 +151,9 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   bool readMonitor(bool analogToDigital, std::int16_t line, bool entry);
   bool answerInvalid(const Bytes& answer) const;
   std::int16_t answerValue(const Bytes& answer) const;
-  // Sends an E8 command without answer: code and value as the E8 data string.
-  void sendE8(std::int16_t code, std::int16_t value);
+  // Sends an E8 command without answer: code and value as the E8 data string. False
+  // when the port refused the frame (nothing went out; the operation fails next step).
+  bool sendE8(std::int16_t code, std::int16_t value);
   std::string channelLine(std::int16_t Index, std::int16_t val) const;
   std::string frequencyText(std::int32_t hz, double factor, const char* pattern) const;
   bool inhibited(std::int32_t adr) const;
@@ -164,8 +170,9 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   std::int16_t tempSegment(std::int16_t raw) const;
   void computeTxfTable(std::int16_t v, std::int16_t s);
   std::uint8_t txfEntryValue(std::int16_t k) const;
-  // Forgets half-done monitor readings of the procedures (used by every reset).
-  void abandonEnterReadings();
+  // Ends any running Enter procedure: no step, no phase, no confirmation, no half-done
+  // reading is left for the next connection to act on (used by every reset).
+  void abandonProcedures();
 
   // ---- layout and panels (RigTarnLayout.cpp) ----
   void refreshPanels();

@@ -125,9 +125,8 @@ void frmMain::setComAutoRelease(std::int16_t v) {
 void frmMain::updatePortTips() {
   for (std::int16_t i = 1; i <= 4; ++i) {
     const std::string device = resolver_.deviceFor(i);
-    mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setTip(device.empty() ? "No serial port for COM " +
-                                                                                 std::to_string(i)
-                                                                           : device);
+    mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setTip(
+        device.empty() ? "No serial port for COM " + std::to_string(i) : device);
   }
 }
 
@@ -198,16 +197,23 @@ void frmMain::task() {
   seq_.task();
   if (controller_ != nullptr) controller_->task();
   if (seq_.OpRunning()) seq_.task();
-  for (std::int16_t i = 1; i <= 4; ++i) mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setChecked(comPortNo_ == i);
+  for (std::int16_t i = 1; i <= 4; ++i)
+    mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setChecked(comPortNo_ == i);
   for (std::int16_t i = 0; i <= 5; ++i) {
     mnuOptionSelAutoRelease_[static_cast<std::size_t>(i)]->setChecked(comAutoRelease_ == i);
   }
+  showPortState();
+}
+
+void frmMain::showPortState() {
   const bool open = com_.comOpen();
   lblComBusy_->setCaption("COM" + decimalWithSign(comPortNo_) + (open ? ": OPEN" : ": CLOSE"));
   lblComBusy_->setForeColor(open ? tk::SysColor::ButtonText : tk::SysColor::GrayText);
 }
 
-void frmMain::showLinkError() { MsgBoxCloneErr(seq_); }
+void frmMain::showLinkError() {
+  MsgBoxCloneErr(seq_);
+}
 
 void frmMain::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
   CloneErrorInputs in;
@@ -216,8 +222,16 @@ void frmMain::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
   in.lastError = com_.dornD().lastError();
   in.seqError = myObjDornSeq.error();
   in.portText = portText_.empty() ? decimalWithSign(com_.comPortNum()) : portText_;
-  const std::string message = composeCloneError(in);
-  if (controller_ != nullptr) controller_->RigOpFunc_ResetAll();
+  std::string message = composeCloneError(in);
+  if (controller_ != nullptr) {
+    // The reset abandons a running procedure; what it wrote stays in the radio, so the
+    // technician is told to run it again.
+    const std::string note = controller_->RigOpFunc_InterruptionNote();
+    if (!note.empty() && !message.empty()) message += "\r\n" + note;
+    controller_->RigOpFunc_ResetAll();
+  }
+  // The box holds the ticks: the window behind it shows the reset state now.
+  showPortState();
   lastCloneError_ = message;
   if (!message.empty()) MsgBoxApp(toolkit_, message);
 }
@@ -244,14 +258,18 @@ void frmMain::loadData(clsCmcProfileIO& objProf) {
 
 // The start module's option saving: the options profile of the serial host, written
 // through its saveData (which comes back to saveData above).
-void frmMain::SaveOptions() { com_.saveData(com_.profMain()); }
+void frmMain::SaveOptions() {
+  com_.saveData(com_.profMain());
+}
 
 void frmMain::CloseAll() {
   com_.AllOver();
   com_.Form_Unload();
 }
 
-void frmMain::Form_QueryUnload() { CloseAll(); }
+void frmMain::Form_QueryUnload() {
+  CloseAll();
+}
 
 void frmMain::Form_Unload() {
   if (unloaded_) return;

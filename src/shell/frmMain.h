@@ -91,6 +91,8 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   void buildMenus();
   void buildControls();
   void updatePortTips();
+  // The port label: "COM n: OPEN" or "COM n: CLOSE" in its colour.
+  void showPortState();
   void lboConsole_GotFocus();
   void lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift);
   void Form_KeyDown(std::int16_t& keyCode, std::int16_t shift);

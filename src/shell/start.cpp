@@ -24,10 +24,29 @@ Program::~Program() {
   main_.reset();
 }
 
+std::string internalErrorText(const std::exception& e) {
+  return std::string("Internal error: ") + e.what() + "\r\nThe program ends.";
+}
+
 int Program::startUp(const SingleInstance* guard) {
+  try {
+    return startUpSteps(guard);
+  } catch (const std::exception& e) {
+    reportInternalError(e);
+    return kExitInternalError;
+  }
+}
+
+void Program::reportInternalError(const std::exception& e) {
+  if (com_) com_->setComOpen(false);
+  MsgBoxApp(toolkit_, internalErrorText(e));
+}
+
+int Program::startUpSteps(const SingleInstance* guard) {
   // 1. A second instance is refused; the running one is not touched.
   if (guard != nullptr && guard->alreadyRunning()) {
-    MsgBoxApp(toolkit_, "Cannot execute " + kAppTitle + " repeatedly.\r\n" + kAppTitle + " is already executing.");
+    MsgBoxApp(toolkit_,
+              "Cannot execute " + kAppTitle + " repeatedly.\r\n" + kAppTitle + " is already executing.");
     return kExitAlreadyRunning;
   }
   // 2. The serial host with its options profile, driver and poll timer.
@@ -51,7 +70,8 @@ int Program::startUp(const SingleInstance* guard) {
   main_ = std::make_unique<frmMain>(toolkit_, *com_, *seq_, *console_, resolver_);
   main_->setRefreshPorts(config_.refreshPorts);
   main_->setPortText(config_.portText);
-  controller_ = std::make_unique<clsIndOp_RigTarn>(main_->controls(), *seq_, *radio_, *console_, *main_, clock_);
+  controller_ =
+      std::make_unique<clsIndOp_RigTarn>(main_->controls(), *seq_, *radio_, *console_, *main_, clock_);
   main_->setController(*controller_);
   seq_->setErrorReporter(main_.get());
   seq_->setSubModelCheck(controller_.get());
@@ -69,12 +89,13 @@ int Program::startUp(const SingleInstance* guard) {
 
 void Program::installFatalHandler() {
   toolkit_.setFatalHandler([this](const std::exception& e) {
-    if (com_) com_->setComOpen(false);
-    MsgBoxApp(toolkit_, std::string("Internal error: ") + e.what() + "\r\nThe program ends.");
-    toolkit_.quit(70);
+    reportInternalError(e);
+    toolkit_.quit(kExitInternalError);
   });
 }
 
-void Program::LoadOptions() { com_->loadData(com_->profMain()); }
+void Program::LoadOptions() {
+  com_->loadData(com_->profMain());
+}
 
 }  // namespace tarnset

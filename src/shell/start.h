@@ -3,6 +3,7 @@
 // wires their calls to each other, and offers the start module's option procedures.
 // Two complete programs can live side by side (tests build several).
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,11 +45,16 @@ struct ProgramConfig {
   std::function<void()> refreshPorts;
 };
 
+// The message box text of a programming error that ends the program.
+std::string internalErrorText(const std::exception& e);
+
 class Program {
  public:
   // Exit codes of a start-up that ends the program.
   static constexpr int kExitAlreadyRunning = 1;
   static constexpr int kExitNoConstFile = 1;
+  // A programming error ended the program (also one during start-up).
+  static constexpr int kExitInternalError = 70;
 
   Program(tk::Toolkit& toolkit, const TickSource& clock, SerialPort& port, PortResolver& resolver,
           ProgramConfig config);
@@ -58,7 +64,8 @@ class Program {
 
   // Start-up: refuses a second instance, creates and wires the objects, loads the
   // options, enables the poll timer and shows the window. 0 when the program runs on,
-  // otherwise the exit code with which it ends.
+  // otherwise the exit code with which it ends. A programming error on the way closes the
+  // port, is shown in the program's message box and gives kExitInternalError.
   int startUp(const SingleInstance* guard);
 
   // Programming errors that escape a notification close the port, are shown in the
@@ -69,6 +76,8 @@ class Program {
   // which calls the main window's SaveOptions).
   void LoadOptions();
 
+  // True once the serial host exists (start-up has passed its second step).
+  bool hasCom() const { return com_ != nullptr; }
   frmCom& com() { return *com_; }
   clsCmcRadio& radio() { return *radio_; }
   clsCmcDornSequence& sequencer() { return *seq_; }
@@ -78,6 +87,10 @@ class Program {
   tk::Toolkit& toolkit() { return toolkit_; }
 
  private:
+  int startUpSteps(const SingleInstance* guard);
+  // Closes the port (if there is one) and shows the programming error in a message box.
+  void reportInternalError(const std::exception& e);
+
   tk::Toolkit& toolkit_;
   const TickSource& clock_;
   SerialPort& port_;

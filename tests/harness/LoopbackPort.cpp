@@ -38,6 +38,10 @@ bool LoopbackPort::discardOutput() {
 
 bool LoopbackPort::write(const Bytes& data) {
   if (!open_) return false;
+  if (refuseWrites_) {
+    reason_ = "the device refused the data (Input/output error)";
+    return false;
+  }
   if (outBufferCount() + static_cast<std::int32_t>(data.size()) > kOutBufferSize) return false;
   for (std::uint8_t b : data) {
     lineFreeUs_ = std::max(lineFreeUs_, nowUs_) + byteTimeUs();

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "sim/VirtualTarn.h"
 #include "link/SerialPort.h"
+#include "sim/VirtualTarn.h"
 
 namespace tarnset::testing {
 
@@ -39,6 +39,8 @@ class LoopbackPort final : public SerialPort {
   void vanish() { vanishPending_ = true; }
   // Devices whose open fails (as if missing).
   void refuse(const std::string& device) { refused_.insert(device); }
+  // Every write is refused (a failing adapter) until switched off again.
+  void refuseWrites(bool on) { refuseWrites_ = on; }
 
   std::int32_t baud() const { return baud_; }
   const std::string& device() const { return device_; }
@@ -57,6 +59,7 @@ class LoopbackPort final : public SerialPort {
   const std::int64_t& nowUs_;
   bool open_ = false;
   bool vanishPending_ = false;
+  bool refuseWrites_ = false;
   std::string device_;
   std::string reason_;
   std::set<std::string> refused_;

@@ -48,17 +48,22 @@ void FakeComHost::HighSpeedBRatioSet() {
   errOverflow = false;
 }
 
-void FakeComHost::Output(const Bytes& data) {
+bool FakeComHost::Output(const Bytes& data) {
   const std::string hex = toHex(data);
   if (!open_) {
     log.push_back("tx-closed " + hex);
-    return;
+    return false;
+  }
+  if (writeRefused_) {
+    log.push_back("tx-refused " + hex);
+    return false;
   }
   sent.push_back(hex);
   log.push_back("tx " + hex);
   if (growOutBuffer_) {
     outBufferCount_ = std::min<std::int32_t>(1024, outBufferCount_ + static_cast<std::int32_t>(data.size()));
   }
+  return true;
 }
 
 void FakeComHost::vanish() {

@@ -28,7 +28,7 @@ class FakeComHost final : public ComHost {
   void HighSpeedBRatioSet() override;
   std::int32_t OutBufferSize() const override { return 1024; }
   std::int32_t OutBufferCount() const override { return outBufferCount_; }
-  void Output(const Bytes& data) override;
+  bool Output(const Bytes& data) override;
   clsCmcDornDrv& dornD() override { return driver_; }
 
   // Every Output while the port was open, as upper-case hex without blanks.
@@ -43,6 +43,8 @@ class FakeComHost final : public ComHost {
   // its size, as a port that does not drain does. Every open or close empties it.
   void setOutBufferCount(std::int32_t n) { outBufferCount_ = n; }
   void setGrowOutBuffer(bool grow) { growOutBuffer_ = grow; }
+  // The port refuses the next writes (as a failing device does); logged as "tx-refused".
+  void setWriteRefused(bool refused) { writeRefused_ = refused; }
   // The port disappears under the program: it is closed as the host closes a port whose
   // device went away (which resets the driver), and the line-error flag is raised.
   void vanish();
@@ -63,6 +65,7 @@ class FakeComHost final : public ComHost {
   std::int32_t baud_ = 9600;
   std::int32_t outBufferCount_ = 0;
   bool growOutBuffer_ = false;
+  bool writeRefused_ = false;
   clsCmcDornDrv driver_;
 };
 

@@ -50,11 +50,12 @@ class DriverTest : public ::testing::Test {
     }
   }
 
-  // Identification exchange, then the clone read request (records follow).
-  void startCloneRead() {
+  // Identification exchange, then the clone read request (records follow). The
+  // identification names the image's end (the default: 3E5F, the whole image).
+  void startCloneRead(const E1Fields& ident = {}) {
     drv.setWorkMode(1);
     ASSERT_EQ(drv.Send(kIdentPayload), 0);
-    drv.read(wire(e1()));
+    drv.read(wire(e1(ident)));
     ASSERT_EQ(drv.nowError(), 0);
     drv.setWorkMode(2);
     ASSERT_EQ(drv.Send(hx("E2 2651 0100")), 0);
@@ -230,6 +231,34 @@ TEST_F(DriverTest, ResendThatThePortRefusesEndsWithNoAnswer) {
   EXPECT_EQ(drv.lastError(), 2);
 }
 
+// A write the port refuses puts nothing on the wire: the frame counts as not sent, with
+// or without an answer expected, and the driver is ready for the next one.
+TEST_F(DriverTest, AFrameThePortRefusesIsNotSent) {
+  com.setWriteRefused(true);
+  for (bool answer : {false, true}) {
+    SCOPED_TRACE(answer ? "request" : "command without answer");
+    drv.setWorkMode(5);
+    drv.setWaitAnswer(answer);
+    drv.setRetryCount(2);
+    EXPECT_EQ(drv.Send(kE8Payload), 1);
+    EXPECT_FALSE(drv.Running());
+    EXPECT_EQ(drv.waitState(), 0);
+    EXPECT_TRUE(com.sent.empty());
+  }
+  com.setWriteRefused(false);
+  EXPECT_EQ(drv.Send(kE8Payload), 0) << "nothing of the refused frame is left to block the next";
+  EXPECT_EQ(com.sent.size(), 1u);
+}
+
+TEST_F(DriverTest, AResendThePortRefusesFailsAsCannotSendNotAsNoAnswer) {
+  sendE8(true, 2);
+  com.setWriteRefused(true);
+  runFor(1200);
+  EXPECT_EQ(com.sent.size(), 1u);
+  EXPECT_EQ(drv.lastError(), 8);
+  EXPECT_FALSE(drv.Running());
+}
+
 TEST_F(DriverTest, RetryCountIsSpentByEachExchange) {
   sendE8(true, 2);
   drv.read(wire(e8(0x05, {})));
@@ -358,15 +387,71 @@ TEST_F(DriverTest, E8AnswerChecks) {
 
 // ---- Clone read: E4 records and E5 ---------------------------------------------------------
 
+// An identification that names a small image: the end address 002F gives 48 bytes.
+E1Fields smallImage(const char* lastAddress = "002F") {
+  E1Fields f;
+  f.endDigits = lastAddress;
+  return f;
+}
+
 TEST_F(DriverTest, CloneReadStoresRecordsAndEndsOnMatchingEndFrame) {
   startCloneRead();
-  drv.read(wire(e4(0x0000, hx("01 02 03 04"))));
-  drv.read(cat(wire(e4(0x3E5C, hx("AA BB CC DD"))), wire(e5(2))));
+  Bytes stream;
+  for (std::uint16_t a = 0; a < 0x3E60; a += 16) {
+    Bytes data(16);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>((a + i) * 7);
+    stream = cat(stream, wire(e4(a, data)));
+  }
+  drv.read(stream);
+  EXPECT_TRUE(drv.Running()) << "records keep the exchange open";
+  drv.read(wire(e5(998 % 256)));
   EXPECT_FALSE(drv.Running());
   EXPECT_EQ(drv.lastError(), 0);
-  EXPECT_EQ(eep.ReadBlock(0, 4), hx("01 02 03 04"));
-  EXPECT_EQ(eep.ReadBlock(0x3E5C, 4), hx("AA BB CC DD"));
+  EXPECT_EQ(eep.ReadBlock(0, 4), hx("00 07 0E 15"));
+  EXPECT_EQ(eep.ReadByte(0x3E5F), (0x3E5F * 7) & 0xFF);
   EXPECT_EQ(drv.lastEeAdr(), 0x3E5F);
+}
+
+// A clone read is whole or it fails: the record count of the end frame is not enough,
+// every address up to the end the identification named must have come in a record.
+TEST_F(DriverTest, AReadThatLeavesAnAddressUnwrittenFailsWithTheCounterError) {
+  struct Case {
+    const char* what;
+    std::vector<Bytes> records;
+    std::int16_t error;
+  };
+  const Bytes d16(16, 0x5A);
+  const std::vector<Case> cases = {
+      {"every address once", {e4(0, d16), e4(16, d16), e4(32, d16)}, 0},
+      {"a record sent again in place of the next", {e4(0, d16), e4(0, d16), e4(32, d16)}, 4},
+      {"a hole in the middle", {e4(0, d16), e4(32, d16)}, 4},
+      {"the last record one byte short", {e4(0, d16), e4(16, d16), e4(32, Bytes(15, 0x5A))}, 4},
+      {"the first byte never sent", {e4(1, Bytes(15, 0x5A)), e4(16, d16), e4(32, d16)}, 4},
+      {"out of order and overlapping, but whole", {e4(32, d16), e4(8, d16), e4(0, d16), e4(24, d16)}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    com.setComOpen(true);
+    drv.setLastError(0);
+    startCloneRead(smallImage());
+    ASSERT_EQ(drv.EndAddress(), 48);
+    Bytes stream;
+    for (const Bytes& r : c.records) stream = cat(stream, wire(r));
+    drv.read(cat(stream, wire(e5(static_cast<std::uint8_t>(c.records.size())))));
+    EXPECT_FALSE(drv.Running());
+    EXPECT_EQ(drv.lastError(), c.error);
+  }
+}
+
+TEST_F(DriverTest, EachReadStartsWithNothingWritten) {
+  // The same addresses in an earlier read do not fill a hole in the next one.
+  const Bytes d16(16, 0x11);
+  startCloneRead(smallImage("001F"));
+  drv.read(cat(cat(wire(e4(0, d16)), wire(e4(16, d16))), wire(e5(2))));
+  ASSERT_EQ(drv.lastError(), 0);
+  startCloneRead(smallImage("001F"));
+  drv.read(cat(cat(wire(e4(0, d16)), wire(e4(0, d16))), wire(e5(2))));
+  EXPECT_EQ(drv.lastError(), 4);
 }
 
 TEST_F(DriverTest, EachRecordRestartsTheAnswerWait) {
@@ -426,22 +511,23 @@ TEST_F(DriverTest, RecordsStoredBeforeAnErrorStay) {
 }
 
 TEST_F(DriverTest, RecordCountWrapsAt256) {
-  startCloneRead();
+  startCloneRead(smallImage("010F"));  // 272 bytes, one a record
   Bytes stream;
-  for (int i = 0; i < 257; ++i) stream = cat(stream, wire(e4(static_cast<std::uint16_t>(i), hx("00"))));
+  for (int i = 0; i < 272; ++i) stream = cat(stream, wire(e4(static_cast<std::uint16_t>(i), hx("00"))));
   drv.read(stream);
-  drv.read(wire(e5(0x01)));  // 257 records are announced as 01
+  drv.read(wire(e5(0x10)));  // 272 records are announced as 10
   EXPECT_FALSE(drv.Running());
   EXPECT_EQ(drv.lastError(), 0);
 }
 
 TEST_F(DriverTest, IdentificationRestartsTheRecordCount) {
-  startCloneRead();
-  drv.read(wire(e4(0, hx("00"))));
+  startCloneRead(smallImage("000F"));
+  drv.read(wire(e4(0, Bytes(16, 0))));
   drv.read(wire(e5(1)));
   ASSERT_EQ(drv.lastError(), 0);
-  startCloneRead();
-  drv.read(wire(e5(0)));
+  startCloneRead(smallImage("000F"));
+  drv.read(wire(e4(0, Bytes(16, 0))));
+  drv.read(wire(e5(1)));
   EXPECT_EQ(drv.lastError(), 0);
 }
 

@@ -469,6 +469,32 @@ TEST_F(SequencerTest, E8WithAnswerUnansweredIsSentThreeTimesThenReported) {
   EXPECT_EQ(seq.Operation(), 0);
 }
 
+// A write the port refuses (a failing adapter) fails the command at its next step, with
+// or without an answer expected, instead of passing for sent or waiting for an answer
+// that cannot come.
+TEST_F(SequencerTest, AnE8ThePortRefusesFailsAtOnce) {
+  for (bool request : {false, true}) {
+    SCOPED_TRACE(request ? "request" : "command without answer");
+    reporter.messages.clear();
+    com.setComOpen(true);
+    com.setWriteRefused(true);
+    if (request) {
+      seq.easySendE8ReqAnswer("033030");
+    } else {
+      seq.easySendE8NoAnswer("053541");
+    }
+    EXPECT_TRUE(seq.sendRefused());
+    EXPECT_TRUE(seq.OpRunning());
+    stepSequencer();  // the second step of the same tick
+    EXPECT_FALSE(seq.OpRunning());
+    EXPECT_EQ(seq.error(), 5);
+    EXPECT_FALSE(com.comOpen());
+    EXPECT_EQ(reporter.headlines(), std::vector<std::string>{"Cannot Clone."});
+    EXPECT_TRUE(com.sent.empty()) << "nothing reached the wire";
+    com.setWriteRefused(false);
+  }
+}
+
 TEST_F(SequencerTest, OperationOneIdentifiesWithoutChecks) {
   transceiver.ident.model = 0x1234;  // would fail a clone read's check
   seq.setOperation(1);

@@ -58,7 +58,10 @@ class RecordingSender : public E8Sender {
     return false;
   }
   bool OpRunning() const override { return false; }
+  bool sendRefused() const override { return refuse; }
 
+  // The port refuses every frame: the sends are recorded but report refused.
+  bool refuse = false;
   std::vector<std::string> noAnswer;
   std::vector<std::string> reqAnswer;
 };

@@ -295,6 +295,19 @@ TEST_F(ConsoleTest, OwnSendEventOrNoCommandStillStoresTheValue) {
   EXPECT_THROW(con.SendE8(x), std::logic_error);
 }
 
+TEST_F(ConsoleTest, AValueThePortRefusedIsNotStoredAndAsksNoPause) {
+  const auto i = add(" Power(Hi)");
+  con.setEeAdr(i, 79);
+  con.setE8Command(i, 5);
+  eeprom.WriteByte(79, 120);
+  sender.refuse = true;
+  con.setValue(i, 121);
+  con.SendE8(i);
+  EXPECT_EQ(sender.noAnswer, std::vector<std::string>{"053739"}) << "the send was tried";
+  EXPECT_EQ(eeprom.ReadByte(79), 120) << "the image keeps what the radio holds";
+  EXPECT_TRUE(events.waits.empty());
+}
+
 // ---- Enter ----
 
 TEST_F(ConsoleTest, OnlyTheLastEnterStaysPending) {
