@@ -218,6 +218,16 @@ void frmCom::timSolid_Timer() {
   if (port_.isOpen() && totalError()) setComOpen(false);
 }
 
+void frmCom::tickSoon() {
+  if (tickPosted_ || held()) return;
+  tickPosted_ = true;
+  toolkit_.post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.expired()) return;
+    tickPosted_ = false;
+    timSolid_Timer();
+  });
+}
+
 void frmCom::onPortReadable() {
   port_.service();
   // A port that closed itself has no descriptor left to watch.

@@ -90,6 +90,10 @@ class frmCom final : public ComHost {
 
   // One poll tick (skipped while a message box is open or a tick is running).
   void timSolid_Timer();
+  // Runs one poll tick as soon as the event loop is free, so that what a key or a button
+  // asked for goes out now instead of on the next timer tick. Several requests before it
+  // runs give one tick; nothing is posted while a message box is open.
+  void tickSoon();
   // A port event: data received, receive overflow, line error.
   void MsCom_OnComm(PortEvent ev);
 
@@ -136,6 +140,9 @@ class frmCom final : public ComHost {
   std::string failureReason_;
 
   bool inTick_ = false;
+  bool tickPosted_ = false;
+  // Lets a posted tick find out that the form has gone meanwhile.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   // Port events that arrived while held, handled before the next tick.
   bool pendingOverflow_ = false;
   bool pendingLineError_ = false;

@@ -85,7 +85,9 @@ void frmMain::buildControls() {
   for (std::size_t i = 0; i < 3; ++i) {
     cmd00_[i] = &window_->addButton(nullptr);
     cmd00_[i]->onClick = [this, i] {
-      if (controller_ != nullptr) controller_->RigOpFunc_ClickCmd00(static_cast<std::int16_t>(i));
+      if (controller_ == nullptr) return;
+      controller_->RigOpFunc_ClickCmd00(static_cast<std::int16_t>(i));
+      actNow();
     };
   }
   lblComBusy_ = &window_->addLabel(nullptr);
@@ -163,7 +165,15 @@ void frmMain::Form_Resize() {
 }
 
 void frmMain::Form_KeyDown(std::int16_t& keyCode, std::int16_t /*shift*/) {
-  if (keyCode == tk::Key::F5 && controller_ != nullptr) controller_->RigOpFunc_ClickCmd00(1);
+  if (keyCode == tk::Key::F5 && controller_ != nullptr) {
+    controller_->RigOpFunc_ClickCmd00(1);
+    actNow();
+  }
+}
+
+void frmMain::actNow() {
+  // A controller held by a front end stays where it was put.
+  if (controller_ != nullptr && !controller_->held()) com_.tickSoon();
 }
 
 void frmMain::lboConsole_GotFocus() {
@@ -186,11 +196,15 @@ void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
     case tk::Key::Separator:
       keyCode = 0;
       console_.EnterPushed(lboConsole_->listIndex());
+      actNow();
       break;
     default:
       break;
   }
-  if (delta != 0) console_.UpDown(lboConsole_->listIndex(), delta);
+  if (delta != 0) {
+    console_.UpDown(lboConsole_->listIndex(), delta);
+    actNow();
+  }
 }
 
 void frmMain::task() {

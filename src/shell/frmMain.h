@@ -91,6 +91,9 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   void buildMenus();
   void buildControls();
   void updatePortTips();
+  // Has the serial host run a tick as soon as the handler that asks returns, so that a
+  // key or a button acts at once rather than on the next 50 ms tick.
+  void actNow();
   // The port label: "COM n: OPEN" or "COM n: CLOSE" in its colour.
   void showPortState();
   void lboConsole_GotFocus();

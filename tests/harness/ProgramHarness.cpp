@@ -32,7 +32,8 @@ std::string hexOf(const kvsim::Bytes& b, std::size_t from, std::size_t to) {
 
 TempFolder::TempFolder() {
   std::random_device rd;
-  path_ = std::filesystem::temp_directory_path() / ("tarnset-test-" + std::to_string(rd()) + std::to_string(rd()));
+  path_ = std::filesystem::temp_directory_path() /
+          ("tarnset-test-" + std::to_string(rd()) + std::to_string(rd()));
   std::filesystem::create_directories(path_);
 }
 
@@ -59,7 +60,9 @@ ProgramHarness::ProgramHarness(HarnessOptions opt)
   if (opt_.startProgram) startUp();
 }
 
-ProgramHarness::~ProgramHarness() { program_.reset(); }
+ProgramHarness::~ProgramHarness() {
+  program_.reset();
+}
 
 int ProgramHarness::startUp(const SingleInstance* guard) {
   startResult_ = program_->startUp(guard);
@@ -71,6 +74,7 @@ void ProgramHarness::advance(std::int32_t ms) {
     nowUs_ += 1000;
     clock_.advance(1);
     port_.pump();
+    if (opt_.runPostedWork) toolkit_.runPosted();
     toolkit_.runDueTimers();
   }
 }

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "LoopbackPort.h"
-#include "sim/VirtualTarn.h"
 #include "base/TickSource.h"
 #include "link/SerialPort.h"
 #include "shell/headless/HeadlessToolkit.h"
 #include "shell/start.h"
+#include "sim/VirtualTarn.h"
 
 namespace tarnset::testing {
 
@@ -48,6 +48,9 @@ struct HarnessOptions {
   // Text of the options file; empty = none is written.
   std::string optionsFile;
   bool startProgram = true;
+  // Work the program posts (the tick a key or a button asks for) runs at the next
+  // millisecond; false: it never runs, and keys act on the next timer tick only.
+  bool runPostedWork = true;
 };
 
 class ProgramHarness {

@@ -256,11 +256,24 @@ int HeadlessToolkit::pollFds(int timeoutMs) {
   return ran;
 }
 
+int HeadlessToolkit::runPosted() {
+  int ran = 0;
+  while (!posted_.empty()) {
+    std::function<void()> f = std::move(posted_.front());
+    posted_.pop_front();
+    guarded(f);
+    ++ran;
+  }
+  return ran;
+}
+
 int HeadlessToolkit::runLoop() {
   while (!quitPending_) {
+    runPosted();
+    if (quitPending_) break;
     runDueTimers();
     if (quitPending_) break;
-    const std::int32_t timeout = msToNextTimer();
+    const std::int32_t timeout = posted_.empty() ? msToNextTimer() : 0;
     const bool anyWatch = std::any_of(watches_.begin(), watches_.end(),
                                       [](const auto& entry) { return !entry.second->inert(); });
     if (timeout < 0 && !anyWatch) return -1;

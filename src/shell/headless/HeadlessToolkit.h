@@ -18,6 +18,7 @@
 //
 // The toolkit must outlive every window, timer and watch it created.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -370,6 +371,8 @@ class HeadlessToolkit final : public tk::Toolkit {
   std::unique_ptr<tk::Timer> createTimer() override;
   // Destroy a watch before closing its descriptor; one that poll() finds closed is dropped.
   std::unique_ptr<tk::FdWatch> watchReadable(int fd, std::function<void()> onReadable) override;
+  // Queued; runPosted() and the event loop run it.
+  void post(std::function<void()> f) override { posted_.push_back(std::move(f)); }
   // Records the box, runs the message-box hook while it is "open", and answers OK (1).
   std::int16_t messageBox(const std::string& text, const std::string& title) override;
   bool modalActive() const override { return modalDepth_ > 0; }
@@ -426,7 +429,9 @@ class HeadlessToolkit final : public tk::Toolkit {
   // Closes the main window as its close box does.
   void closeWindow() { mainWindow().unload(); }
 
-  // --- Timers and descriptors ---
+  // --- Posted work, timers and descriptors ---
+  // Runs what was posted, oldest first, and what that posts in turn; returns how many ran.
+  int runPosted();
   // Fires every enabled timer whose interval has elapsed since it was enabled or last
   // fired, at most once each, in creation order; returns how many fired.
   int runDueTimers();
@@ -435,7 +440,8 @@ class HeadlessToolkit final : public tk::Toolkit {
   // One poll() round over the watched descriptors, waiting at most timeoutMs (-1 = no
   // limit); runs onReadable for each ready one and returns how many ran.
   int pollFds(int timeoutMs);
-  // The event loop: due timers and ready descriptors until quit(); returns quit's code.
+  // The event loop: posted work, due timers and ready descriptors until quit(); returns
+  // quit's code.
   // Returns -1 at once when nothing is left that could wake it (no enabled timer and
   // no watched descriptor).
   int runLoop();
@@ -460,6 +466,7 @@ class HeadlessToolkit final : public tk::Toolkit {
   std::map<std::uint64_t, WatchImpl*> watches_;
   std::vector<Message> messages_;
   std::function<void(const Message&)> messageHook_;
+  std::deque<std::function<void()>> posted_;
   int modalDepth_ = 0;
   int beeps_ = 0;
   bool quitCalled_ = false;

@@ -92,6 +92,12 @@ std::unique_ptr<tk::FdWatch> QtToolkit::watchReadable(int fd, std::function<void
   return std::make_unique<qtk::WatchAdapter>(*env_, fd, std::move(onReadable));
 }
 
+void QtToolkit::post(std::function<void()> f) {
+  // The router lives as long as the toolkit: a call still queued when it goes is dropped.
+  QMetaObject::invokeMethod(
+      router_.get(), [this, f = std::move(f)] { guarded(f); }, Qt::QueuedConnection);
+}
+
 std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title) {
   QWidget* parent = nullptr;
   for (qtk::WindowAdapter* w : env_->windows) {

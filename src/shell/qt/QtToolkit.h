@@ -39,6 +39,8 @@ class QtToolkit final : public tk::Toolkit {
   // the box's event loop; they fire again afterwards if data is still pending. Destroy
   // a watch before closing its descriptor.
   std::unique_ptr<tk::FdWatch> watchReadable(int fd, std::function<void()> onReadable) override;
+  // A queued call on the application; dropped when the toolkit goes first.
+  void post(std::function<void()> f) override;
   std::int16_t messageBox(const std::string& text, const std::string& title) override;
   bool modalActive() const override;
   void beep() override;

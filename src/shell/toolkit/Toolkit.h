@@ -225,6 +225,11 @@ class Toolkit {
   // Calls onReadable on the UI thread whenever fd has data (or a hang-up) pending.
   virtual std::unique_ptr<FdWatch> watchReadable(int fd, std::function<void()> onReadable) = 0;
 
+  // Runs f once on the UI thread as soon as the event loop is free: never inside the
+  // caller, only after the notification running now has returned. The caller keeps
+  // whatever f uses alive, or lets f find out that it is gone.
+  virtual void post(std::function<void()> f) = 0;
+
   // Modal message box with the critical icon and one OK button; returns 1 (OK).
   // Text lines are separated by CR LF.
   virtual std::int16_t messageBox(const std::string& text, const std::string& title) = 0;
