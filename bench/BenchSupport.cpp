@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <random>
 
 #include "model/clsIndOp_RigTarn.h"
 #include "shell/frmMain.h"
+#include "shell/toolkit/Toolkit.h"
 
 #ifndef TARNSET_SOURCE_DIR
 #error "TARNSET_SOURCE_DIR must name the repository (for Const.ini)"
@@ -96,6 +98,7 @@ HeadlessProgram::HeadlessProgram(const std::string& device, const std::filesyste
 
 bool HeadlessProgram::runUntil(const std::function<bool()>& done, double untilMs) {
   for (;;) {
+    toolkit_.runPosted();
     toolkit_.runDueTimers();
     if (done()) return true;
     const double left = untilMs - nowMs();
@@ -119,6 +122,45 @@ bool HeadlessProgram::connect(double timeoutMs) {
 int e8Code(const e2e::LoggedFrame& f) {
   if (f.fromRadio || f.bytes.size() < 11 || f.bytes[4] != 0xE8) return -1;
   return f.bytes[9];
+}
+
+KeyLatency measureKeyToWire(RadioOnPty& radio, int presses, const std::function<void(std::int16_t key)>& press,
+                            const std::function<void(double ms)>& runFor) {
+  KeyLatency k;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> phase(0.0, 50.0);
+  std::vector<double> pressedAt;
+  for (int i = 0; i < presses; ++i) {
+    runFor(350 + phase(rng));
+    pressedAt.push_back(nowMs());
+    press(i % 2 == 0 ? tk::Key::Right : tk::Key::Left);
+  }
+  runFor(500);
+
+  // Each press matches the first Power(Hi) frame (E8 code 05) that arrived after it.
+  const std::vector<e2e::LoggedFrame> frames = radio.frames();
+  std::size_t n = 0;
+  for (double t : pressedAt) {
+    while (n < frames.size() && (e8Code(frames[n]) != 0x05 || frames[n].atMs < t)) ++n;
+    if (n == frames.size()) {
+      k.error = "a press reached no frame";
+      return k;
+    }
+    k.ms.push_back(frames[n].atMs - t);
+    k.frameMs = lineMs(frames[n].bytes.size(), frames[n].baud);
+    ++n;
+  }
+  return k;
+}
+
+void reportKeyToWire(const char* what, const KeyLatency& k) {
+  const double median = percentile(k.ms, 0.5), p95 = percentile(k.ms, 0.95);
+  std::printf("  line time of one E8 frame      %.1f ms (13 bytes at 9600 baud)\n", k.frameMs);
+  std::printf("  median                         %.1f ms   (target <= 18 ms)\n", median);
+  std::printf("  95th percentile                %.1f ms   (target <= 25 ms)\n", p95);
+  std::printf("  min / max                      %.1f / %.1f ms\n", percentile(k.ms, 0.0), percentile(k.ms, 1.0));
+  std::printf("%s: median %.1f ms (target <= 18), p95 %.1f ms (target <= 25), ratio to one frame's line time %.2f\n",
+              what, median, p95, median / k.frameMs);
 }
 
 }  // namespace tarnset::bench

@@ -84,8 +84,9 @@ class HeadlessProgram {
   HeadlessToolkit& toolkit() { return toolkit_; }
   bool started() const { return started_; }
 
-  // Runs the event loop (due timers, then the port's descriptor) until done() holds or
-  // untilMs (nowMs()) has come; done() is checked after every event. True when done.
+  // Runs the event loop (posted work, due timers, then the port's descriptor) until
+  // done() holds or untilMs (nowMs()) has come; done() is checked after every event. True
+  // when done.
   bool runUntil(const std::function<bool()>& done, double untilMs);
   // Clicks "Connect" and runs until the controller rests after the first monitor pass
   // and the first sending of every item.
@@ -103,5 +104,21 @@ class HeadlessProgram {
 // The E8 command code of a frame from the program (FE FE EE EF E8 mm mm ss ss code ...),
 // -1 for any other frame.
 int e8Code(const e2e::LoggedFrame& f);
+
+// Key press to wire, whatever the event loop: presses Right and Left in turn on
+// " Power(Hi)" (already selected), `presses` times, at random phases of the 50 ms tick and
+// far enough apart for the 200 ms pause after each send, running the program's loop with
+// runFor(ms) in between. Each press is timed from the moment before its key event to the
+// last byte of the first Power(Hi) frame (E8 code 05) that reached the radio after it.
+struct KeyLatency {
+  std::vector<double> ms;  // one per press
+  double frameMs = 0;      // line time of one E8 frame
+  std::string error;       // why the measurement failed; empty when it did not
+};
+KeyLatency measureKeyToWire(RadioOnPty& radio, int presses, const std::function<void(std::int16_t key)>& press,
+                            const std::function<void(double ms)>& runFor);
+// Prints the figures of a key-to-wire measurement, each with its target, and last the
+// headline line of the benchmark named `what`.
+void reportKeyToWire(const char* what, const KeyLatency& k);
 
 }  // namespace tarnset::bench
