@@ -114,30 +114,30 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
     return false;
   }
 
-  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = calls_.open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     reason_ = describeOpenFailure(errno, device);
     return false;
   }
   auto fail = [&](const std::string& why) {
-    ::close(fd);
+    calls_.close(fd);
     reason_ = why;
     return false;
   };
 
-  if (!::isatty(fd)) return fail("not a serial port");
+  if (calls_.isatty(fd) != 1) return fail("not a serial port");
   // The kernel's exclusive mode keeps other users' programs out; the advisory lock also
   // tells a second program of ours (even one run by the administrator, whom the
   // exclusive mode does not stop) that the port is taken.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (calls_.flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return fail(describeOpenFailure(errno == EWOULDBLOCK ? EBUSY : errno, device));
   }
-  ::ioctl(fd, TIOCEXCL);
+  calls_.ioctl(fd, TIOCEXCL, nullptr);
 
   termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) {
+  if (calls_.tcgetattr(fd, &tio) != 0) {
     const int err = errno;
-    ::ioctl(fd, TIOCNXCL);
+    calls_.ioctl(fd, TIOCNXCL, nullptr);
     return fail(err == ENOTTY ? "not a serial port" : describeOpenFailure(err, device));
   }
   ::cfmakeraw(&tio);
@@ -148,19 +148,19 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   tio.c_cc[VTIME] = 0;
   ::cfsetispeed(&tio, speed);
   ::cfsetospeed(&tio, speed);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+  if (calls_.tcsetattr(fd, TCSANOW, &tio) != 0) {
     const std::string why = "the line settings were refused (" + std::string(std::strerror(errno)) + ")";
-    ::ioctl(fd, TIOCNXCL);
+    calls_.ioctl(fd, TIOCNXCL, nullptr);
     return fail(why);
   }
 
   // The cable draws its power from DTR and RTS. Pseudo-terminals have no modem lines
   // and refuse this; that is no reason to fail the open.
   int lines = TIOCM_DTR | TIOCM_RTS;
-  ::ioctl(fd, TIOCMBIS, &lines);
+  calls_.ioctl(fd, TIOCMBIS, &lines);
 
   // Bytes that arrived while the port was closed belong to nobody.
-  ::tcflush(fd, TCIFLUSH);
+  calls_.tcflush(fd, TCIFLUSH);
 
   fd_ = fd;
   ++session_;
@@ -172,9 +172,9 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
 void PosixSerialPort::release() {
   if (fd_ < 0) return;
   // Pending output is dropped so that close never waits for a stalled line.
-  ::tcflush(fd_, TCOFLUSH);
-  ::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);  // also drops the advisory lock
+  calls_.tcflush(fd_, TCOFLUSH);
+  calls_.ioctl(fd_, TIOCNXCL, nullptr);
+  calls_.close(fd_);  // also drops the advisory lock
   fd_ = -1;
   ++session_;
   rx_.clear();
@@ -188,12 +188,12 @@ void PosixSerialPort::close() {
 bool PosixSerialPort::discardOutput() {
   txQueue_.clear();
   if (fd_ < 0) return true;
-  return ::tcflush(fd_, TCOFLUSH) == 0;
+  return calls_.tcflush(fd_, TCOFLUSH) == 0;
 }
 
 void PosixSerialPort::pushQueue() {
   while (fd_ >= 0 && !txQueue_.empty()) {
-    const ssize_t n = ::write(fd_, txQueue_.data(), txQueue_.size());
+    const ssize_t n = calls_.write(fd_, txQueue_.data(), txQueue_.size());
     if (n > 0) {
       txQueue_.erase(txQueue_.begin(), txQueue_.begin() + n);
       continue;
@@ -214,7 +214,7 @@ bool PosixSerialPort::write(const Bytes& data) {
   std::size_t done = 0;
   if (txQueue_.empty()) {
     while (done < data.size()) {
-      const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+      const ssize_t n = calls_.write(fd_, data.data() + done, data.size() - done);
       if (n > 0) {
         done += static_cast<std::size_t>(n);
         continue;
@@ -245,14 +245,14 @@ std::int32_t PosixSerialPort::outBufferCount() {
   if (fd_ < 0) return 0;
   pushQueue();
   int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  if (calls_.ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
   const std::int64_t total = std::int64_t{queued} + static_cast<std::int64_t>(txQueue_.size());
   return static_cast<std::int32_t>(std::min<std::int64_t>(total, INT32_MAX));
 }
 
 bool PosixSerialPort::deviceGone() const {
   pollfd p{fd_, POLLIN, 0};
-  if (::poll(&p, 1, 0) < 0) return false;
+  if (calls_.poll(&p, 1, 0) < 0) return false;
   return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
@@ -267,7 +267,7 @@ void PosixSerialPort::service() {
   // A bounded number of reads per call: a device that never stops sending cannot hold
   // the event loop here; the descriptor stays readable and the next call goes on.
   for (int reads = 0; reads < 64; ++reads) {
-    const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    const ssize_t n = calls_.read(fd_, chunk, sizeof chunk);
     if (n > 0) {
       took = true;
       const std::size_t room = static_cast<std::size_t>(kInBufferSize) - rx_.size();

@@ -7,13 +7,17 @@
 #include <cstdint>
 #include <string>
 
+#include "link/PosixPortCalls.h"
 #include "link/SerialPort.h"
 
 namespace tarnset {
 
 class PosixSerialPort final : public SerialPort {
  public:
-  PosixSerialPort() = default;
+  // A port on the real system calls.
+  PosixSerialPort() : PosixSerialPort(systemPortCalls()) {}
+  // A port that makes its calls on the device through `calls` (which outlives it).
+  explicit PosixSerialPort(PosixPortCalls& calls) : calls_(calls) {}
   ~PosixSerialPort() override;
   PosixSerialPort(const PosixSerialPort&) = delete;
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -49,6 +53,7 @@ class PosixSerialPort final : public SerialPort {
   void pushQueue();
   bool deviceGone() const;
 
+  PosixPortCalls& calls_;
   int fd_ = -1;
   std::string device_;
   std::int32_t baud_ = 0;
