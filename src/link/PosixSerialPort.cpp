@@ -144,6 +144,11 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CREAD | CLOCAL;
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  // Framing errors and breaks arrive marked in the data (see service()) instead of as
+  // silent zero bytes: neither ignored (IGNPAR, IGNBRK) nor turned into a flush and a
+  // signal (BRKINT), and all eight bits kept (ISTRIP would cut the marks' FF to 7F).
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNPAR | IGNBRK | BRKINT | ISTRIP);
+  tio.c_iflag |= PARMRK | INPCK;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   ::cfsetispeed(&tio, speed);
@@ -166,6 +171,7 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   ++session_;
   rx_.clear();
   txQueue_.clear();
+  rxMark_ = RxMark::None;
   return true;
 }
 
@@ -179,6 +185,7 @@ void PosixSerialPort::release() {
   ++session_;
   rx_.clear();
   txQueue_.clear();
+  rxMark_ = RxMark::None;
 }
 
 void PosixSerialPort::close() {
@@ -256,11 +263,70 @@ bool PosixSerialPort::deviceGone() const {
   return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+void PosixSerialPort::keepReceived(std::uint8_t byte, bool& overflow) {
+  if (rx_.size() < static_cast<std::size_t>(kInBufferSize)) {
+    rx_.push_back(byte);
+  } else {
+    overflow = true;
+  }
+}
+
+bool PosixSerialPort::raise(PortEvent ev, unsigned session) {
+  if (onEvent) onEvent(ev);
+  return session_ == session;
+}
+
+bool PosixSerialPort::takeIn(const std::uint8_t* bytes, std::size_t count, unsigned session, bool& overflow,
+                             bool& fresh) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t c = bytes[i];
+    switch (rxMark_) {
+      case RxMark::None:
+        if (c == 0xFF) {
+          rxMark_ = RxMark::Escape;
+        } else {
+          keepReceived(c, overflow);
+          fresh = true;
+        }
+        break;
+      case RxMark::Escape:
+        if (c == 0x00) {
+          rxMark_ = RxMark::ErrorByte;
+          break;
+        }
+        rxMark_ = RxMark::None;
+        // FF FF is a data byte FF. The kernel puts no other byte after an FF; should one
+        // come, both bytes are kept as data rather than lost.
+        keepReceived(0xFF, overflow);
+        if (c != 0xFF) keepReceived(c, overflow);
+        fresh = true;
+        break;
+      case RxMark::ErrorByte:
+        // `c` came with a framing error (a break is a zero byte with one): it is not data.
+        // The bytes before it reach the host first, then the error, then the rest.
+        rxMark_ = RxMark::None;
+        if (overflow) {
+          overflow = false;
+          if (!raise(PortEvent::ReceiveOverflow, session)) return false;
+        }
+        if (!rx_.empty() && rThreshold_ > 0) {
+          fresh = false;
+          if (!raise(PortEvent::DataReceived, session)) return false;
+        }
+        if (!raise(PortEvent::LineError, session)) return false;
+        break;
+    }
+  }
+  return true;
+}
+
 void PosixSerialPort::service() {
   if (fd_ < 0) return;
   pushQueue();
 
-  bool took = false;
+  // A handler may close or reopen the port: later events belong to this session only.
+  const unsigned session = session_;
+  bool fresh = false;  // data bytes arrived since the last receive event
   bool overflow = false;
   bool gone = false;
   std::uint8_t chunk[4096];
@@ -269,11 +335,7 @@ void PosixSerialPort::service() {
   for (int reads = 0; reads < 64; ++reads) {
     const ssize_t n = calls_.read(fd_, chunk, sizeof chunk);
     if (n > 0) {
-      took = true;
-      const std::size_t room = static_cast<std::size_t>(kInBufferSize) - rx_.size();
-      const std::size_t keep = std::min(room, static_cast<std::size_t>(n));
-      rx_.insert(rx_.end(), chunk, chunk + keep);
-      if (keep < static_cast<std::size_t>(n)) overflow = true;
+      if (!takeIn(chunk, static_cast<std::size_t>(n), session, overflow, fresh)) return;
       continue;
     }
     if (n == 0) {
@@ -295,14 +357,9 @@ void PosixSerialPort::service() {
     return;
   }
 
-  // A handler may close or reopen the port: later events belong to this session only.
-  const unsigned session = session_;
-  if (overflow && onEvent) {
-    onEvent(PortEvent::ReceiveOverflow);
-    if (session_ != session) return;
-  }
-  if (took && rThreshold_ > 0 && static_cast<std::int32_t>(rx_.size()) >= rThreshold_ && onEvent) {
-    onEvent(PortEvent::DataReceived);
+  if (overflow && !raise(PortEvent::ReceiveOverflow, session)) return;
+  if (fresh && rThreshold_ > 0 && static_cast<std::int32_t>(rx_.size()) >= rThreshold_) {
+    raise(PortEvent::DataReceived, session);
   }
 }
 

@@ -4,6 +4,9 @@
 // exclusively. Nothing blocks: the device is non-blocking, received bytes are taken in
 // by service() when the event loop sees the descriptor readable, and bytes that the
 // kernel does not take at once wait in a small queue of ours that later calls push on.
+// The kernel marks framing errors and breaks in the received bytes (PARMRK); service()
+// takes the marks out and reports each one as a line error between the bytes received
+// before it and those received after it.
 #include <cstdint>
 #include <string>
 
@@ -41,7 +44,10 @@ class PosixSerialPort final : public SerialPort {
 
   int readFd() const override { return fd_; }
   // Takes in what the device has, then raises ReceiveOverflow, DataReceived, or (once,
-  // after closing the port) LineError for a device that went away.
+  // after closing the port) LineError for a device that went away. A framing error or
+  // break in the received bytes raises, in this order: ReceiveOverflow if bytes were
+  // lost, DataReceived for the bytes before it (also below the threshold), LineError
+  // with the port open; then the bytes after it go on as usual.
   void service() override;
 
   // Device path and baud rate of the open port (or of the last attempt).
@@ -49,9 +55,24 @@ class PosixSerialPort final : public SerialPort {
   std::int32_t baud() const { return baud_; }
 
  private:
+  // Where the decoding of the kernel's marks stands between two received bytes: the
+  // kernel sends a data byte FF as FF FF, a framing error on byte X as FF 00 X, and a
+  // break as FF 00 00.
+  enum class RxMark {
+    None,       // between data bytes
+    Escape,     // after an FF
+    ErrorByte,  // after FF 00: the next byte is the one received with the error
+  };
+
   void release();
   void pushQueue();
   bool deviceGone() const;
+  void keepReceived(std::uint8_t byte, bool& overflow);
+  // Decodes read bytes into the receive buffer and raises the events of each mark; false
+  // when a handler closed or reopened the port.
+  bool takeIn(const std::uint8_t* bytes, std::size_t count, unsigned session, bool& overflow, bool& fresh);
+  // Raises an event; false when its handler closed or reopened the port.
+  bool raise(PortEvent ev, unsigned session);
 
   PosixPortCalls& calls_;
   int fd_ = -1;
@@ -59,9 +80,10 @@ class PosixSerialPort final : public SerialPort {
   std::int32_t baud_ = 0;
   std::string reason_;
   std::int32_t rThreshold_ = 1;
-  Bytes rx_;              // received, not yet read; at most kInBufferSize bytes
-  Bytes txQueue_;         // written, not yet taken by the kernel; at most kOutBufferSize bytes
-  unsigned session_ = 0;  // counts opens, so that service() notices a close or reopen in a handler
+  Bytes rx_;                      // received, not yet read; at most kInBufferSize bytes
+  Bytes txQueue_;                 // written, not yet taken by the kernel; at most kOutBufferSize bytes
+  unsigned session_ = 0;          // counts opens, so that service() notices a close or reopen in a handler
+  RxMark rxMark_ = RxMark::None;  // a mark cut off at the end of the last read goes on here
 };
 
 // The words for a failed open of a device with the given errno, for a technician:
