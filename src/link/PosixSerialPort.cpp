@@ -213,10 +213,22 @@ void PosixSerialPort::pushQueue() {
 }
 
 bool PosixSerialPort::write(const Bytes& data) {
-  if (fd_ < 0) return false;
+  if (fd_ < 0) {
+    reason_ = "the port is not open";
+    return false;
+  }
   if (data.empty()) return true;
   pushQueue();
-  if (txQueue_.size() + data.size() > static_cast<std::size_t>(kOutBufferSize)) return false;
+  constexpr auto kQueueSize = static_cast<std::size_t>(kOutBufferSize);
+  if (data.size() > kQueueSize) {
+    reason_ = "the data is larger than the output buffer (" + std::to_string(data.size()) +
+              " bytes, the buffer holds " + std::to_string(kQueueSize) + ")";
+    return false;
+  }
+  if (txQueue_.size() + data.size() > kQueueSize) {
+    reason_ = "the output buffer is full (" + std::to_string(txQueue_.size()) + " bytes waiting)";
+    return false;
+  }
 
   std::size_t done = 0;
   if (txQueue_.empty()) {
@@ -226,10 +238,14 @@ bool PosixSerialPort::write(const Bytes& data) {
         done += static_cast<std::size_t>(n);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
+      const int err = errno;
+      if (n < 0 && err == EINTR) continue;
       // A failing device refuses a write it took nothing of; service() reports the
       // failure itself. EAGAIN: the kernel is full, the rest waits in our queue.
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && done == 0) return false;
+      if (n < 0 && err != EAGAIN && err != EWOULDBLOCK && done == 0) {
+        reason_ = "the device refused the data (" + std::string(std::strerror(err)) + ")";
+        return false;
+      }
       break;
     }
   }

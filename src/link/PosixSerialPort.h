@@ -29,13 +29,16 @@ class PosixSerialPort final : public SerialPort {
   // Gives up the exclusive use and closes the device; what was not sent yet is dropped.
   void close() override;
   bool isOpen() const override { return fd_ >= 0; }
+  // Why the last open failed, the device went away, or the last refused write was
+  // refused ("the port is not open", "the output buffer is full (900 bytes waiting)").
   std::string failureReason() const override { return reason_; }
 
   void setRThreshold(std::int32_t bytes) override { rThreshold_ = bytes; }
   std::int32_t RThreshold() const { return rThreshold_; }
   bool discardOutput() override;
   // Refuses (sends nothing) when the port is closed, when the device reports an error,
-  // or when the bytes might not fit in the 1024-byte output queue.
+  // or when the bytes might not fit in the 1024-byte output queue; failureReason() then
+  // says which.
   bool write(const Bytes& data) override;
   std::int32_t inBufferCount() override;
   Bytes readAll() override;

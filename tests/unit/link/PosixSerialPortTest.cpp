@@ -149,6 +149,7 @@ TEST_F(PtyTest, DiscardDropsQueuedOutputAndAFullQueueRefuses) {
   ASSERT_GT(port_.outBufferCount(), 0);
   ASSERT_TRUE(port_.write(Bytes(8, 'B')));
   EXPECT_FALSE(port_.write(Bytes(1024, 'C')));
+  EXPECT_EQ(port_.failureReason().rfind("the output buffer is full (", 0), 0u) << port_.failureReason();
 
   EXPECT_TRUE(port_.discardOutput());
   EXPECT_EQ(port_.outBufferCount(), 0);
@@ -196,6 +197,7 @@ TEST_F(PtyTest, FarEndClosingGivesOneLineErrorAndAClosedPort) {
   for (int i = 0; i < 5; ++i) port_.service();
   EXPECT_EQ(eventCount(PortEvent::LineError), 1);
   EXPECT_FALSE(port_.write({0x01}));
+  EXPECT_EQ(port_.failureReason(), "the port is not open");
 }
 
 TEST_F(PtyTest, APortIsUsedByOneOpenerAtATime) {
@@ -281,6 +283,7 @@ class FakeDevice : public PosixPortCalls {
     return static_cast<ssize_t>(chunk.size());
   }
   ssize_t write(int, const void* buf, std::size_t count) override {
+    if (writeErrno != 0) return failWith(writeErrno);
     const auto* bytes = static_cast<const std::uint8_t*>(buf);
     written.insert(written.end(), bytes, bytes + count);
     return static_cast<ssize_t>(count);
@@ -297,6 +300,7 @@ class FakeDevice : public PosixPortCalls {
   }
 
   termios line = cookedLine();
+  int writeErrno = 0;      // every write fails with this
   int readErrno = EAGAIN;  // a read with no chunk left fails with this
   std::deque<Bytes> reads;
   Bytes written;
@@ -524,6 +528,32 @@ TEST_F(PortOverFakeDevice, OpenSetsTheLineToMarkErrorsIn8N1Raw) {
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_cc[VMIN], 0);
   EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(PortOverFakeDevice, ARefusedWriteSaysWhy) {
+  port_.close();
+  EXPECT_FALSE(port_.write({0x01}));
+  EXPECT_EQ(port_.failureReason(), "the port is not open");
+
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+  EXPECT_FALSE(port_.write(Bytes(1025, 0x02)));
+  EXPECT_EQ(port_.failureReason(),
+            "the data is larger than the output buffer (1025 bytes, the buffer holds 1024)");
+
+  device_.writeErrno = EAGAIN;  // the kernel takes nothing more: our queue fills
+  ASSERT_TRUE(port_.write(Bytes(1000, 0x03)));
+  EXPECT_EQ(port_.outBufferCount(), 1000);
+  EXPECT_TRUE(port_.write(Bytes(24, 0x04)));
+  EXPECT_FALSE(port_.write({0x05}));
+  EXPECT_EQ(port_.failureReason(), "the output buffer is full (1024 bytes waiting)");
+
+  device_.writeErrno = 0;  // the kernel takes the queue, then the device fails
+  EXPECT_EQ(port_.outBufferCount(), 0);
+  EXPECT_EQ(device_.written.size(), 1024u);
+  device_.writeErrno = EIO;
+  EXPECT_FALSE(port_.write({0x06}));
+  EXPECT_EQ(port_.failureReason(), "the device refused the data (" + std::string(std::strerror(EIO)) + ")");
+  EXPECT_EQ(port_.outBufferCount(), 0);
 }
 
 }  // namespace
