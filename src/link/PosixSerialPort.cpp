@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -164,6 +165,8 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   int lines = TIOCM_DTR | TIOCM_RTS;
   calls_.ioctl(fd, TIOCMBIS, &lines);
 
+  askLowLatency(fd);
+
   // Bytes that arrived while the port was closed belong to nobody.
   calls_.tcflush(fd, TCIFLUSH);
 
@@ -175,10 +178,31 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   return true;
 }
 
+void PosixSerialPort::askLowLatency(int fd) {
+  // USB adapters hold received bytes back (up to 16 ms) to send them in fewer packets;
+  // each answer of the radio would wait that long. Drivers without the setting
+  // (pseudo-terminals, many on-board UARTs) refuse it, and the port works as it is.
+  lowLatencySet_ = false;
+  serial_struct serial{};
+  if (calls_.ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  if ((serial.flags & ASYNC_LOW_LATENCY) != 0) return;  // already on: nothing to undo at close
+  serial.flags |= ASYNC_LOW_LATENCY;
+  lowLatencySet_ = calls_.ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
 void PosixSerialPort::release() {
   if (fd_ < 0) return;
   // Pending output is dropped so that close never waits for a stalled line.
   calls_.tcflush(fd_, TCOFLUSH);
+  if (lowLatencySet_) {
+    // The next user of the device finds the driver as we found it.
+    serial_struct serial{};
+    if (calls_.ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+      serial.flags &= ~ASYNC_LOW_LATENCY;
+      calls_.ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+    lowLatencySet_ = false;
+  }
   calls_.ioctl(fd_, TIOCNXCL, nullptr);
   calls_.close(fd_);  // also drops the advisory lock
   fd_ = -1;

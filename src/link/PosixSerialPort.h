@@ -1,12 +1,12 @@
 #pragma once
 // The serial port over a POSIX terminal device (a USB adapter, an on-board UART or a
 // pseudo-terminal): raw 8N1, no flow control, DTR and RTS asserted, opened
-// exclusively. Nothing blocks: the device is non-blocking, received bytes are taken in
-// by service() when the event loop sees the descriptor readable, and bytes that the
-// kernel does not take at once wait in a small queue of ours that later calls push on.
-// The kernel marks framing errors and breaks in the received bytes (PARMRK); service()
-// takes the marks out and reports each one as a line error between the bytes received
-// before it and those received after it.
+// exclusively, low latency where the driver offers it. Nothing blocks: the device is
+// non-blocking, received bytes are taken in by service() when the event loop sees the
+// descriptor readable, and bytes that the kernel does not take at once wait in a small
+// queue of ours that later calls push on. The kernel marks framing errors and breaks in
+// the received bytes (PARMRK); service() takes the marks out and reports each one as a
+// line error between the bytes received before it and those received after it.
 #include <cstdint>
 #include <string>
 
@@ -70,6 +70,7 @@ class PosixSerialPort final : public SerialPort {
   void release();
   void pushQueue();
   bool deviceGone() const;
+  void askLowLatency(int fd);
   void keepReceived(std::uint8_t byte, bool& overflow);
   // Decodes read bytes into the receive buffer and raises the events of each mark; false
   // when a handler closed or reopened the port.
@@ -87,6 +88,7 @@ class PosixSerialPort final : public SerialPort {
   Bytes txQueue_;                 // written, not yet taken by the kernel; at most kOutBufferSize bytes
   unsigned session_ = 0;          // counts opens, so that service() notices a close or reopen in a handler
   RxMark rxMark_ = RxMark::None;  // a mark cut off at the end of the last read goes on here
+  bool lowLatencySet_ = false;    // we turned the driver's low latency on; close turns it off again
 };
 
 // The words for a failed open of a device with the given errno, for a technician:

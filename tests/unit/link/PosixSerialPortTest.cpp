@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -257,6 +258,15 @@ class FakeDevice : public PosixPortCalls {
   int ioctl(int, unsigned long request, void* arg) override {
     requests.push_back(request);
     switch (request) {
+      case TIOCGSERIAL:
+        if (serialErrno != 0) return failWith(serialErrno);
+        static_cast<serial_struct*>(arg)->flags = serialFlags;
+        return 0;
+      case TIOCSSERIAL:
+        serialSets.push_back(static_cast<const serial_struct*>(arg)->flags);
+        if (setSerialErrno != 0) return failWith(setSerialErrno);
+        serialFlags = static_cast<const serial_struct*>(arg)->flags;
+        return 0;
       case TIOCOUTQ:
         *static_cast<int*>(arg) = 0;
         return 0;
@@ -300,11 +310,15 @@ class FakeDevice : public PosixPortCalls {
   }
 
   termios line = cookedLine();
-  int writeErrno = 0;      // every write fails with this
-  int readErrno = EAGAIN;  // a read with no chunk left fails with this
+  int serialFlags = ASYNC_SKIP_TEST;  // some other flag, which must survive
+  int serialErrno = 0;                // TIOCGSERIAL fails with this
+  int setSerialErrno = 0;             // TIOCSSERIAL fails with this
+  int writeErrno = 0;                 // every write fails with this
+  int readErrno = EAGAIN;             // a read with no chunk left fails with this
   std::deque<Bytes> reads;
   Bytes written;
   std::vector<unsigned long> requests;
+  std::vector<int> serialSets;  // the flags of each TIOCSSERIAL
   int opens = 0;
   int closes = 0;
 
@@ -528,6 +542,44 @@ TEST_F(PortOverFakeDevice, OpenSetsTheLineToMarkErrorsIn8N1Raw) {
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_cc[VMIN], 0);
   EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(PortOverFakeDevice, LowLatencyIsAskedForAtOpenAndUndoneAtClose) {
+  // SetUp opened the port over a driver that offers the setting, with it off.
+  EXPECT_EQ(device_.serialSets, (std::vector<int>{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY}));
+  port_.close();
+  EXPECT_EQ(device_.serialSets, (std::vector<int>{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY, ASYNC_SKIP_TEST}));
+
+  // Already on (set by the administrator): left as it is, also at close.
+  device_.serialSets.clear();
+  device_.serialFlags = ASYNC_LOW_LATENCY;
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+  port_.close();
+  EXPECT_TRUE(device_.serialSets.empty());
+  EXPECT_EQ(device_.serialFlags, ASYNC_LOW_LATENCY);
+}
+
+TEST_F(PortOverFakeDevice, ADriverWithoutLowLatencyStillOpens) {
+  port_.close();
+  device_.requests.clear();
+  device_.serialSets.clear();
+  device_.serialFlags = 0;
+  device_.serialErrno = ENOTTY;  // a pseudo-terminal
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600)) << port_.failureReason();
+  EXPECT_EQ(port_.failureReason(), "");
+  EXPECT_EQ(device_.requestCount(TIOCSSERIAL), 0);
+  device_.arrive({{0x41}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 41"}));
+  port_.close();
+  EXPECT_EQ(device_.requestCount(TIOCSSERIAL), 0);
+
+  device_.serialErrno = 0;
+  device_.setSerialErrno = EPERM;  // a driver that refuses the change
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600)) << port_.failureReason();
+  EXPECT_EQ(port_.failureReason(), "");
+  port_.close();
+  EXPECT_EQ(device_.serialSets, (std::vector<int>{ASYNC_LOW_LATENCY}));  // asked once, nothing to undo
 }
 
 TEST_F(PortOverFakeDevice, ARefusedWriteSaysWhy) {
