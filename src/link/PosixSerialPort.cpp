@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -114,71 +115,101 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
     return false;
   }
 
-  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = calls_.open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     reason_ = describeOpenFailure(errno, device);
     return false;
   }
   auto fail = [&](const std::string& why) {
-    ::close(fd);
+    calls_.close(fd);
     reason_ = why;
     return false;
   };
 
-  if (!::isatty(fd)) return fail("not a serial port");
+  if (calls_.isatty(fd) != 1) return fail("not a serial port");
   // The kernel's exclusive mode keeps other users' programs out; the advisory lock also
   // tells a second program of ours (even one run by the administrator, whom the
   // exclusive mode does not stop) that the port is taken.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (calls_.flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return fail(describeOpenFailure(errno == EWOULDBLOCK ? EBUSY : errno, device));
   }
-  ::ioctl(fd, TIOCEXCL);
+  calls_.ioctl(fd, TIOCEXCL, nullptr);
 
   termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) {
+  if (calls_.tcgetattr(fd, &tio) != 0) {
     const int err = errno;
-    ::ioctl(fd, TIOCNXCL);
+    calls_.ioctl(fd, TIOCNXCL, nullptr);
     return fail(err == ENOTTY ? "not a serial port" : describeOpenFailure(err, device));
   }
   ::cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CREAD | CLOCAL;
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  // Framing errors and breaks arrive marked in the data (see service()) instead of as
+  // silent zero bytes: neither ignored (IGNPAR, IGNBRK) nor turned into a flush and a
+  // signal (BRKINT), and all eight bits kept (ISTRIP would cut the marks' FF to 7F).
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNPAR | IGNBRK | BRKINT | ISTRIP);
+  tio.c_iflag |= PARMRK | INPCK;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   ::cfsetispeed(&tio, speed);
   ::cfsetospeed(&tio, speed);
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+  if (calls_.tcsetattr(fd, TCSANOW, &tio) != 0) {
     const std::string why = "the line settings were refused (" + std::string(std::strerror(errno)) + ")";
-    ::ioctl(fd, TIOCNXCL);
+    calls_.ioctl(fd, TIOCNXCL, nullptr);
     return fail(why);
   }
 
   // The cable draws its power from DTR and RTS. Pseudo-terminals have no modem lines
   // and refuse this; that is no reason to fail the open.
   int lines = TIOCM_DTR | TIOCM_RTS;
-  ::ioctl(fd, TIOCMBIS, &lines);
+  calls_.ioctl(fd, TIOCMBIS, &lines);
+
+  askLowLatency(fd);
 
   // Bytes that arrived while the port was closed belong to nobody.
-  ::tcflush(fd, TCIFLUSH);
+  calls_.tcflush(fd, TCIFLUSH);
 
   fd_ = fd;
   ++session_;
   rx_.clear();
   txQueue_.clear();
+  rxMark_ = RxMark::None;
   return true;
+}
+
+void PosixSerialPort::askLowLatency(int fd) {
+  // USB adapters hold received bytes back (up to 16 ms) to send them in fewer packets;
+  // each answer of the radio would wait that long. Drivers without the setting
+  // (pseudo-terminals, many on-board UARTs) refuse it, and the port works as it is.
+  lowLatencySet_ = false;
+  serial_struct serial{};
+  if (calls_.ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  if ((serial.flags & ASYNC_LOW_LATENCY) != 0) return;  // already on: nothing to undo at close
+  serial.flags |= ASYNC_LOW_LATENCY;
+  lowLatencySet_ = calls_.ioctl(fd, TIOCSSERIAL, &serial) == 0;
 }
 
 void PosixSerialPort::release() {
   if (fd_ < 0) return;
   // Pending output is dropped so that close never waits for a stalled line.
-  ::tcflush(fd_, TCOFLUSH);
-  ::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);  // also drops the advisory lock
+  calls_.tcflush(fd_, TCOFLUSH);
+  if (lowLatencySet_) {
+    // The next user of the device finds the driver as we found it.
+    serial_struct serial{};
+    if (calls_.ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+      serial.flags &= ~ASYNC_LOW_LATENCY;
+      calls_.ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+    lowLatencySet_ = false;
+  }
+  calls_.ioctl(fd_, TIOCNXCL, nullptr);
+  calls_.close(fd_);  // also drops the advisory lock
   fd_ = -1;
   ++session_;
   rx_.clear();
   txQueue_.clear();
+  rxMark_ = RxMark::None;
 }
 
 void PosixSerialPort::close() {
@@ -188,12 +219,12 @@ void PosixSerialPort::close() {
 bool PosixSerialPort::discardOutput() {
   txQueue_.clear();
   if (fd_ < 0) return true;
-  return ::tcflush(fd_, TCOFLUSH) == 0;
+  return calls_.tcflush(fd_, TCOFLUSH) == 0;
 }
 
 void PosixSerialPort::pushQueue() {
   while (fd_ >= 0 && !txQueue_.empty()) {
-    const ssize_t n = ::write(fd_, txQueue_.data(), txQueue_.size());
+    const ssize_t n = calls_.write(fd_, txQueue_.data(), txQueue_.size());
     if (n > 0) {
       txQueue_.erase(txQueue_.begin(), txQueue_.begin() + n);
       continue;
@@ -206,23 +237,39 @@ void PosixSerialPort::pushQueue() {
 }
 
 bool PosixSerialPort::write(const Bytes& data) {
-  if (fd_ < 0) return false;
+  if (fd_ < 0) {
+    reason_ = "the port is not open";
+    return false;
+  }
   if (data.empty()) return true;
   pushQueue();
-  if (txQueue_.size() + data.size() > static_cast<std::size_t>(kOutBufferSize)) return false;
+  constexpr auto kQueueSize = static_cast<std::size_t>(kOutBufferSize);
+  if (data.size() > kQueueSize) {
+    reason_ = "the data is larger than the output buffer (" + std::to_string(data.size()) +
+              " bytes, the buffer holds " + std::to_string(kQueueSize) + ")";
+    return false;
+  }
+  if (txQueue_.size() + data.size() > kQueueSize) {
+    reason_ = "the output buffer is full (" + std::to_string(txQueue_.size()) + " bytes waiting)";
+    return false;
+  }
 
   std::size_t done = 0;
   if (txQueue_.empty()) {
     while (done < data.size()) {
-      const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+      const ssize_t n = calls_.write(fd_, data.data() + done, data.size() - done);
       if (n > 0) {
         done += static_cast<std::size_t>(n);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
+      const int err = errno;
+      if (n < 0 && err == EINTR) continue;
       // A failing device refuses a write it took nothing of; service() reports the
       // failure itself. EAGAIN: the kernel is full, the rest waits in our queue.
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && done == 0) return false;
+      if (n < 0 && err != EAGAIN && err != EWOULDBLOCK && done == 0) {
+        reason_ = "the device refused the data (" + std::string(std::strerror(err)) + ")";
+        return false;
+      }
       break;
     }
   }
@@ -245,35 +292,90 @@ std::int32_t PosixSerialPort::outBufferCount() {
   if (fd_ < 0) return 0;
   pushQueue();
   int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  if (calls_.ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
   const std::int64_t total = std::int64_t{queued} + static_cast<std::int64_t>(txQueue_.size());
   return static_cast<std::int32_t>(std::min<std::int64_t>(total, INT32_MAX));
 }
 
 bool PosixSerialPort::deviceGone() const {
   pollfd p{fd_, POLLIN, 0};
-  if (::poll(&p, 1, 0) < 0) return false;
+  if (calls_.poll(&p, 1, 0) < 0) return false;
   return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void PosixSerialPort::keepReceived(std::uint8_t byte, bool& overflow) {
+  if (rx_.size() < static_cast<std::size_t>(kInBufferSize)) {
+    rx_.push_back(byte);
+  } else {
+    overflow = true;
+  }
+}
+
+bool PosixSerialPort::raise(PortEvent ev, unsigned session) {
+  if (onEvent) onEvent(ev);
+  return session_ == session;
+}
+
+bool PosixSerialPort::takeIn(const std::uint8_t* bytes, std::size_t count, unsigned session, bool& overflow,
+                             bool& fresh) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t c = bytes[i];
+    switch (rxMark_) {
+      case RxMark::None:
+        if (c == 0xFF) {
+          rxMark_ = RxMark::Escape;
+        } else {
+          keepReceived(c, overflow);
+          fresh = true;
+        }
+        break;
+      case RxMark::Escape:
+        if (c == 0x00) {
+          rxMark_ = RxMark::ErrorByte;
+          break;
+        }
+        rxMark_ = RxMark::None;
+        // FF FF is a data byte FF. The kernel puts no other byte after an FF; should one
+        // come, both bytes are kept as data rather than lost.
+        keepReceived(0xFF, overflow);
+        if (c != 0xFF) keepReceived(c, overflow);
+        fresh = true;
+        break;
+      case RxMark::ErrorByte:
+        // `c` came with a framing error (a break is a zero byte with one): it is not data.
+        // The bytes before it reach the host first, then the error, then the rest.
+        rxMark_ = RxMark::None;
+        if (overflow) {
+          overflow = false;
+          if (!raise(PortEvent::ReceiveOverflow, session)) return false;
+        }
+        if (!rx_.empty() && rThreshold_ > 0) {
+          fresh = false;
+          if (!raise(PortEvent::DataReceived, session)) return false;
+        }
+        if (!raise(PortEvent::LineError, session)) return false;
+        break;
+    }
+  }
+  return true;
 }
 
 void PosixSerialPort::service() {
   if (fd_ < 0) return;
   pushQueue();
 
-  bool took = false;
+  // A handler may close or reopen the port: later events belong to this session only.
+  const unsigned session = session_;
+  bool fresh = false;  // data bytes arrived since the last receive event
   bool overflow = false;
   bool gone = false;
   std::uint8_t chunk[4096];
   // A bounded number of reads per call: a device that never stops sending cannot hold
   // the event loop here; the descriptor stays readable and the next call goes on.
   for (int reads = 0; reads < 64; ++reads) {
-    const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    const ssize_t n = calls_.read(fd_, chunk, sizeof chunk);
     if (n > 0) {
-      took = true;
-      const std::size_t room = static_cast<std::size_t>(kInBufferSize) - rx_.size();
-      const std::size_t keep = std::min(room, static_cast<std::size_t>(n));
-      rx_.insert(rx_.end(), chunk, chunk + keep);
-      if (keep < static_cast<std::size_t>(n)) overflow = true;
+      if (!takeIn(chunk, static_cast<std::size_t>(n), session, overflow, fresh)) return;
       continue;
     }
     if (n == 0) {
@@ -295,14 +397,9 @@ void PosixSerialPort::service() {
     return;
   }
 
-  // A handler may close or reopen the port: later events belong to this session only.
-  const unsigned session = session_;
-  if (overflow && onEvent) {
-    onEvent(PortEvent::ReceiveOverflow);
-    if (session_ != session) return;
-  }
-  if (took && rThreshold_ > 0 && static_cast<std::int32_t>(rx_.size()) >= rThreshold_ && onEvent) {
-    onEvent(PortEvent::DataReceived);
+  if (overflow && !raise(PortEvent::ReceiveOverflow, session)) return;
+  if (fresh && rThreshold_ > 0 && static_cast<std::int32_t>(rx_.size()) >= rThreshold_) {
+    raise(PortEvent::DataReceived, session);
   }
 }
 

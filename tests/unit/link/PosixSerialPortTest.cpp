@@ -1,9 +1,13 @@
 // The POSIX serial port over a real pseudo-terminal: the test holds the master side,
-// the port opens the slave device as it would open a USB adapter.
+// the port opens the slave device as it would open a USB adapter. What a pseudo-terminal
+// cannot do (report framing errors and breaks, take the low-latency setting, fail a
+// write) is played by a fake device under the port's system calls.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,7 +16,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "link/PosixSerialPort.h"
@@ -82,6 +91,9 @@ TEST_F(PtyTest, LineSettingsAreRaw8N1AtTheRequestedBaud) {
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  // Framing errors and breaks are marked in the data, not dropped or turned into zeros.
+  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), tcflag_t(PARMRK | INPCK));
+  EXPECT_EQ(t.c_iflag & (IGNPAR | IGNBRK | BRKINT | ISTRIP), 0u);
 
   port_.close();
   ASSERT_TRUE(port_.open(slave_, 38400)) << port_.failureReason();
@@ -106,6 +118,19 @@ TEST_F(PtyTest, BytesTravelBothWaysAndStaleInputIsDiscardedAtOpen) {
   EXPECT_EQ(port_.inBufferCount(), 0);
 }
 
+TEST_F(PtyTest, ByteFFTravelsUnchangedBothWays) {
+  // The line discipline sends a received FF as FF FF once errors are marked; the port
+  // gives the program the single byte back.
+  ASSERT_TRUE(port_.open(slave_, 9600));
+  masterWrite({0x01, 0xFF, 0x02, 0xFF, 0xFF, 0x00, 0xFF});
+  serviceUntil(7);
+  EXPECT_EQ(port_.readAll(), (Bytes{0x01, 0xFF, 0x02, 0xFF, 0xFF, 0x00, 0xFF}));
+  EXPECT_EQ(eventCount(PortEvent::LineError), 0);
+
+  ASSERT_TRUE(port_.write({0xFF, 0x00, 0xFF, 0xFF}));
+  EXPECT_EQ(drainMaster(), (Bytes{0xFF, 0x00, 0xFF, 0xFF}));
+}
+
 TEST_F(PtyTest, ReceiveEventWaitsForTheThreshold) {
   ASSERT_TRUE(port_.open(slave_, 38400));
   port_.setRThreshold(1024);
@@ -125,6 +150,7 @@ TEST_F(PtyTest, DiscardDropsQueuedOutputAndAFullQueueRefuses) {
   ASSERT_GT(port_.outBufferCount(), 0);
   ASSERT_TRUE(port_.write(Bytes(8, 'B')));
   EXPECT_FALSE(port_.write(Bytes(1024, 'C')));
+  EXPECT_EQ(port_.failureReason().rfind("the output buffer is full (", 0), 0u) << port_.failureReason();
 
   EXPECT_TRUE(port_.discardOutput());
   EXPECT_EQ(port_.outBufferCount(), 0);
@@ -172,6 +198,7 @@ TEST_F(PtyTest, FarEndClosingGivesOneLineErrorAndAClosedPort) {
   for (int i = 0; i < 5; ++i) port_.service();
   EXPECT_EQ(eventCount(PortEvent::LineError), 1);
   EXPECT_FALSE(port_.write({0x01}));
+  EXPECT_EQ(port_.failureReason(), "the port is not open");
 }
 
 TEST_F(PtyTest, APortIsUsedByOneOpenerAtATime) {
@@ -207,6 +234,378 @@ TEST(PosixSerialPortOpen, FailuresSayWhyInATechniciansWords) {
               "permission denied (the device belongs to group dialout; add your user to it)");
   }
   std::remove(name);
+}
+
+// ---- a fake device under the port's system calls ---------------------------------
+
+// A terminal device the test scripts: the chunks each read returns (an empty chunk is a
+// read that finds nothing), the line settings and driver flags the port sets, the
+// bytes it writes, the requests it makes.
+class FakeDevice : public PosixPortCalls {
+ public:
+  static constexpr int kFd = 57;
+
+  int open(const char*, int) override {
+    ++opens;
+    return kFd;
+  }
+  int close(int) override {
+    ++closes;
+    return 0;
+  }
+  int isatty(int) override { return 1; }
+  int flock(int, int) override { return 0; }
+  int ioctl(int, unsigned long request, void* arg) override {
+    requests.push_back(request);
+    switch (request) {
+      case TIOCGSERIAL:
+        if (serialErrno != 0) return failWith(serialErrno);
+        static_cast<serial_struct*>(arg)->flags = serialFlags;
+        return 0;
+      case TIOCSSERIAL:
+        serialSets.push_back(static_cast<const serial_struct*>(arg)->flags);
+        if (setSerialErrno != 0) return failWith(setSerialErrno);
+        serialFlags = static_cast<const serial_struct*>(arg)->flags;
+        return 0;
+      case TIOCOUTQ:
+        *static_cast<int*>(arg) = 0;
+        return 0;
+      default:
+        return 0;
+    }
+  }
+  int tcgetattr(int, termios* tio) override {
+    *tio = line;
+    return 0;
+  }
+  int tcsetattr(int, int, const termios* tio) override {
+    line = *tio;
+    return 0;
+  }
+  int tcflush(int, int) override { return 0; }
+  ssize_t read(int, void* buf, std::size_t count) override {
+    if (reads.empty()) return failWith(readErrno);
+    Bytes chunk = reads.front();
+    reads.pop_front();
+    if (chunk.empty()) return failWith(EAGAIN);
+    EXPECT_LE(chunk.size(), count);
+    std::memcpy(buf, chunk.data(), chunk.size());
+    return static_cast<ssize_t>(chunk.size());
+  }
+  ssize_t write(int, const void* buf, std::size_t count) override {
+    if (writeErrno != 0) return failWith(writeErrno);
+    const auto* bytes = static_cast<const std::uint8_t*>(buf);
+    written.insert(written.end(), bytes, bytes + count);
+    return static_cast<ssize_t>(count);
+  }
+  int poll(pollfd* fds, nfds_t, int) override {
+    fds[0].revents = 0;
+    return 0;
+  }
+
+  // The next reads return these chunks, then find nothing.
+  void arrive(std::initializer_list<Bytes> chunks) { reads.insert(reads.end(), chunks); }
+  long requestCount(unsigned long request) const {
+    return std::count(requests.begin(), requests.end(), request);
+  }
+
+  termios line = cookedLine();
+  int serialFlags = ASYNC_SKIP_TEST;  // some other flag, which must survive
+  int serialErrno = 0;                // TIOCGSERIAL fails with this
+  int setSerialErrno = 0;             // TIOCSSERIAL fails with this
+  int writeErrno = 0;                 // every write fails with this
+  int readErrno = EAGAIN;             // a read with no chunk left fails with this
+  std::deque<Bytes> reads;
+  Bytes written;
+  std::vector<unsigned long> requests;
+  std::vector<int> serialSets;  // the flags of each TIOCSSERIAL
+  int opens = 0;
+  int closes = 0;
+
+ private:
+  static int failWith(int err) {
+    errno = err;
+    return -1;
+  }
+  // A terminal as a login shell leaves it: every flag the port must clear is set.
+  static termios cookedLine() {
+    termios t{};
+    t.c_iflag = IGNBRK | BRKINT | IGNPAR | ISTRIP | ICRNL | IXON;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_cflag = CS7 | PARENB | CREAD;
+    t.c_lflag = ICANON | ECHO | ISIG;
+    return t;
+  }
+};
+
+std::string hex(const Bytes& bytes) {
+  std::string out;
+  char buf[4];
+  for (const std::uint8_t b : bytes) {
+    std::snprintf(buf, sizeof buf, " %02X", b);
+    out += buf;
+  }
+  return out;
+}
+
+// The port over the fake device, with a handler that takes the received bytes at each
+// event as the serial host does and records, per event, what it took:
+// "data 10 11", "line error", "overflow".
+class PortOverFakeDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_.onEvent = [this](PortEvent ev) {
+      const Bytes taken = takeAtEvent_ ? port_.readAll() : Bytes{};
+      switch (ev) {
+        case PortEvent::DataReceived:
+          log_.push_back("data" + hex(taken));
+          break;
+        case PortEvent::ReceiveOverflow:
+          log_.push_back("overflow");
+          break;
+        case PortEvent::LineError:
+          log_.push_back(std::string(port_.isOpen() ? "line error" : "gone") +
+                         (taken.empty() ? "" : hex(taken)));
+          break;
+      }
+      if (afterEvent_) afterEvent_(ev);
+    };
+    ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600)) << port_.failureReason();
+  }
+
+  using Log = std::vector<std::string>;
+
+  FakeDevice device_;
+  PosixSerialPort port_{device_};
+  Log log_;
+  bool takeAtEvent_ = true;
+  std::function<void(PortEvent)> afterEvent_;
+};
+
+TEST_F(PortOverFakeDevice, MarkedBytesAreDecodedAndEachErrorSplitsTheReceivedBytes) {
+  struct Case {
+    const char* what;
+    Bytes read;
+    Log expected;
+  };
+  const Case cases[] = {
+      {"FF FF is one data byte FF", {0x01, 0xFF, 0xFF, 0x02, 0xFF, 0xFF}, {"data 01 FF 02 FF"}},
+      {"a framing error drops its byte",
+       {0x10, 0x11, 0xFF, 0x00, 0x55, 0x12},
+       {"data 10 11", "line error", "data 12"}},
+      {"a break", {0x10, 0xFF, 0x00, 0x00, 0x20, 0x21}, {"data 10", "line error", "data 20 21"}},
+      {"an error first has no bytes before it", {0xFF, 0x00, 0x00, 0x20}, {"line error", "data 20"}},
+      {"an error last has no bytes after it", {0x20, 0xFF, 0x00, 0xA5}, {"data 20", "line error"}},
+      {"an FF the kernel does not send before other bytes is kept as data", {0xFF, 0x41}, {"data FF 41"}},
+      {"several errors in one read",
+       {0x01, 0xFF, 0x00, 0x7E, 0x02, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x03},
+       {"data 01", "line error", "data 02 FF", "line error", "line error", "data 03"}},
+  };
+  for (const Case& c : cases) {
+    log_.clear();
+    device_.arrive({c.read});
+    port_.service();
+    EXPECT_EQ(log_, c.expected) << c.what;
+    EXPECT_TRUE(port_.isOpen()) << c.what;
+  }
+}
+
+TEST_F(PortOverFakeDevice, AMarkCutBetweenReadsDecodesTheSame) {
+  // One stream cut at every place, once between two reads of one service() and once
+  // between two calls: the bytes between the errors and the errors stay the same.
+  const Bytes stream{0x01, 0xFF, 0xFF, 0x02, 0xFF, 0x00, 0x55, 0x03, 0xFF, 0x00, 0x00, 0xFF, 0xFF};
+  const Log expected{"01 FF 02", "line error", "03", "line error", "FF"};
+  // Joins the bytes of the receive events that follow each other, as the driver sees them.
+  auto joined = [](const Log& log) {
+    Log out;
+    bool inData = false;
+    for (const std::string& entry : log) {
+      if (entry.rfind("data", 0) == 0) {
+        if (!inData) out.emplace_back();
+        out.back() += (out.back().empty() ? "" : " ") + entry.substr(5);
+        inData = true;
+      } else {
+        out.push_back(entry);
+        inData = false;
+      }
+    }
+    return out;
+  };
+  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
+    const Bytes head(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut));
+    const Bytes tail(stream.begin() + static_cast<std::ptrdiff_t>(cut), stream.end());
+    for (const bool twoCalls : {false, true}) {
+      log_.clear();
+      if (twoCalls) {
+        device_.arrive({head});
+        port_.service();
+        device_.arrive({tail});
+        port_.service();
+      } else {
+        device_.arrive({head, tail});
+        port_.service();
+      }
+      EXPECT_EQ(joined(log_), expected)
+          << "cut after byte " << cut << (twoCalls ? " between calls" : " between reads");
+      EXPECT_EQ(port_.inBufferCount(), 0);
+    }
+  }
+}
+
+TEST_F(PortOverFakeDevice, BytesBeforeAnErrorAreAnnouncedBelowTheThresholdAndWaitWhenNotTaken) {
+  // A handler that takes nothing (a tick is running): the bytes before the error are
+  // in the buffer when the error is raised, those after it join them later.
+  takeAtEvent_ = false;
+  port_.setRThreshold(1024);
+  std::vector<std::int32_t> waiting;
+  afterEvent_ = [&](PortEvent) { waiting.push_back(port_.inBufferCount()); };
+  device_.arrive({{0x10, 0x11, 0xFF, 0x00, 0x00, 0x12}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data", "line error"}));
+  EXPECT_EQ(waiting, (std::vector<std::int32_t>{2, 2}));
+  // Three bytes are below the threshold: no receive event after the error.
+  EXPECT_EQ(port_.readAll(), (Bytes{0x10, 0x11, 0x12}));
+}
+
+TEST_F(PortOverFakeDevice, LostBytesBeforeAnErrorAreReportedFirst) {
+  takeAtEvent_ = false;
+  const Bytes full(4096, 0x5A);
+  for (int i = 0; i < 8; ++i) device_.arrive({full});  // 32768 bytes: 8 more than the buffer holds
+  device_.arrive({{0x01, 0xFF, 0x00, 0x00, 0x02}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"overflow", "data", "line error", "overflow", "data"}));
+  EXPECT_EQ(port_.inBufferCount(), SerialPort::kInBufferSize);
+}
+
+TEST_F(PortOverFakeDevice, AHandlerThatClosesOrReopensEndsTheEventsOfItsSession) {
+  // Closed at the bytes before the error: the error and the rest are not raised.
+  afterEvent_ = [&](PortEvent ev) {
+    if (ev == PortEvent::DataReceived) port_.close();
+  };
+  device_.arrive({{0x10, 0xFF, 0x00, 0x00, 0x11}, {0x12}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 10"}));
+  EXPECT_FALSE(port_.isOpen());
+  port_.service();
+  EXPECT_EQ(log_.size(), 1u);
+
+  // Reopened at the error: the new session starts with an empty buffer and no mark
+  // half decoded; what the old session had not delivered is gone.
+  device_.reads.clear();
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+  log_.clear();
+  afterEvent_ = [&](PortEvent ev) {
+    if (ev == PortEvent::LineError) {
+      ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+    }
+  };
+  device_.arrive({{0x20, 0xFF, 0x00, 0x00, 0x21, 0xFF}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 20", "line error"}));
+  EXPECT_TRUE(port_.isOpen());
+  EXPECT_EQ(port_.inBufferCount(), 0);
+  afterEvent_ = nullptr;
+  log_.clear();
+  device_.arrive({{0x00, 0x00, 0x22}});  // after a leftover FF these would be a break
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 00 00 22"}));
+}
+
+TEST_F(PortOverFakeDevice, AHalfDecodedMarkDoesNotOutliveAClose) {
+  device_.arrive({{0x30, 0xFF}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 30"}));
+  port_.close();
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+  log_.clear();
+  device_.arrive({{0x00, 0x00, 0x31}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 00 00 31"}));
+}
+
+TEST_F(PortOverFakeDevice, ADeviceThatGoesAwayAfterAnErrorIsStillOneLineErrorWithAClosedPort) {
+  device_.arrive({{0x10, 0xFF, 0x00, 0x00, 0x11}});
+  device_.readErrno = EIO;
+  port_.service();
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 10", "line error", "gone"}));
+  EXPECT_FALSE(port_.isOpen());
+  EXPECT_EQ(port_.failureReason(), "the device went away");
+}
+
+TEST_F(PortOverFakeDevice, OpenSetsTheLineToMarkErrorsIn8N1Raw) {
+  const termios& t = device_.line;
+  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), tcflag_t(PARMRK | INPCK));
+  EXPECT_EQ(t.c_iflag & (IGNPAR | IGNBRK | BRKINT | ISTRIP | ICRNL | IXON), 0u);
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(PortOverFakeDevice, LowLatencyIsAskedForAtOpenAndUndoneAtClose) {
+  // SetUp opened the port over a driver that offers the setting, with it off.
+  EXPECT_EQ(device_.serialSets, (std::vector<int>{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY}));
+  port_.close();
+  EXPECT_EQ(device_.serialSets, (std::vector<int>{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY, ASYNC_SKIP_TEST}));
+
+  // Already on (set by the administrator): left as it is, also at close.
+  device_.serialSets.clear();
+  device_.serialFlags = ASYNC_LOW_LATENCY;
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+  port_.close();
+  EXPECT_TRUE(device_.serialSets.empty());
+  EXPECT_EQ(device_.serialFlags, ASYNC_LOW_LATENCY);
+}
+
+TEST_F(PortOverFakeDevice, ADriverWithoutLowLatencyStillOpens) {
+  port_.close();
+  device_.requests.clear();
+  device_.serialSets.clear();
+  device_.serialFlags = 0;
+  device_.serialErrno = ENOTTY;  // a pseudo-terminal
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600)) << port_.failureReason();
+  EXPECT_EQ(port_.failureReason(), "");
+  EXPECT_EQ(device_.requestCount(TIOCSSERIAL), 0);
+  device_.arrive({{0x41}});
+  port_.service();
+  EXPECT_EQ(log_, (Log{"data 41"}));
+  port_.close();
+  EXPECT_EQ(device_.requestCount(TIOCSSERIAL), 0);
+
+  device_.serialErrno = 0;
+  device_.setSerialErrno = EPERM;  // a driver that refuses the change
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600)) << port_.failureReason();
+  EXPECT_EQ(port_.failureReason(), "");
+  port_.close();
+  EXPECT_EQ(device_.serialSets, (std::vector<int>{ASYNC_LOW_LATENCY}));  // asked once, nothing to undo
+}
+
+TEST_F(PortOverFakeDevice, ARefusedWriteSaysWhy) {
+  port_.close();
+  EXPECT_FALSE(port_.write({0x01}));
+  EXPECT_EQ(port_.failureReason(), "the port is not open");
+
+  ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600));
+  EXPECT_FALSE(port_.write(Bytes(1025, 0x02)));
+  EXPECT_EQ(port_.failureReason(),
+            "the data is larger than the output buffer (1025 bytes, the buffer holds 1024)");
+
+  device_.writeErrno = EAGAIN;  // the kernel takes nothing more: our queue fills
+  ASSERT_TRUE(port_.write(Bytes(1000, 0x03)));
+  EXPECT_EQ(port_.outBufferCount(), 1000);
+  EXPECT_TRUE(port_.write(Bytes(24, 0x04)));
+  EXPECT_FALSE(port_.write({0x05}));
+  EXPECT_EQ(port_.failureReason(), "the output buffer is full (1024 bytes waiting)");
+
+  device_.writeErrno = 0;  // the kernel takes the queue, then the device fails
+  EXPECT_EQ(port_.outBufferCount(), 0);
+  EXPECT_EQ(device_.written.size(), 1024u);
+  device_.writeErrno = EIO;
+  EXPECT_FALSE(port_.write({0x06}));
+  EXPECT_EQ(port_.failureReason(), "the device refused the data (" + std::string(std::strerror(EIO)) + ")");
+  EXPECT_EQ(port_.outBufferCount(), 0);
 }
 
 }  // namespace
