@@ -29,7 +29,7 @@ class SerialPort {
   virtual bool open(const std::string& device, std::int32_t baud) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
-  // Why the last open failed or the device went away ("permission denied ...").
+  // Why the last open or write failed, or the device went away ("permission denied ...").
   virtual std::string failureReason() const = 0;
 
   // Receive event threshold in bytes (1 = an event per arriving group of bytes).
