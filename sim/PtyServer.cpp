@@ -34,11 +34,6 @@ std::int32_t baudOf(speed_t s) {
   return 0;
 }
 
-void sleepMs(int ms) {
-  timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);  // a signal cuts it short, which is what the stop check wants
-}
-
 }  // namespace
 
 PtyServer::PtyServer(VirtualTarn& radio, bool pacing) : radio_(radio), pacing_(pacing) {
@@ -189,12 +184,32 @@ int PtyServer::waitMs(std::int64_t now) const {
   return static_cast<int>((due - now + 999) / 1000);
 }
 
-void PtyServer::run(const volatile std::sig_atomic_t& stop) {
+void PtyServer::wait(bool watchMaster, int timeoutMs) {
+  // A signal cuts the wait short (no SA_RESTART), and a byte on the wake descriptor ends it
+  // even when the signal came just before the wait began.
+  pollfd fds[2];
+  nfds_t n = 0;
+  if (wakeFd_ >= 0) fds[n++] = pollfd{wakeFd_, POLLIN, 0};
+  if (watchMaster) {
+    fds[n++] = pollfd{master_, static_cast<short>(POLLIN | (outbound_.empty() ? 0 : POLLOUT)), 0};
+  }
+  poll(fds, n, timeoutMs);
+}
+
+void PtyServer::drainWake() {
+  if (wakeFd_ < 0) return;
+  char buf[64];
+  while (read(wakeFd_, buf, sizeof buf) > 0) {
+  }
+}
+
+void PtyServer::run(const volatile std::sig_atomic_t& stop, const std::function<void()>& eachPass) {
   while (stop == 0) {
+    drainWake();
     const std::int64_t now = nowUs();
     pollfd p{master_, POLLIN, 0};
     if (poll(&p, 1, 0) < 0 && errno != EINTR) {
-      sleepMs(kClosedCheckMs);
+      wait(false, kClosedCheckMs);
       continue;
     }
     const bool hangup = (p.revents & (POLLHUP | POLLERR)) != 0;
@@ -218,12 +233,12 @@ void PtyServer::run(const volatile std::sig_atomic_t& stop) {
     if ((p.revents & POLLIN) != 0) readProgram(now);
     feedRadio(now);
     writeProgram(now);
+    if (eachPass) eachPass();
     if (!open_) {
-      sleepMs(kClosedCheckMs);  // a closed slave reports POLLHUP at once: do not spin on it
+      wait(false, kClosedCheckMs);  // a closed slave reports POLLHUP at once: do not spin on it
       continue;
     }
-    pollfd w{master_, static_cast<short>(POLLIN | (outbound_.empty() ? 0 : POLLOUT)), 0};
-    poll(&w, 1, waitMs(nowUs()));
+    wait(true, waitMs(nowUs()));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "sim/VirtualTarn.h"
@@ -28,8 +29,13 @@ class PtyServer {
   // Makes path a symlink to the slave (replacing an old symlink, never another file); it is
   // removed again by the destructor. False (see error()) on failure.
   bool createLink(const std::string& path);
-  // Serves until stop becomes non-zero (set from a signal handler).
-  void run(const volatile std::sig_atomic_t& stop);
+  // Serves until stop becomes non-zero (set from a signal handler). eachPass, when given, is
+  // called on every pass once the radio has been brought up to the present, before the
+  // server waits: the place to throw the radio's switches on behalf of signal handlers.
+  void run(const volatile std::sig_atomic_t& stop, const std::function<void()>& eachPass = {});
+  // A non-blocking descriptor (the read end of a pipe a signal handler writes to) whose
+  // readability ends the server's waits at once; the server drains it every pass. -1: none.
+  void setWakeFd(int fd) { wakeFd_ = fd; }
   // Why the last operation failed.
   const std::string& error() const { return error_; }
 
@@ -45,10 +51,13 @@ class PtyServer {
   void feedRadio(std::int64_t now);
   void writeProgram(std::int64_t now);
   int waitMs(std::int64_t now) const;
+  void wait(bool watchMaster, int timeoutMs);
+  void drainWake();
 
   VirtualTarn& radio_;
   bool pacing_;
   int master_ = -1;
+  int wakeFd_ = -1;
   std::string slavePath_;
   std::string linkPath_;
   std::string error_;

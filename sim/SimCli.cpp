@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 namespace kvsim {
 
@@ -42,27 +43,38 @@ std::string usageText() {
          "\n"
          "Serves a virtual KV-Tarn transceiver on a pseudo-terminal. The first line printed is\n"
          "the device path to open as the serial port; it serves until SIGINT or SIGTERM.\n"
+         "While it serves, SIGUSR1 makes the radio fall silent or answer again (each signal\n"
+         "toggles; a clone read under way stops), and SIGUSR2 spoils the next monitor answer\n"
+         "(value bytes that are not hex digits, once). Both are logged.\n"
          "\n"
          "  --link PATH          also make PATH a symlink to the device (removed at exit)\n"
          "  --image FILE         EEPROM image of 15968 bytes (default: a factory image)\n"
-         "  --sub-model HEX      sub-model code, four hex digits (default 0100)\n"
+         "  --sub-model HEX      sub-model code, four hex digits without a byte FE or FD\n"
+         "                       (default 0100)\n"
          "  --no-pacing          send at once instead of at the line rate\n"
          "  --fault NAME         misbehave; repeatable. NAME is one of: silent, wrong-model,\n"
          "                       sub-model-0101, version-02, version-04, bad-checksum=K,\n"
-         "                       bad-count, outside-image=K, silence-after=K, noise, echo,\n"
-         "                       monitor-length, monitor-identity, monitor-nonhex\n"
-         "                       (K counts clone read records from 0)\n"
+         "                       bad-count, outside-image=K, silence-after=K, repeat-record=K,\n"
+         "                       noise, echo, monitor-length, monitor-identity, monitor-nonhex\n"
+         "                       (K counts the 998 clone read records from 0, so 0..997;\n"
+         "                       repeat-record=K sends record K again instead of K+1, 0..996).\n"
+         "                       Faults that could never show are refused: silent beside\n"
+         "                       anything but echo, version-02 with version-04,\n"
+         "                       sub-model-0101 with another --sub-model, stream faults\n"
+         "                       past a silence-after point\n"
          "  --log FILE           log every frame and event, one line each\n"
          "  --temperature C      the radio's temperature in degrees Celsius (default 25)\n"
          "  --drift C_PER_MIN    temperature drift per minute (default 0)\n"
          "  --sd-noise N         +-N counts of noise on the signal detector (default 0)\n"
          "  --seed N             seed of the noise generators (default 1)\n"
          "  --signal DBU         signal generator level at the antenna in dBu (default 10)\n"
-         "  --help               show this text\n";
+         "  --help               show this text\n"
+         "Every option but --fault may be given once.\n";
 }
 
 std::optional<CliConfig> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
   CliConfig cfg;
+  std::set<std::string> given;
   const auto fail = [&](std::string message) {
     error = std::move(message);
     return std::optional<CliConfig>{};
@@ -94,6 +106,10 @@ std::optional<CliConfig> parseCommandLine(const std::vector<std::string>& args, 
       return true;
     };
     std::string v;
+    // A second value would silently replace the first.
+    if (name.rfind("--", 0) == 0 && name != "--fault" && !given.insert(name).second) {
+      return fail(name + " given twice");
+    }
     if (name == "--help") {
       if (!flag()) return std::nullopt;
       cfg.help = true;
@@ -155,6 +171,8 @@ std::optional<CliConfig> parseCommandLine(const std::vector<std::string>& args, 
       return fail("unknown argument '" + args[i] + "'");
     }
   }
+  // What the radio itself cannot serve (frame bytes in the sub-model, faults that never show).
+  if (std::string refused = optionsError(cfg.options); !refused.empty()) return fail(std::move(refused));
   return cfg;
 }
 

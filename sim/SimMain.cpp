@@ -1,4 +1,8 @@
 // kv-tarn-sim: the virtual KV-Tarn on a pseudo-terminal.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -17,18 +21,61 @@ constexpr int kExitUsage = 64;
 constexpr int kExitFailure = 1;
 
 volatile std::sig_atomic_t gStop = 0;
+// Counted by the handlers, compared with what the serving loop has acted on: only the
+// handlers write them.
+volatile std::sig_atomic_t gSilenceToggles = 0;
+volatile std::sig_atomic_t gSpoils = 0;
+// The write end of the pipe that wakes the serving loop (see PtyServer::setWakeFd).
+int gWakeWrite = -1;
+
+void wakeServer() {
+  const int saved = errno;
+  if (gWakeWrite >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(gWakeWrite, &byte, 1);  // a full pipe wakes it already
+  }
+  errno = saved;
+}
 
 extern "C" void onStopSignal(int) {
   gStop = 1;
+  wakeServer();
 }
 
-void installStopHandlers() {
+extern "C" void onSilenceSignal(int) {
+  gSilenceToggles = gSilenceToggles + 1;
+  wakeServer();
+}
+
+extern "C" void onSpoilSignal(int) {
+  gSpoils = gSpoils + 1;
+  wakeServer();
+}
+
+// The wake pipe, both ends non-blocking; the read end's descriptor, -1 when there is none
+// (the loop then still sees the flags at its next pass).
+int openWakePipe() {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  for (int fd : fds) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  gWakeWrite = fds[1];
+  return fds[0];
+}
+
+void installSignalHandlers() {
   struct sigaction sa {};
-  sa.sa_handler = onStopSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no SA_RESTART: a signal ends the current wait at once
+  sa.sa_handler = onStopSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sa.sa_handler = onSilenceSignal;
+  sigaction(SIGUSR1, &sa, nullptr);
+  sa.sa_handler = onSpoilSignal;
+  sigaction(SIGUSR2, &sa, nullptr);
   std::signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the radio
 }
 
@@ -64,7 +111,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  installStopHandlers();
+  const int wakeRead = openWakePipe();
+  installSignalHandlers();
   kvsim::VirtualTarn radio(cfg->options);
   if (logFile) {
     radio.setLogSink([&logFile](const std::string& line) { *logFile << line << std::endl; });
@@ -85,6 +133,19 @@ int main(int argc, char** argv) {
     for (const kvsim::Fault& f : cfg->options.faults) *logFile << " fault " << kvsim::faultName(f);
     *logFile << std::endl;
   }
-  server.run(gStop);
+  server.setWakeFd(wakeRead);
+  // Each signal counts: an odd number of SIGUSR1 since the last pass toggles the silence.
+  std::sig_atomic_t silenceToggles = 0;
+  std::sig_atomic_t spoils = 0;
+  server.run(gStop, [&] {
+    if (const std::sig_atomic_t t = gSilenceToggles; t != silenceToggles) {
+      if ((t - silenceToggles) % 2 != 0) radio.setSilent(!radio.silent());
+      silenceToggles = t;
+    }
+    if (const std::sig_atomic_t s = gSpoils; s != spoils) {
+      radio.spoilNextMonitorAnswer();
+      spoils = s;
+    }
+  });
   return 0;
 }

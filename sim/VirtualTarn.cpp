@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 
@@ -87,7 +88,8 @@ std::optional<Fault> parseFault(const std::string& name) {
   }
   static const Plain kIndexed[] = {{"bad-checksum=", Fault::BadChecksum},
                                    {"outside-image=", Fault::OutsideImage},
-                                   {"silence-after=", Fault::SilenceAfter}};
+                                   {"silence-after=", Fault::SilenceAfter},
+                                   {"repeat-record=", Fault::RepeatRecord}};
   for (const Plain& p : kIndexed) {
     const std::string prefix = p.name;
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
@@ -118,6 +120,8 @@ std::string faultName(const Fault& fault) {
       return "outside-image=" + std::to_string(fault.record);
     case Fault::SilenceAfter:
       return "silence-after=" + std::to_string(fault.record);
+    case Fault::RepeatRecord:
+      return "repeat-record=" + std::to_string(fault.record);
     case Fault::Noise:
       return "noise";
     case Fault::Echo:
@@ -130,6 +134,90 @@ std::string faultName(const Fault& fault) {
       return "monitor-nonhex";
   }
   return "?";
+}
+
+namespace {
+
+bool indexed(Fault::Kind kind) {
+  return kind == Fault::BadChecksum || kind == Fault::OutsideImage || kind == Fault::SilenceAfter ||
+         kind == Fault::RepeatRecord;
+}
+
+// The last record index a fault of this kind can name: a repeated record needs a record
+// after it to stand in for.
+int lastRecordFor(Fault::Kind kind) {
+  return kind == Fault::RepeatRecord ? VirtualTarn::kRecordCount - 2 : VirtualTarn::kRecordCount - 1;
+}
+
+}  // namespace
+
+std::string optionsError(const Options& opt) {
+  const std::string& sub = opt.subModel;
+  if (sub.size() != 4 || !std::all_of(sub.begin(), sub.end(),
+                                      [](char c) { return hexDigit(static_cast<std::uint8_t>(c)) >= 0; })) {
+    return "sub-model must be four hex digits, not '" + sub + "'";
+  }
+  for (std::size_t i = 0; i < 4; i += 2) {
+    const int byte =
+        hexDigit(static_cast<std::uint8_t>(sub[i])) * 16 + hexDigit(static_cast<std::uint8_t>(sub[i + 1]));
+    if (byte == kFe || byte == kFd) {
+      return "sub-model " + sub + " cannot be served: its byte " + hex2(byte) +
+             " marks frames on the link and cannot travel inside one";
+    }
+  }
+  if (opt.image && opt.image->size() != static_cast<std::size_t>(eep::kImageSize)) {
+    return "image must be 15968 bytes, not " + std::to_string(opt.image->size());
+  }
+  if (!std::isfinite(opt.temperatureC)) return "temperature must be a number";
+  if (!std::isfinite(opt.driftCPerMinute)) return "drift must be a number";
+  if (!std::isfinite(opt.signalLevelDbu)) return "signal level must be a number";
+  if (opt.sdNoise < 0) return "SD noise must not be negative";
+
+  const auto any = [&](Fault::Kind kind) {
+    return std::any_of(opt.faults.begin(), opt.faults.end(), [&](const Fault& f) { return f.kind == kind; });
+  };
+  std::optional<int> stopAfter;
+  for (const Fault& f : opt.faults) {
+    if (indexed(f.kind) && (f.record < 0 || f.record > lastRecordFor(f.kind))) {
+      return "fault " + faultName(f) + " can never act: K must be 0.." +
+             std::to_string(lastRecordFor(f.kind)) +
+             (f.kind == Fault::RepeatRecord
+                  ? " (record K + 1 must exist)"
+                  : " (the clone read sends " + std::to_string(VirtualTarn::kRecordCount) + " records)");
+    }
+    if (f.kind == Fault::SilenceAfter) {
+      if (stopAfter && *stopAfter != f.record) {
+        return "faults silence-after=" + std::to_string(*stopAfter) + " and " + faultName(f) +
+               ": the stream stops only once";
+      }
+      stopAfter = f.record;
+    }
+  }
+  if (any(Fault::Silent)) {
+    for (const Fault& f : opt.faults) {
+      // The cable's echo needs no answer from the radio; everything else does.
+      if (f.kind != Fault::Silent && f.kind != Fault::Echo) {
+        return "fault " + faultName(f) + " can never show: fault silent answers nothing";
+      }
+    }
+  }
+  if (any(Fault::Version02) && any(Fault::Version04))
+    return "faults version-02 and version-04 contradict each other";
+  if (any(Fault::SubModel0101) && sub != "0100") {
+    return "fault sub-model-0101 would hide sub-model " + sub + ": give one of them";
+  }
+  if (stopAfter) {
+    const std::string why = ": silence-after=" + std::to_string(*stopAfter) +
+                            " stops the stream after record " + std::to_string(*stopAfter);
+    for (const Fault& f : opt.faults) {
+      const bool late =
+          (f.kind == Fault::BadCount) ||
+          ((f.kind == Fault::BadChecksum || f.kind == Fault::OutsideImage) && f.record > *stopAfter) ||
+          (f.kind == Fault::RepeatRecord && f.record >= *stopAfter);
+      if (late) return "fault " + faultName(f) + " can never show" + why;
+    }
+  }
+  return {};
 }
 
 std::optional<FrameRecord::E8> FrameRecord::e8() const {
@@ -148,22 +236,11 @@ VirtualTarn::VirtualTarn(Options opt)
     : opt_(std::move(opt)),
       physics_(opt_.temperatureC, opt_.driftCPerMinute, opt_.sdNoise, opt_.seed),
       lineNoise_(opt_.seed ^ 0x5EED5EEDu) {
-  if (opt_.subModel.size() != 4 || !std::all_of(opt_.subModel.begin(), opt_.subModel.end(), [](char c) {
-        return hexDigit(static_cast<std::uint8_t>(c)) >= 0;
-      })) {
-    throw std::invalid_argument("sub-model must be four hex digits: " + opt_.subModel);
-  }
+  if (const std::string error = optionsError(opt_); !error.empty()) throw std::invalid_argument(error);
   const auto digit = [&](std::size_t i) { return hexDigit(static_cast<std::uint8_t>(opt_.subModel[i])); };
   subModel_[0] = static_cast<std::uint8_t>(digit(0) * 16 + digit(1));
   subModel_[1] = static_cast<std::uint8_t>(digit(2) * 16 + digit(3));
-  if (opt_.image) {
-    if (opt_.image->size() != static_cast<std::size_t>(eep::kImageSize)) {
-      throw std::invalid_argument("image must be 15968 bytes, got " + std::to_string(opt_.image->size()));
-    }
-    image_ = *opt_.image;
-  } else {
-    image_ = defaultImage();
-  }
+  image_ = opt_.image ? *opt_.image : defaultImage();
   for (const Fault& f : opt_.faults) {
     if (f.kind == Fault::WrongModel) model_[1] = 0x41;
     if (f.kind == Fault::SubModel0101) subModel_[0] = 0x01, subModel_[1] = 0x01;
@@ -177,11 +254,9 @@ bool VirtualTarn::has(Fault::Kind kind) const {
   return std::any_of(opt_.faults.begin(), opt_.faults.end(), [&](const Fault& f) { return f.kind == kind; });
 }
 
-std::optional<int> VirtualTarn::faultRecord(Fault::Kind kind) const {
-  for (const Fault& f : opt_.faults) {
-    if (f.kind == kind) return f.record;
-  }
-  return std::nullopt;
+bool VirtualTarn::hasAt(Fault::Kind kind, int record) const {
+  return std::any_of(opt_.faults.begin(), opt_.faults.end(),
+                     [&](const Fault& f) { return f.kind == kind && f.record == record; });
 }
 
 void VirtualTarn::setProgramLine(bool open, std::int32_t baud, std::int64_t nowUs) {
@@ -245,6 +320,39 @@ std::optional<std::int64_t> VirtualTarn::nextTransmitUs() const {
   return (t + 999) / 1000;
 }
 
+void VirtualTarn::setSilent(bool silent, std::int64_t nowUs) {
+  advanceTo(toNs(nowUs));
+  setSilent(silent);
+}
+
+void VirtualTarn::setSilent(bool silent) {
+  if (silent == silent_) return;
+  silent_ = silent;
+  log(nowNs_, silent ? "SILENT on" : "SILENT off");
+  if (!silent) return;
+  // Answers not begun are never sent; a speed switch already under way still happens.
+  for (auto it = events_.begin(); it != events_.end();) {
+    it = it->second.kind == Event::SwitchBaud ? std::next(it) : events_.erase(it);
+  }
+  if (write_.active) {
+    write_ = WriteSession{};
+    log(nowNs_, "CLONE write abandoned");
+  }
+  if (stream_.active) {
+    // The record on the wire goes out whole; nothing follows it.
+    stream_.active = false;
+    log(nowNs_, stream_.next == 0
+                    ? std::string("CLONE read: stream stops before its first record")
+                    : "CLONE read: stream stops after record " + std::to_string(stream_.next - 1));
+    schedule(opt_.pacing ? tx_.freeAtNs() : nowNs_, Event{Event::SwitchBaud, {}, kLowBaud});
+  }
+}
+
+void VirtualTarn::spoilNextMonitorAnswer() {
+  log(nowNs_, spoilMonitor_ ? "SPOIL next monitor answer (armed already)" : "SPOIL next monitor answer");
+  spoilMonitor_ = true;
+}
+
 std::optional<int> VirtualTarn::itemValue(int e8Code) const {
   const auto address = eep::addressOfE8Code(e8Code);
   if (!address) return std::nullopt;
@@ -294,7 +402,17 @@ void VirtualTarn::schedule(std::int64_t atNs, Event ev) {
 void VirtualTarn::runEvent(std::int64_t atNs, const Event& ev) {
   switch (ev.kind) {
     case Event::SendFrame:
-      queueFrame(ev.frame, atNs);
+      // E8 answers are the monitor answers (EF EE E8 model sub-model 03 value).
+      if (spoilMonitor_ && ev.frame.size() >= 10 && ev.frame[2] == 0xE8 && ev.frame[7] == 0x03) {
+        spoilMonitor_ = false;
+        Bytes spoiled = ev.frame;
+        spoiled[8] = 'G';
+        spoiled[9] = 'Q';
+        log(atNs, "SPOIL monitor answer: value bytes not hex");
+        queueFrame(spoiled, atNs);
+      } else {
+        queueFrame(ev.frame, atNs);
+      }
       break;
     case Event::SwitchBaud:
       if (ev.baud != radioBaud_) {
@@ -312,8 +430,12 @@ void VirtualTarn::runEvent(std::int64_t atNs, const Event& ev) {
 void VirtualTarn::emitStreamFrame(std::int64_t atNs) {
   const int k = stream_.next++;
   if (k < kRecordCount) {
+    if (const int source = recordSource(k); source != k) {
+      log(atNs, "CLONE read: record " + std::to_string(source) + " sent again in place of record " +
+                    std::to_string(k));
+    }
     queueFrame(readRecord(k), atNs);
-    if (faultRecord(Fault::SilenceAfter) == k) {
+    if (hasAt(Fault::SilenceAfter, k)) {
       stream_.active = false;
       log(atNs, "CLONE read: stream stops after record " + std::to_string(k));
       schedule(opt_.pacing ? tx_.freeAtNs() : atNs, Event{Event::SwitchBaud, {}, kLowBaud});
@@ -393,7 +515,7 @@ void VirtualTarn::handleFrame(const Bytes& body, std::int64_t atNs) {
   wire.insert(wire.end(), body.begin(), body.end());
   wire.push_back(kFd);
   remember(atNs, false, wire);
-  if (has(Fault::Silent)) return;
+  if (!answering()) return;
   if (body.size() < 3 || body[0] != kToRadio || body[1] != kToProgram) {
     log(atNs, "ignored: not addressed to the radio");
     return;
@@ -585,12 +707,21 @@ Bytes VirtualTarn::identification() const {
   return f;
 }
 
-Bytes VirtualTarn::readRecord(int index) const {
-  int address = index * kRecordSize;
+int VirtualTarn::recordSource(int position) const {
+  // A repeated record stands in for the next one, and may itself be repeated again.
+  int source = position;
+  while (source > 0 && hasAt(Fault::RepeatRecord, source - 1)) --source;
+  return source;
+}
+
+Bytes VirtualTarn::readRecord(int position) const {
+  // The stream's content comes from the source record; the faults that spoil a frame act
+  // on the frame sent at this position.
+  int address = recordSource(position) * kRecordSize;
   Bytes record = {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
                   static_cast<std::uint8_t>(kRecordSize)};
   record.insert(record.end(), image_.begin() + address, image_.begin() + address + kRecordSize);
-  if (faultRecord(Fault::OutsideImage) == index) {
+  if (hasAt(Fault::OutsideImage, position)) {
     address = eep::kImageSize;  // 3E60: the first address past the memory
     record[0] = static_cast<std::uint8_t>(address >> 8);
     record[1] = static_cast<std::uint8_t>(address & 0xFF);
@@ -598,7 +729,7 @@ Bytes VirtualTarn::readRecord(int index) const {
   int sum = 0;
   for (std::uint8_t b : record) sum += b;
   int checksum = (256 - sum % 256) % 256;
-  if (faultRecord(Fault::BadChecksum) == index) checksum = (checksum + 1) % 256;
+  if (hasAt(Fault::BadChecksum, position)) checksum = (checksum + 1) % 256;
   record.push_back(static_cast<std::uint8_t>(checksum));
   Bytes body = {kToProgram, kToRadio, 0xE4};
   for (std::uint8_t b : record) appendAsciiHex(body, b);

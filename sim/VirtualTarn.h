@@ -38,18 +38,22 @@ struct Fault {
     BadCount,         // the clone read's end frame announces a wrong record count
     OutsideImage,     // clone read record k carries an address beyond the image
     SilenceAfter,     // the clone read stream stops after record k
+    RepeatRecord,     // clone read record k is sent again in place of record k + 1
     Noise,            // stray bytes (never FE or FD) before every frame the radio sends
     Echo,             // one-wire cable: every byte the program sends comes back to it
     MonitorLength,    // monitor answers one byte too long
     MonitorIdentity,  // monitor answers with another model code
     MonitorNonHex     // monitor answers whose value bytes are not hex digits
   } kind;
-  int record = 0;  // record index k (0 = address 0000) for BadChecksum / SilenceAfter / OutsideImage
+  // Record index k (0 = address 0000) for BadChecksum / OutsideImage / SilenceAfter /
+  // RepeatRecord: the position in the clone read stream, counted from 0.
+  int record = 0;
 };
 
 // Parses a fault name: "silent", "wrong-model", "sub-model-0101", "version-02", "version-04",
-// "bad-checksum=K", "bad-count", "outside-image=K", "silence-after=K", "noise", "echo",
-// "monitor-length", "monitor-identity", "monitor-nonhex"; nullopt when it is none of them.
+// "bad-checksum=K", "bad-count", "outside-image=K", "silence-after=K", "repeat-record=K",
+// "noise", "echo", "monitor-length", "monitor-identity", "monitor-nonhex"; nullopt when it is
+// none of them. It does not check K against the stream (optionsError does).
 std::optional<Fault> parseFault(const std::string& name);
 // The name parseFault reads back into the same fault.
 std::string faultName(const Fault& fault);
@@ -65,6 +69,17 @@ struct Options {
   std::optional<Bytes> image;    // 15968 bytes; default: defaultImage()
   double signalLevelDbu = 10.0;  // the signal generator's level at the antenna
 };
+
+// Why a radio cannot be built with these options, in one line; empty when it can. Refused:
+// a sub-model that is not four hex digits or has a byte FE or FD (they mark frames and
+// cannot travel inside one), an image that is not 15968 bytes, a temperature, drift or
+// signal level that is not a number, negative SD noise, a fault record index outside the
+// clone read stream (0..997; repeat-record 0..996), and faults that could never show:
+// anything but echo beside silent, version-02 with version-04, sub-model-0101 with another
+// sub-model, two different silence-after points, and a stream fault at or after the point
+// where silence-after stops the stream (bad-count, bad-checksum / outside-image after it,
+// repeat-record whose copy would come after it).
+std::string optionsError(const Options& opt);
 
 // A frame that crossed the link, as the radio saw it.
 struct FrameRecord {
@@ -97,8 +112,8 @@ class VirtualTarn {
   static constexpr std::uint8_t kWriteBadEnd = 0x03;     // the end frame lacks the maker text
   static constexpr std::size_t kFrameHistory = 4096;     // frames kept for frames()
 
-  // Throws std::invalid_argument for a sub-model that is not four hex digits or an image
-  // that is not 15968 bytes (the caller checks what users type).
+  // Throws std::invalid_argument with optionsError's reason for options it cannot serve
+  // (the caller checks what users type).
   explicit VirtualTarn(Options opt = {});
 
   // The program's side of the line: whether its port is open and at which baud it runs.
@@ -154,6 +169,27 @@ class VirtualTarn {
   void setTemperatureC(double celsius) { physics_.setTemperatureC(celsius); }
   void setSignalLevelDbu(double dbu) { physics_.setSignalLevelDbu(dbu); }
 
+  // Switches a test throws while the radio runs.
+  // Falls silent (true) or answers again (false), at the radio's present time (the latest
+  // time it was given). While silent it answers nothing and acts on nothing, as with the
+  // silent fault: frames are still received, kept in frames() and logged. Falling silent
+  // drops the answers not yet begun, abandons a clone write, and stops a running clone read
+  // stream after the record on the wire (then the line returns to 9600 as after the stream's
+  // end). Logs "SILENT on" / "SILENT off" when the state changes. The silent fault stays in
+  // force whatever this says.
+  void setSilent(bool silent);
+  // The same at time nowUs: everything due before it happens first.
+  void setSilent(bool silent, std::int64_t nowUs);
+  // The switch set by setSilent (not the silent fault).
+  bool silent() const { return silent_; }
+  // The next answer to a monitor request (E8 code 03) that the radio sends carries value
+  // bytes that are not hex digits, as with the monitor-nonhex fault but once; the answers
+  // after it are good again. An answer already scheduled but not yet begun is the one
+  // spoiled; arming again before it has gone changes nothing. Logged when armed and when used.
+  void spoilNextMonitorAnswer();
+  // A spoiled monitor answer is armed and has not gone yet.
+  bool monitorAnswerSpoilArmed() const { return spoilMonitor_; }
+
  private:
   struct Event {
     enum Kind { SendFrame, SwitchBaud, StartStream } kind;
@@ -172,7 +208,8 @@ class VirtualTarn {
   };
 
   bool has(Fault::Kind kind) const;
-  std::optional<int> faultRecord(Fault::Kind kind) const;
+  bool hasAt(Fault::Kind kind, int record) const;
+  bool answering() const { return !silent_ && !has(Fault::Silent); }
   std::int64_t toNs(std::int64_t us) const { return us * 1000; }
   std::int64_t delayNs(std::int64_t us) const { return opt_.pacing ? us * 1000 : 0; }
 
@@ -191,7 +228,8 @@ class VirtualTarn {
   bool identityMatches(const Bytes& body) const;
 
   Bytes identification() const;
-  Bytes readRecord(int index) const;
+  int recordSource(int position) const;
+  Bytes readRecord(int position) const;
   Bytes endFrame() const;
 
   void remember(std::int64_t atNs, bool fromRadio, const Bytes& wire);
@@ -219,6 +257,8 @@ class VirtualTarn {
   WriteSession write_;
   std::optional<std::uint8_t> lastWriteStatus_;
   std::mt19937 lineNoise_;
+  bool silent_ = false;
+  bool spoilMonitor_ = false;
 
   int slot_ = 0;
   bool adjustMode_ = false;

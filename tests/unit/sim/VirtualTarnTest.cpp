@@ -312,6 +312,12 @@ Options withFault(const std::string& name) {
   return opt;
 }
 
+Options withFaults(std::initializer_list<const char*> names) {
+  Options opt;
+  for (const char* n : names) opt.faults.push_back(*parseFault(n));
+  return opt;
+}
+
 Bytes identify(ProgramSide& p) {
   p.open(9600);
   p.send({0xE0, 0x26, 0x51, 0x00, 0x00});
@@ -321,15 +327,16 @@ Bytes identify(ProgramSide& p) {
 }
 
 TEST(VirtualTarnFaults, NamesParseAndPrintBack) {
-  for (const char* name : {"silent", "wrong-model", "sub-model-0101", "version-02", "version-04",
-                           "bad-checksum=12", "bad-count", "outside-image=0", "silence-after=997", "noise",
-                           "echo", "monitor-length", "monitor-identity", "monitor-nonhex"}) {
+  for (const char* name :
+       {"silent", "wrong-model", "sub-model-0101", "version-02", "version-04", "bad-checksum=12", "bad-count",
+        "outside-image=0", "silence-after=997", "repeat-record=400", "noise", "echo", "monitor-length",
+        "monitor-identity", "monitor-nonhex"}) {
     const auto f = parseFault(name);
     ASSERT_TRUE(f.has_value()) << name;
     EXPECT_EQ(faultName(*f), name);
   }
-  for (const char* bad :
-       {"", "Silent", "bad-checksum", "bad-checksum=", "bad-checksum=-1", "silence-after=x"}) {
+  for (const char* bad : {"", "Silent", "bad-checksum", "bad-checksum=", "bad-checksum=-1", "silence-after=x",
+                          "repeat-record="}) {
     EXPECT_FALSE(parseFault(bad).has_value()) << bad;
   }
 }
@@ -427,6 +434,218 @@ TEST(VirtualTarnFaults, MonitorAnswerFaults) {
   const Bytes nonHex = answer("monitor-nonhex");
   ASSERT_EQ(nonHex.size(), 7u);
   EXPECT_FALSE(std::isxdigit(nonHex[5]) && std::isxdigit(nonHex[6]));
+}
+
+TEST(VirtualTarnFaults, RepeatRecordSendsRecordKAgainInPlaceOfTheNext) {
+  ProgramSide p(withFault("repeat-record=400"));
+  runCloneRead(p);
+  const auto records = withCommand(p.frames(), 0xE4);
+  ASSERT_EQ(records.size(), 998u);
+  const Bytes& image = p.radio.image();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const Record r = decodeRecord(records[i].body);
+    ASSERT_TRUE(r.sumOk) << "record " << i;
+    const int source = i == 401 ? 400 : static_cast<int>(i);
+    ASSERT_EQ(r.address, source * 16) << "record " << i;
+    ASSERT_EQ(r.data, Bytes(image.begin() + source * 16, image.begin() + source * 16 + 16)) << "record " << i;
+  }
+  EXPECT_EQ(records[401].body, records[400].body);
+  // 1910h..191Fh never leave the radio; the end frame still counts the records sent.
+  EXPECT_TRUE(std::none_of(records.begin(), records.end(),
+                           [](const Cut& c) { return decodeRecord(c.body).address == 0x1910; }));
+  const auto e5 = withCommand(p.frames(), 0xE5);
+  ASSERT_EQ(e5.size(), 1u);
+  EXPECT_EQ(hexValue(e5[0].body[12], e5[0].body[13]), 998 % 256);
+
+  // Faults that spoil a frame act on the frame sent at their position: here the copy.
+  ProgramSide both(withFaults({"repeat-record=0", "bad-checksum=1"}));
+  runCloneRead(both);
+  const auto r = withCommand(both.frames(), 0xE4);
+  ASSERT_EQ(r.size(), 998u);
+  EXPECT_TRUE(decodeRecord(r[0].body).sumOk);
+  EXPECT_EQ(decodeRecord(r[1].body).address, 0);
+  EXPECT_FALSE(decodeRecord(r[1].body).sumOk);
+  EXPECT_EQ(decodeRecord(r[2].body).address, 32);
+}
+
+TEST(VirtualTarnOptions, RefusesWhatItCannotServeAndAcceptsTheLimits) {
+  const auto subModel = [](const char* code) {
+    Options opt;
+    opt.subModel = code;
+    return opt;
+  };
+  Options noisy;
+  noisy.sdNoise = -1;
+  Options hot;
+  hot.temperatureC = std::nan("");
+  Options shortImage;
+  shortImage.image = Bytes(15967, 0);
+  Options negative;
+  negative.faults.push_back(Fault{Fault::BadChecksum, -1});
+  Options hidden = withFault("sub-model-0101");
+  hidden.subModel = "0200";
+  const std::vector<std::pair<std::string, Options>> refused = {
+      {"FE00", subModel("FE00")},
+      {"00FD", subModel("00FD")},
+      {"fdfd", subModel("fdfd")},
+      {"0G00", subModel("0G00")},
+      {"short image", shortImage},
+      {"NaN temperature", hot},
+      {"negative SD noise", noisy},
+      {"bad-checksum=998", withFaults({"bad-checksum=998"})},
+      {"outside-image=998", withFaults({"outside-image=998"})},
+      {"silence-after=998", withFaults({"silence-after=998"})},
+      {"repeat-record=997", withFaults({"repeat-record=997"})},
+      {"negative record", negative},
+      {"silent hides the rest", withFaults({"silent", "monitor-nonhex"})},
+      {"two versions", withFaults({"version-02", "version-04"})},
+      {"sub-model-0101 hides another sub-model", hidden},
+      {"two stop points", withFaults({"silence-after=5", "silence-after=9"})},
+      {"count after the stop", withFaults({"silence-after=5", "bad-count"})},
+      {"checksum after the stop", withFaults({"silence-after=5", "bad-checksum=6"})},
+      {"copy after the stop", withFaults({"silence-after=5", "repeat-record=5"})},
+  };
+  for (const auto& [what, opt] : refused) {
+    EXPECT_FALSE(optionsError(opt).empty()) << what;
+    EXPECT_THROW(VirtualTarn{opt}, std::invalid_argument) << what;
+  }
+  const std::vector<std::pair<std::string, Options>> accepted = {
+      {"FC01", subModel("FC01")},
+      {"last records", withFaults({"bad-checksum=997", "outside-image=997", "repeat-record=996"})},
+      {"stop at the last record", withFaults({"silence-after=997", "bad-checksum=997", "repeat-record=996"})},
+      {"stop point named twice", withFaults({"silence-after=5", "silence-after=5", "bad-checksum=5"})},
+      {"a silent radio on a one-wire cable", withFaults({"silent", "echo"})},
+      {"sub-model-0101 over the default", withFaults({"sub-model-0101"})},
+  };
+  for (const auto& [what, opt] : accepted) {
+    EXPECT_EQ(optionsError(opt), "") << what;
+    EXPECT_NO_THROW(VirtualTarn{opt}) << what;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// Collects the radio's log lines.
+struct LogLines {
+  explicit LogLines(VirtualTarn& radio) {
+    radio.setLogSink([this](const std::string& line) { lines.push_back(line); });
+  }
+  int count(const std::string& text) const {
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+  }
+  std::vector<std::string> lines;
+};
+
+TEST(VirtualTarnSwitches, SilenceDropsAnswersAndActionsUntilLifted) {
+  ProgramSide p;
+  LogLines log(p.radio);
+  p.open(9600);
+  const Bytes e0 = {0xE0, 0x26, 0x51, 0x00, 0x00};
+  // An answer whose latency has not run out when the radio falls silent is never sent.
+  const std::int64_t askedAt = p.send(e0);
+  p.radio.setSilent(true, askedAt + VirtualTarn::kAnswerLatencyUs / 2);
+  EXPECT_TRUE(p.radio.silent());
+  p.wait(200000);
+  p.send(e0);
+  p.send(e8Payload(0x03, 4));
+  p.send(e8Payload(0x05, 0x5A));
+  p.wait(200000);
+  EXPECT_TRUE(p.arrived.empty());
+  EXPECT_NE(p.radio.image()[eep::kPowerHi], 0x5A);
+  // Received all the same, and logged as received.
+  int received = 0;
+  for (const FrameRecord& f : p.radio.frames()) received += f.fromRadio ? 0 : 1;
+  EXPECT_EQ(received, 4);
+  EXPECT_EQ(log.count("RX  9600 FE FE EE EF E0"), 2);
+  EXPECT_EQ(log.count("SILENT on"), 1);
+
+  p.radio.setSilent(false, p.now);
+  p.radio.setSilent(false, p.now);  // no change, no second line
+  EXPECT_FALSE(p.radio.silent());
+  p.send(e0);
+  p.send(e8Payload(0x05, 0x5A));
+  p.wait(200000);
+  EXPECT_EQ(withCommand(p.frames(), 0xE1).size(), 1u);
+  EXPECT_EQ(p.radio.image()[eep::kPowerHi], 0x5A);
+  EXPECT_EQ(log.count("SILENT off"), 1);
+}
+
+TEST(VirtualTarnSwitches, FallingSilentStopsARunningStreamAfterTheRecordOnTheWire) {
+  ProgramSide p;
+  LogLines log(p.radio);
+  p.open(9600);
+  p.send(e8Payload(0x01, 0x09));
+  p.wait(50000);
+  p.close();
+  p.open(38400);
+  p.send({0xE2, 0x26, 0x51, 0x01, 0x00}, 37);
+  p.wait(100000);
+  ASSERT_TRUE(p.radio.streaming());
+  const std::int64_t silentAt = p.now;
+  p.radio.setSilent(true, silentAt);
+  EXPECT_FALSE(p.radio.streaming());
+  p.wait(14000000);
+  const auto records = withCommand(p.frames(), 0xE4);
+  ASSERT_GT(records.size(), 5u);
+  EXPECT_LT(records.size(), 998u);
+  EXPECT_TRUE(withCommand(p.frames(), 0xE5).empty());
+  // At most the record that was leaving completes after the switch.
+  const std::int64_t recordUs = 46 * 10000000LL / 38400 + 1;
+  EXPECT_LE(records.back().endUs, silentAt + recordUs);
+  EXPECT_EQ(log.count("CLONE read: stream stops after record " + std::to_string(records.size() - 1)), 1);
+  EXPECT_EQ(p.radio.baud(), 9600);
+
+  // Answering again, it is an idle radio at 9600 that has not resumed the stream.
+  p.radio.setSilent(false, p.now);
+  p.close();
+  p.open(9600);
+  p.send({0xE0, 0x26, 0x51, 0x00, 0x00});
+  p.wait(200000);
+  EXPECT_EQ(withCommand(p.frames(), 0xE1).size(), 1u);
+  EXPECT_EQ(withCommand(p.frames(), 0xE4).size(), records.size());
+}
+
+TEST(VirtualTarnSwitches, SpoiledMonitorAnswerIsSpoiledOnce) {
+  ProgramSide p;
+  LogLines log(p.radio);
+  p.open(9600);
+  const auto lastAnswer = [&p] {
+    const auto e8 = withCommand(p.frames(), 0xE8);
+    return e8.empty() ? Bytes{} : e8.back().body;
+  };
+  const auto good = [](const Bytes& a) {
+    return a.size() == 10 && std::isxdigit(a[8]) && std::isxdigit(a[9]);
+  };
+
+  p.radio.spoilNextMonitorAnswer();
+  p.radio.spoilNextMonitorAnswer();  // armed already: still one spoiled answer
+  EXPECT_TRUE(p.radio.monitorAnswerSpoilArmed());
+  // The silent radio sends no answer, so none is spoiled yet.
+  p.radio.setSilent(true, p.now);
+  p.send(e8Payload(0x03, 4));
+  p.wait(60000);
+  EXPECT_TRUE(lastAnswer().empty());
+  p.radio.setSilent(false, p.now);
+
+  p.send(e8Payload(0x03, 4));
+  p.wait(60000);
+  const Bytes spoiled = lastAnswer();
+  ASSERT_EQ(spoiled.size(), 10u);
+  EXPECT_EQ(Bytes(spoiled.begin() + 3, spoiled.begin() + 8), (Bytes{0x26, 0x51, 0x01, 0x00, 0x03}));
+  EXPECT_FALSE(std::isxdigit(spoiled[8]) && std::isxdigit(spoiled[9]));
+  EXPECT_FALSE(p.radio.monitorAnswerSpoilArmed());
+
+  for (int ch : {4, 3}) {
+    p.send(e8Payload(0x03, ch));
+    p.wait(60000);
+    const Bytes a = lastAnswer();
+    ASSERT_TRUE(good(a)) << "channel " << ch;
+    EXPECT_EQ(hexValue(a[8], a[9]), p.radio.monitorReading(ch));
+  }
+  EXPECT_EQ(withCommand(p.frames(), 0xE8).size(), 3u);
+  EXPECT_EQ(log.count("SPOIL next monitor answer"), 2);
+  EXPECT_EQ(log.count("SPOIL monitor answer"), 1);
 }
 
 }  // namespace
