@@ -38,6 +38,21 @@ TEST_F(CliTest, ARadioThatMisbehavesEndsTheReadWithItsMessageAndExit2) {
   }
 }
 
+// A radio that sends record 400 again in place of record 401 keeps its record count
+// right, but 1910h..191Fh never arrive: the read fails, and no file is written that would
+// pass those bytes off as the radio's.
+TEST_F(CliTest, AReadWithAHoleFailsAndSavesNothing) {
+  Simulator sim(scratch_, kSimBinary, {"--fault", "repeat-record=400"});
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  const fs::path image = scratch_ / "radio.bin";
+  const RunResult r = cli({"read", "--port", sim.link(), "--save", image.string()}, kReadTimeout);
+  EXPECT_EQ(r.exitCode, 2) << describe(r);
+  EXPECT_EQ(r.err, "Data counter error.\n" + kCheckLink + "\nPort: " + sim.link() + "\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(fs::exists(image));
+  EXPECT_EQ(sim.countInLog("CLONE read: streaming"), 1) << "the radio did stream";
+}
+
 TEST_F(CliTest, APortThatIsNoSerialDeviceIsNamedWithTheReason) {
   writeText(scratch_ / "notes.txt", "not a tty\n");
   struct Case {

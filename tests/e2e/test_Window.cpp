@@ -3,8 +3,13 @@
 // the refusals are shown on a private X server, where xdotool answers them; the same
 // server carries a whole session against kv-tarn-sim mapped as COM 1.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 #include "E2eSupport.h"
 #include "sim/TarnImage.h"
@@ -54,9 +59,36 @@ class WindowTest : public ::testing::Test {
     }
   }
 
+  // Every visible window of a process on the X server.
+  static std::vector<std::string> windowsOf(const XServer& x, pid_t pid) {
+    return splitLines(x.xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid)}, 5).out);
+  }
+
   Scratch scratch_;
   fs::path adj_;
 };
+
+// TXF compensation entries (E8 codes 14..3B) among the frames the radio received from
+// frame index `from` on.
+int txfEntriesIn(const std::vector<LoggedFrame>& frames, std::size_t from = 0) {
+  int n = 0;
+  for (std::size_t i = from; i < frames.size(); ++i) {
+    const LoggedFrame& f = frames[i];
+    if (!f.fromRadio && f.bytes.size() == 13 && f.bytes[4] == 0xE8 && f.bytes[9] >= 0x14 &&
+        f.bytes[9] <= 0x3B)
+      ++n;
+  }
+  return n;
+}
+
+bool waitFor(const std::function<bool()>& done, double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -139,6 +171,77 @@ TEST_F(WindowTest, ASessionOnTheSimulatorAsCom1AdjustsLiveAndKeepsTheOptionsFile
   EXPECT_NE(saved.find("[BENCH]\nOperator=K. Tarn\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("[OPTION]\nComPort=1\n"), std::string::npos) << saved;
   EXPECT_TRUE(sim.waitForLog("PORT closed", closedBefore + 1, 5.0));
+}
+
+// The cable drops out for some seconds in the middle of the TXF run: the window says so,
+// and after OK and Connect nothing of the interrupted run reaches the radio: no table
+// entry goes out until the technician starts TXF again.
+TEST_F(WindowTest, ATxfRunCutOffByASilentRadioSendsNothingOfItAfterReconnecting) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  copyConstFile(scratch_.path());
+  Simulator sim(scratch_, kSimBinary);
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
+  auto adj = start(x.display());
+  const std::string window = windowOf(x, adj->pid());
+  ASSERT_FALSE(window.empty()) << adj->takeErr();
+
+  keys(x, window, {"space"});  // Connect
+  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  // Down to the TXF row, Enter: the first frequency; Enter again: the second.
+  std::vector<std::string> toTxf(14, "Down");
+  toTxf.push_back("Return");
+  keys(x, window, toTxf);
+  ASSERT_TRUE(waitFor([&] { return txfEntriesIn(parseFrames(sim.logText())) >= 4; }, 10.0));
+  const int firstPhase = txfEntriesIn(parseFrames(sim.logText()));
+  keys(x, window, {"Return"});
+  ASSERT_TRUE(waitFor([&] { return txfEntriesIn(parseFrames(sim.logText())) >= firstPhase + 4; }, 10.0))
+      << "the second frequency's entries";
+  // The entries around the present temperature have all gone out: the run only reads
+  // the temperature now, waiting for the next confirmation.
+  int seen = -1;
+  auto lastChange = std::chrono::steady_clock::now();
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const int n = txfEntriesIn(parseFrames(sim.logText()));
+        if (n != seen) seen = n, lastChange = std::chrono::steady_clock::now();
+        return std::chrono::steady_clock::now() - lastChange > std::chrono::milliseconds(1500);
+      },
+      15.0));
+
+  // The radio goes silent: within the answer waits the window shows its message.
+  const std::vector<std::string> before = windowsOf(x, adj->pid());
+  ::kill(sim.process().pid(), SIGUSR1);
+  ASSERT_TRUE(sim.waitForLog("SILENT on", 1, 5.0));
+  const std::size_t silentFrom = parseFrames(sim.logText()).size();
+  std::string box;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        for (const std::string& w : windowsOf(x, adj->pid())) {
+          if (std::find(before.begin(), before.end(), w) == before.end()) box = w;
+        }
+        return !box.empty();
+      },
+      15.0))
+      << "no message box";
+  EXPECT_EQ(x.xdotool({"getwindowname", box}).out, kTitle + "\n");
+  EXPECT_EQ(txfEntriesIn(parseFrames(sim.logText()), silentFrom), 0) << "no entry once the radio fell silent";
+
+  // OK, the cable is back, Connect (the start panel's button has the focus again).
+  keys(x, box, {"Return"});
+  ::kill(sim.process().pid(), SIGUSR1);
+  ASSERT_TRUE(sim.waitForLog("SILENT off", 1, 5.0));
+  const std::size_t reconnectFrom = parseFrames(sim.logText()).size();
+  keys(x, window, {"space"});
+  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 2, 60.0))
+      << sim.logText().substr(sim.logText().size() - 3000);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_EQ(txfEntriesIn(parseFrames(sim.logText()), reconnectFrom), 0)
+      << "nothing of the interrupted run goes out before Enter";
+
+  keys(x, window, {"alt+f", "x"});
+  EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();
 }
 
 }  // namespace tarnset::e2e

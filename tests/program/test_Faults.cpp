@@ -112,3 +112,23 @@ TEST(StartUp, AProgrammingErrorDuringStartUpIsShownAndEndsWithStatus70) {
   EXPECT_EQ(h.toolkit().messages()[0].text, "Internal error: lock table corrupt\r\nThe program ends.");
   EXPECT_EQ(h.toolkit().messages()[0].title, "Tarnset ADJ Rev.1.2");
 }
+
+// A radio that sends one record twice in place of the next (the count still matches) has
+// not sent the whole image: the read fails, the window stays on the start panel, and no
+// item is sent from an image with a hole in it.
+TEST(CloneReadHole, ARecordRepeatedInPlaceOfTheNextFailsTheRead) {
+  HarnessOptions o;
+  o.radio.faults.push_back(*kvsim::parseFault("repeat-record=4"));  // record 5 holds 0050h..005Fh
+  ProgramHarness h(o);
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  h.advance(20000);
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text,
+            "Data counter error.\r\n\r\nCheck the following:\r\n- The COM port settings.\r\n"
+            "- Cloning cable connections.\r\n- Transceiver power is ON.");
+  EXPECT_EQ(h.program().controller().opState(), 0);
+  EXPECT_TRUE(h.program().mainWindow().fra01(0).visible());
+  for (const std::string& c : h.takeE8Commands()) {
+    EXPECT_EQ(c, "013039") << "only the speed switch: no item, no monitor request";
+  }
+}
