@@ -4,8 +4,8 @@
 
 namespace tarnset {
 
-// The program's version, as --version prints it.
-inline const std::string kVersionText = "1.2.0";
+// The program's version, as --version prints it (the project's version in the build).
+inline const std::string kVersionText = TARNSET_VERSION;
 
 // Full path of the options file for this machine and user.
 std::string machineOptionsFile();

@@ -1,6 +1,10 @@
 // tarnset-adj: the window program.
 #include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
 
+#include "AdjCommandLine.h"
 #include "AppSetup.h"
 #include "base/TickSource.h"
 #include "link/AppLocations.h"
@@ -44,7 +48,23 @@ int runProgram(tarnset::QtToolkit& toolkit) {
 
 int main(int argc, char** argv) {
   using namespace tarnset;
-  QApplication app(argc, argv);
+  // The command line first: --help and --version need no display.
+  std::string error;
+  const auto cmd = parseAdjCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+  if (!cmd) {
+    std::cerr << "tarnset-adj: " << error << "\n" << kAdjUsage;
+    return 64;
+  }
+  if (cmd->help) {
+    std::cout << kAdjUsage << "\n" << kAdjHelp;
+    return 0;
+  }
+  if (cmd->version) {
+    std::cout << "tarnset-adj " << kVersionText << " (" << kAppTitle << ")\n";
+    return 0;
+  }
+  int qtArgc = 1;  // Qt's own options are not offered: everything else was refused above
+  QApplication app(qtArgc, argv);
   QtToolkit toolkit;
   try {
     return runProgram(toolkit);

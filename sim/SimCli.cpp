@@ -39,7 +39,8 @@ bool isHex4(const std::string& text) {
 std::string usageText() {
   return "Usage: kv-tarn-sim [--link PATH] [--image FILE] [--sub-model HEX] [--no-pacing]\n"
          "                   [--fault NAME]... [--log FILE] [--temperature CELSIUS]\n"
-         "                   [--drift C_PER_MIN] [--sd-noise N] [--seed N] [--signal DBU] [--help]\n"
+         "                   [--drift C_PER_MIN] [--sd-noise N] [--seed N] [--signal DBU]\n"
+         "                   [--help | --version]\n"
          "\n"
          "Serves a virtual KV-Tarn transceiver on a pseudo-terminal. The first line printed is\n"
          "the device path to open as the serial port; it serves until SIGINT or SIGTERM.\n"
@@ -69,6 +70,7 @@ std::string usageText() {
          "  --seed N             seed of the noise generators (default 1)\n"
          "  --signal DBU         signal generator level at the antenna in dBu (default 10)\n"
          "  --help               show this text\n"
+         "  --version            show the program's version\n"
          "Every option but --fault may be given once.\n";
 }
 
@@ -113,6 +115,9 @@ std::optional<CliConfig> parseCommandLine(const std::vector<std::string>& args, 
     if (name == "--help") {
       if (!flag()) return std::nullopt;
       cfg.help = true;
+    } else if (name == "--version") {
+      if (!flag()) return std::nullopt;
+      cfg.version = true;
     } else if (name == "--no-pacing") {
       if (!flag()) return std::nullopt;
       cfg.options.pacing = false;

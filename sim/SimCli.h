@@ -14,6 +14,7 @@ struct CliConfig {
   std::string imagePath;  // EEPROM image file, empty: the default image
   std::string logPath;    // log file, empty: no log
   bool help = false;      // --help was given
+  bool version = false;   // --version was given
 };
 
 // The usage text printed for --help and after a usage error.

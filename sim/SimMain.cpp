@@ -89,6 +89,10 @@ int main(int argc, char** argv) {
     std::cerr << "kv-tarn-sim: " << error << "\n\n" << kvsim::usageText();
     return kExitUsage;
   }
+  if (cfg->version) {
+    std::cout << "kv-tarn-sim " << TARNSET_VERSION << " (virtual KV-Tarn transceiver)\n";
+    return 0;
+  }
   if (cfg->help) {
     std::cout << kvsim::usageText();
     return 0;

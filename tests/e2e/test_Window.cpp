@@ -102,6 +102,30 @@ TEST_F(WindowTest, StartsOffscreenFromAFolderWithConstIniAndStaysUp) {
   adj->stop();
 }
 
+// The command line is read before any window exists: --help and --version answer without
+// a display, and anything else is a usage error that starts nothing.
+TEST_F(WindowTest, HelpAndVersionNeedNoDisplayAndOtherArgumentsAreRefused) {
+  const auto run1 = [&](const std::string& arg) {
+    Command c;
+    c.argv = {adj_.string(), arg};
+    c.cwd = scratch_.path().string();
+    c.env = scratch_.environment();  // no display, no platform plug-in chosen
+    return run(c, 10.0);
+  };
+  const RunResult version = run1("--version");
+  EXPECT_EQ(version.exitCode, 0) << version.err;
+  EXPECT_EQ(version.out.substr(0, 12), "tarnset-adj ");
+  EXPECT_NE(version.out.find("(Tarnset ADJ Rev.1.2)\n"), std::string::npos) << version.out;
+  const RunResult help = run1("--help");
+  EXPECT_EQ(help.exitCode, 0) << help.err;
+  EXPECT_EQ(help.out.substr(0, 39), "usage: tarnset-adj [--help | --version]");
+  const RunResult bad = run1("-platform");
+  EXPECT_EQ(bad.exitCode, 64);
+  EXPECT_EQ(bad.err,
+            "tarnset-adj: unexpected argument '-platform'\nusage: tarnset-adj [--help | --version]\n");
+  EXPECT_FALSE(fs::exists(optionsFile())) << "nothing was started";
+}
+
 TEST_F(WindowTest, ASecondStartIsRefusedWhileTheFirstRunsOn) {
   const XServer x;
   if (!x.ready()) GTEST_SKIP() << x.why();

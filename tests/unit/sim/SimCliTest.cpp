@@ -52,6 +52,11 @@ TEST(SimCli, ReadsEveryOption) {
   EXPECT_EQ(cfg->options.seed, 99u);
   EXPECT_DOUBLE_EQ(cfg->options.signalLevelDbu, -7.0);
   EXPECT_FALSE(cfg->help);
+  EXPECT_FALSE(cfg->version);
+  const auto v = parseCommandLine({"--version"}, error);
+  ASSERT_TRUE(v.has_value()) << error;
+  EXPECT_TRUE(v->version);
+  EXPECT_FALSE(parseCommandLine({"--version=1"}, error).has_value());
 }
 
 TEST(SimCli, RefusesWhatItCannotUse) {
