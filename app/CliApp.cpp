@@ -249,11 +249,16 @@ class Session {
     drawn_ = true;
   }
 
+  // The message as the window shows it: its text, then its details (the port, why it
+  // failed, the next step), or at least the port the failure happened on.
   void reportFailure() {
-    err_ << withLf(toolkit_.messages().front().text) << "\n\n";
-    const frmCom& com = program_->com();
-    if (!com.deviceName().empty()) err_ << "Port: " << com.deviceName() << "\n";
-    if (!com.failureReason().empty()) err_ << "Reason: " << com.failureReason() << "\n";
+    const auto& m = toolkit_.messages().front();
+    err_ << withLf(m.text) << "\n\n";
+    if (!m.details.empty()) {
+      err_ << withLf(m.details) << "\n";
+    } else if (!program_->com().deviceName().empty()) {
+      err_ << "Port: " << program_->com().deviceName() << "\n";
+    }
   }
 
   std::ostream& err_;

@@ -37,6 +37,7 @@ int runProgram(tarnset::QtToolkit& toolkit) {
 
   ProgramConfig config;
   config.optionsFile = optionsFile;
+  config.constFileCopyFolder = installedConstFolder();
   config.refreshPorts = [&resolver] { resolver.refresh(); };
   Program program(toolkit, clock, port, resolver, config);
   program.installFatalHandler();

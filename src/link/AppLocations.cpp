@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -44,12 +45,32 @@ ConfigEnv ConfigEnv::fromProcess() {
   return ConfigEnv{envValue("XDG_CONFIG_HOME"), envValue("XDG_RUNTIME_DIR"), envValue("HOME")};
 }
 
-std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env) {
+bool isUnderFolders(const std::string& dir, const std::vector<std::string>& folders) {
+  std::error_code ec;
+  const fs::path d = fs::weakly_canonical(dir, ec);
+  if (ec) return false;
+  for (const std::string& f : folders) {
+    if (f.empty()) continue;
+    std::error_code fec;
+    const fs::path root = fs::weakly_canonical(f, fec);
+    if (fec || root == root.root_path()) continue;  // "/" would make every folder a system one
+    const auto [rootEnd, dEnd] = std::mismatch(root.begin(), root.end(), d.begin(), d.end());
+    if (rootEnd == root.end()) return true;
+    (void)dEnd;
+  }
+  return false;
+}
+
+std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
+                            const std::vector<std::string>& systemFolders) {
   std::error_code ec;
   const fs::path beside = fs::path(programDir) / kOptionsFileName;
   if (!programDir.empty()) {
     if (fs::exists(beside, ec)) return beside.string();
-    if (fs::is_directory(programDir, ec) && ::access(programDir.c_str(), W_OK) == 0) return beside.string();
+    if (fs::is_directory(programDir, ec) && ::access(programDir.c_str(), W_OK) == 0 &&
+        !isUnderFolders(programDir, systemFolders)) {
+      return beside.string();
+    }
   }
 
   fs::path base;

@@ -2,6 +2,7 @@
 // Where the program keeps its options file, and the environment that decides it.
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnset {
 
@@ -18,11 +19,17 @@ struct ConfigEnv {
 // The name of the options file.
 inline const std::string kOptionsFileName = "TarnsetADJ.rs";
 
-// Full path of the options file: in programDir when a file of that name exists there or
-// the folder is writable (a build tree or a portable copy); otherwise in
-// $XDG_CONFIG_HOME/TarnsetADJ/ (default ~/.config/TarnsetADJ/), which is created when
-// missing. Never fails: a folder that cannot be created still gives its path, and the
-// options are then simply not saved.
-std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env);
+// True when dir is one of the system folders or lies below one (both taken as real paths).
+bool isUnderFolders(const std::string& dir, const std::vector<std::string>& folders);
+
+// Full path of the options file: in programDir when a file of that name exists there, or
+// when the folder is writable (a build tree or a portable copy) and not a system folder
+// (below one of systemFolders: /usr, the install prefix; root may write there, but an
+// installed program must not put its options beside itself); otherwise in
+// $XDG_CONFIG_HOME/TarnsetADJ/ (default ~/.config/TarnsetADJ/), also for root, which is
+// created when missing. Never fails: a folder that cannot be created still gives its
+// path, and the options are then simply not saved.
+std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
+                            const std::vector<std::string>& systemFolders = {"/usr"});
 
 }  // namespace tarnset

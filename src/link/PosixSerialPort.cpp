@@ -12,7 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace tarnset {
@@ -32,38 +35,81 @@ std::string groupName(gid_t gid) {
 
 }  // namespace
 
-std::string describeOpenFailure(int err, const std::string& device) {
+PortFailure describeOpenFailure(int err, const std::string& device, const std::string& procRoot) {
+  using Kind = PortFailure::Kind;
   switch (err) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      return "no such device";
+      return {Kind::NoDevice, "no such device"};
     case EBUSY:
-    case EWOULDBLOCK:
-      return "in use by another program";
+    case EWOULDBLOCK: {
+      PortFailure f{Kind::Busy, "in use by another program"};
+      for (const DeviceHolder& h : findDeviceHolders(device, procRoot)) {
+        if (h.pid == ::getpid()) continue;
+        f.holder = h.name + " (PID " + std::to_string(h.pid) + ")";
+        f.holderIsModemProber = h.name == "ModemManager";
+        f.reason = "in use by " + f.holder;
+        break;
+      }
+      return f;
+    }
     case EACCES:
     case EPERM: {
+      PortFailure f{Kind::PermissionDenied, "permission denied"};
       struct stat st {};
       if (::stat(device.c_str(), &st) == 0 && st.st_gid != 0) {
-        const std::string group = groupName(st.st_gid);
-        if (!group.empty()) {
-          return "permission denied (the device belongs to group " + group + "; add your user to it)";
-        }
+        f.group = groupName(st.st_gid);
+        if (!f.group.empty()) f.reason = "permission denied (the device belongs to group " + f.group + ")";
       }
-      return "permission denied";
+      return f;
     }
     case EIO:
-      return "the device does not respond (input/output error)";
+      return {Kind::Other, "the device does not respond (input/output error)"};
     case ENOTTY:
-      return "not a serial port";
+      return {Kind::NotASerialPort, "not a serial port"};
     case ENOTDIR:
     case EISDIR:
     case ELOOP:
     case ENAMETOOLONG:
-      return "no such device (" + std::string(std::strerror(err)) + ")";
+      return {Kind::NoDevice, "no such device (" + std::string(std::strerror(err)) + ")"};
     default:
-      return "cannot open the device (" + std::string(std::strerror(err)) + ")";
+      return {Kind::Other, "cannot open the device (" + std::string(std::strerror(err)) + ")"};
   }
+}
+
+std::vector<DeviceHolder> findDeviceHolders(const std::string& device, const std::string& procRoot) {
+  namespace fs = std::filesystem;
+  std::vector<DeviceHolder> holders;
+  std::error_code ec;
+  const fs::path target = fs::canonical(device, ec);
+  if (ec) return holders;
+  for (fs::directory_iterator p(procRoot, ec), end; !ec && p != end; p.increment(ec)) {
+    const std::string pidText = p->path().filename().string();
+    if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code fdEc;
+    bool holds = false;
+    // Descriptors of other users' processes cannot be read: those are skipped.
+    for (fs::directory_iterator fd(p->path() / "fd", fdEc), fdEnd; !fdEc && fd != fdEnd; fd.increment(fdEc)) {
+      std::error_code linkEc;
+      const fs::path to = fs::read_symlink(fd->path(), linkEc);
+      if (!linkEc && to == target) {
+        holds = true;
+        break;
+      }
+    }
+    if (!holds) continue;
+    std::ifstream comm(p->path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    DeviceHolder h;
+    h.pid = static_cast<int>(std::strtol(pidText.c_str(), nullptr, 10));
+    h.name = name.empty() ? std::string("process") : name;
+    holders.push_back(h);
+  }
+  std::sort(holders.begin(), holders.end(),
+            [](const DeviceHolder& a, const DeviceHolder& b) { return a.pid < b.pid; });
+  return holders;
 }
 
 unsigned baudConstant(std::int32_t baud) {
@@ -103,35 +149,36 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   if (isOpen()) close();
   device_ = device;
   baud_ = baud;
-  reason_.clear();
+  failure_ = {};
 
   const speed_t speed = baudConstant(baud);
   if (speed == 0) {
-    reason_ = "the baud rate " + std::to_string(baud) + " is not supported";
+    failure_ = {PortFailure::Kind::Other, "the baud rate " + std::to_string(baud) + " is not supported"};
     return false;
   }
   if (device.empty()) {
-    reason_ = "no such device";
+    failure_ = {PortFailure::Kind::NoDevice, "no such device"};
     return false;
   }
 
   const int fd = calls_.open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    reason_ = describeOpenFailure(errno, device);
+    failure_ = describeOpenFailure(errno, device, procRoot_);
     return false;
   }
-  auto fail = [&](const std::string& why) {
+  auto fail = [&](PortFailure why) {
     calls_.close(fd);
-    reason_ = why;
+    failure_ = std::move(why);
     return false;
   };
+  const PortFailure notSerial{PortFailure::Kind::NotASerialPort, "not a serial port"};
 
-  if (calls_.isatty(fd) != 1) return fail("not a serial port");
+  if (calls_.isatty(fd) != 1) return fail(notSerial);
   // The kernel's exclusive mode keeps other users' programs out; the advisory lock also
   // tells a second program of ours (even one run by the administrator, whom the
   // exclusive mode does not stop) that the port is taken.
   if (calls_.flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    return fail(describeOpenFailure(errno == EWOULDBLOCK ? EBUSY : errno, device));
+    return fail(describeOpenFailure(errno == EWOULDBLOCK ? EBUSY : errno, device, procRoot_));
   }
   calls_.ioctl(fd, TIOCEXCL, nullptr);
 
@@ -139,7 +186,7 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   if (calls_.tcgetattr(fd, &tio) != 0) {
     const int err = errno;
     calls_.ioctl(fd, TIOCNXCL, nullptr);
-    return fail(err == ENOTTY ? "not a serial port" : describeOpenFailure(err, device));
+    return fail(err == ENOTTY ? notSerial : describeOpenFailure(err, device, procRoot_));
   }
   ::cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -155,7 +202,8 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   ::cfsetispeed(&tio, speed);
   ::cfsetospeed(&tio, speed);
   if (calls_.tcsetattr(fd, TCSANOW, &tio) != 0) {
-    const std::string why = "the line settings were refused (" + std::string(std::strerror(errno)) + ")";
+    PortFailure why{PortFailure::Kind::Other,
+                    "the line settings were refused (" + std::string(std::strerror(errno)) + ")"};
     calls_.ioctl(fd, TIOCNXCL, nullptr);
     return fail(why);
   }
@@ -238,19 +286,21 @@ void PosixSerialPort::pushQueue() {
 
 bool PosixSerialPort::write(const Bytes& data) {
   if (fd_ < 0) {
-    reason_ = "the port is not open";
+    failure_ = {PortFailure::Kind::WriteRefused, "the port is not open"};
     return false;
   }
   if (data.empty()) return true;
   pushQueue();
   constexpr auto kQueueSize = static_cast<std::size_t>(kOutBufferSize);
   if (data.size() > kQueueSize) {
-    reason_ = "the data is larger than the output buffer (" + std::to_string(data.size()) +
-              " bytes, the buffer holds " + std::to_string(kQueueSize) + ")";
+    failure_ = {PortFailure::Kind::WriteRefused,
+                "the data is larger than the output buffer (" + std::to_string(data.size()) +
+                    " bytes, the buffer holds " + std::to_string(kQueueSize) + ")"};
     return false;
   }
   if (txQueue_.size() + data.size() > kQueueSize) {
-    reason_ = "the output buffer is full (" + std::to_string(txQueue_.size()) + " bytes waiting)";
+    failure_ = {PortFailure::Kind::WriteRefused,
+                "the output buffer is full (" + std::to_string(txQueue_.size()) + " bytes waiting)"};
     return false;
   }
 
@@ -267,7 +317,8 @@ bool PosixSerialPort::write(const Bytes& data) {
       // A failing device refuses a write it took nothing of; service() reports the
       // failure itself. EAGAIN: the kernel is full, the rest waits in our queue.
       if (n < 0 && err != EAGAIN && err != EWOULDBLOCK && done == 0) {
-        reason_ = "the device refused the data (" + std::string(std::strerror(err)) + ")";
+        failure_ = {PortFailure::Kind::WriteRefused,
+                    "the device refused the data (" + std::string(std::strerror(err)) + ")"};
         return false;
       }
       break;
@@ -392,7 +443,7 @@ void PosixSerialPort::service() {
 
   if (gone) {
     release();
-    reason_ = "the device went away";
+    failure_ = {PortFailure::Kind::Gone, "the device went away"};
     if (onEvent) onEvent(PortEvent::LineError);
     return;
   }

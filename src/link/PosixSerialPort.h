@@ -9,6 +9,7 @@
 // line error between the bytes received before it and those received after it.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/PosixPortCalls.h"
 #include "link/SerialPort.h"
@@ -31,7 +32,10 @@ class PosixSerialPort final : public SerialPort {
   bool isOpen() const override { return fd_ >= 0; }
   // Why the last open failed, the device went away, or the last refused write was
   // refused ("the port is not open", "the output buffer is full (900 bytes waiting)").
-  std::string failureReason() const override { return reason_; }
+  PortFailure failure() const override { return failure_; }
+  // Where the processes are listed when a busy device's holder is looked for ("/proc";
+  // a fake tree in tests).
+  void setProcRoot(std::string root) { procRoot_ = std::move(root); }
 
   void setRThreshold(std::int32_t bytes) override { rThreshold_ = bytes; }
   std::int32_t RThreshold() const { return rThreshold_; }
@@ -82,7 +86,8 @@ class PosixSerialPort final : public SerialPort {
   int fd_ = -1;
   std::string device_;
   std::int32_t baud_ = 0;
-  std::string reason_;
+  PortFailure failure_;
+  std::string procRoot_ = "/proc";
   std::int32_t rThreshold_ = 1;
   Bytes rx_;                      // received, not yet read; at most kInBufferSize bytes
   Bytes txQueue_;                 // written, not yet taken by the kernel; at most kOutBufferSize bytes
@@ -91,11 +96,20 @@ class PosixSerialPort final : public SerialPort {
   bool lowLatencySet_ = false;    // we turned the driver's low latency on; close turns it off again
 };
 
-// The words for a failed open of a device with the given errno, for a technician:
-// "no such device", "in use by another program", and for permission denied the group
-// that owns the device ("permission denied (the device belongs to group dialout; add
-// your user to it)").
-std::string describeOpenFailure(int err, const std::string& device);
+// A failed open of a device with the given errno, in a technician's words: "no such
+// device", "in use by another program" (or by the process that holds it, looked up in
+// procRoot), "permission denied (the device belongs to group dialout)".
+PortFailure describeOpenFailure(int err, const std::string& device, const std::string& procRoot = "/proc");
+
+// A process that has a device open.
+struct DeviceHolder {
+  int pid = 0;
+  std::string name;  // its command name
+};
+// The processes under procRoot ("/proc") whose open descriptors name the device (the
+// same file after following links), by PID; those whose descriptors cannot be read
+// (other users' processes) are not seen.
+std::vector<DeviceHolder> findDeviceHolders(const std::string& device, const std::string& procRoot = "/proc");
 
 // The termios speed constant of a baud rate, 0 when the rate is not supported.
 unsigned baudConstant(std::int32_t baud);

@@ -11,6 +11,29 @@
 
 namespace tarnset {
 
+// Why the port could not be used: what kind of failure it was, one line saying so, and
+// what the system could tell about it (for the details shown with the message).
+struct PortFailure {
+  enum class Kind {
+    None,              // nothing failed
+    NoDevice,          // no device at the path (or no path known)
+    PermissionDenied,  // the device exists but this user may not open it
+    Busy,              // another program holds the device
+    NotASerialPort,    // the path is something else
+    Gone,              // the device went away while open
+    WriteRefused,      // the port refused data to send
+    Other,             // anything else (line settings refused, an unusual error)
+  };
+  PortFailure() = default;
+  PortFailure(Kind k, std::string why) : kind(k), reason(std::move(why)) {}
+
+  Kind kind = Kind::None;
+  std::string reason;                // one line: "permission denied", "in use by another program", ...
+  std::string group;                 // PermissionDenied: the group that owns the device, when known
+  std::string holder;                // Busy: the program holding it, "ModemManager (PID 612)", when known
+  bool holderIsModemProber = false;  // Busy: that program is the system's modem-probing service
+};
+
 enum class PortEvent {
   DataReceived,     // at least RThreshold bytes wait in the receive buffer
   ReceiveOverflow,  // more bytes arrived than the receive buffer holds
@@ -29,8 +52,11 @@ class SerialPort {
   virtual bool open(const std::string& device, std::int32_t baud) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
-  // Why the last open or write failed, or the device went away ("permission denied ...").
-  virtual std::string failureReason() const = 0;
+  // Why the last open or write failed, or the device went away; kind None after a
+  // successful open.
+  virtual PortFailure failure() const = 0;
+  // The one-line reason of failure().
+  std::string failureReason() const { return failure().reason; }
 
   // Receive event threshold in bytes (1 = an event per arriving group of bytes).
   virtual void setRThreshold(std::int32_t bytes) = 0;
@@ -60,6 +86,11 @@ class PortResolver {
   virtual ~PortResolver() = default;
   // Device path of COM n, or empty when no device is known for it.
   virtual std::string deviceFor(std::int16_t comNumber) const = 0;
+  // Takes COM n anew when it has no device now (none is known for it, or the one it names
+  // does not exist): an adapter plugged in late. It then names a port present that no
+  // other COM number names; a device that exists is never replaced. A mapping that is
+  // fixed once made has nothing to do here.
+  virtual void resolveAnew(std::int16_t comNumber) { (void)comNumber; }
 };
 
 }  // namespace tarnset

@@ -189,28 +189,74 @@ SystemPortResolver::SystemPortResolver(std::string optionsFile, SystemRoots root
   refresh();
 }
 
+std::string SystemPortResolver::configuredPath(std::int16_t comNumber) const {
+  std::string value = trim(iniReadString("PORTS", "COM" + std::to_string(comNumber), "", 1024, optionsFile_));
+  // A bare device name ("ttyUSB0") is taken as a node of the device folder.
+  if (!value.empty() && value.find('/') == std::string::npos) value = (fs::path(roots_.dev) / value).string();
+  return value;
+}
+
 void SystemPortResolver::refresh() {
   configured_.clear();
-  for (std::int16_t n = 1; n <= kMaxComNumber; ++n) {
-    std::string value = trim(iniReadString("PORTS", "COM" + std::to_string(n), "", 1024, optionsFile_));
-    if (value.empty()) continue;
-    // A bare device name ("ttyUSB0") is taken as a node of the device folder.
-    if (value.find('/') == std::string::npos) value = (fs::path(roots_.dev) / value).string();
-    configured_[n] = value;
-  }
+  found_.clear();
   ports_ = listSerialPorts(roots_);
+  for (std::int16_t n = 1; n <= kMaxComNumber; ++n) {
+    if (std::string path = configuredPath(n); !path.empty()) {
+      configured_[n] = std::move(path);
+    } else if (static_cast<std::size_t>(n) <= ports_.size()) {
+      found_[n] = ports_[static_cast<std::size_t>(n) - 1].path();
+    }
+  }
+}
+
+bool SystemPortResolver::claimedByOther(std::int16_t n, const std::string& path) const {
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(path, ec);
+  for (std::int16_t m = 1; m <= kMaxComNumber; ++m) {
+    if (m == n) continue;
+    const std::string other = deviceFor(m);
+    if (other.empty()) continue;
+    std::error_code otherEc;
+    if (other == path || (!ec && fs::weakly_canonical(other, otherEc) == target && !otherEc)) return true;
+  }
+  return false;
+}
+
+void SystemPortResolver::resolveAnew(std::int16_t comNumber) {
+  if (comNumber < 1 || comNumber > kMaxComNumber) return;
+  // A number named in the options file keeps the device named there (it may just have
+  // been mapped); another adapter is never put in its place.
+  if (std::string path = configuredPath(comNumber); !path.empty()) {
+    found_.erase(comNumber);
+    configured_[comNumber] = std::move(path);
+    return;
+  }
+  configured_.erase(comNumber);
+  std::error_code ec;
+  if (const auto it = found_.find(comNumber); it != found_.end() && fs::exists(it->second, ec)) return;
+  found_.erase(comNumber);
+  ports_ = listSerialPorts(roots_);
+  for (const SerialPortInfo& p : ports_) {
+    if (claimedByOther(comNumber, p.path())) continue;
+    found_[comNumber] = p.path();
+    return;
+  }
 }
 
 std::string SystemPortResolver::deviceFor(std::int16_t comNumber) const {
   if (const auto it = configured_.find(comNumber); it != configured_.end()) return it->second;
-  if (comNumber < 1 || static_cast<std::size_t>(comNumber) > ports_.size()) return {};
-  return ports_[static_cast<std::size_t>(comNumber) - 1].path();
+  if (const auto it = found_.find(comNumber); it != found_.end()) return it->second;
+  return {};
 }
 
 std::string SystemPortResolver::describe(std::int16_t comNumber) const {
   if (const auto it = configured_.find(comNumber); it != configured_.end()) return it->second;
-  if (comNumber < 1 || static_cast<std::size_t>(comNumber) > ports_.size()) return "no serial port";
-  return describePort(ports_[static_cast<std::size_t>(comNumber) - 1]);
+  const auto it = found_.find(comNumber);
+  if (it == found_.end()) return "no serial port";
+  for (const SerialPortInfo& p : ports_) {
+    if (p.path() == it->second) return describePort(p);
+  }
+  return it->second;
 }
 
 }  // namespace tarnset

@@ -7,9 +7,11 @@
 // in numeric order within each kind, each named by its /dev/serial/by-id link where it
 // has one (that name stays with the adapter when others are plugged in or out).
 //
-// The mapping is taken when the resolver is made and on refresh() only (at start and
-// when the user chooses a port), never between two commands, so that a device that
-// comes or goes mid-session cannot silently move COM 1 to another device.
+// The mapping is taken when the resolver is made and on refresh() (at start and when the
+// user chooses a port), never between two commands, so that a device that comes or goes
+// mid-session cannot silently move COM 1 to another device. resolveAnew(n) (at Connect)
+// fills in COM n only when it has no device now, and only with a port that no other COM
+// number names; a number named in [PORTS] keeps its device (the file is read again).
 #include <cstdint>
 #include <map>
 #include <string>
@@ -56,6 +58,7 @@ class SystemPortResolver final : public PortResolver {
   explicit SystemPortResolver(std::string optionsFile, SystemRoots roots = {});
 
   std::string deviceFor(std::int16_t comNumber) const override;
+  void resolveAnew(std::int16_t comNumber) override;
   // Takes the mapping again: re-reads [PORTS] and looks for the ports present.
   void refresh();
 
@@ -73,7 +76,13 @@ class SystemPortResolver final : public PortResolver {
  private:
   std::string optionsFile_;
   SystemRoots roots_;
+  // The [PORTS] path of COM n, if any.
+  std::string configuredPath(std::int16_t comNumber) const;
+  // Another COM number than n names the device at path (the same file).
+  bool claimedByOther(std::int16_t n, const std::string& path) const;
+
   std::map<std::int16_t, std::string> configured_;
+  std::map<std::int16_t, std::string> found_;  // COM numbers given a port found on the machine
   std::vector<SerialPortInfo> ports_;
 };
 

@@ -149,14 +149,15 @@ void frmCom::setComOpen(bool bo) {
 
 bool frmCom::openPort() {
   if (deviceName_.empty()) {
-    failureReason_ = "no serial port is known for COM" + decimalWithSign(comPortNum_);
+    failure_ = PortFailure(PortFailure::Kind::NoDevice,
+                           "no serial port is known for COM" + decimalWithSign(comPortNum_));
     return false;
   }
   if (!port_.open(deviceName_, comBaud_)) {
-    failureReason_ = port_.failureReason();
+    failure_ = port_.failure();
     return false;
   }
-  failureReason_.clear();
+  failure_ = {};
   pendingGone_ = false;
   pendingOverflow_ = false;
   if (port_.readFd() >= 0) {
@@ -177,7 +178,7 @@ std::int32_t frmCom::OutBufferCount() const {
 bool frmCom::Output(const Bytes& data) {
   if (port_.write(data)) return true;
   // The driver treats the frame as never sent; the reason goes with the message.
-  failureReason_ = port_.failureReason();
+  failure_ = port_.failure();
   return false;
 }
 
@@ -249,7 +250,7 @@ void frmCom::MsCom_OnComm(PortEvent ev) {
           pendingLineError_ = true;
         } else {
           pendingGone_ = true;
-          failureReason_ = port_.failureReason();
+          failure_ = port_.failure();
         }
         break;
     }
@@ -273,7 +274,7 @@ void frmCom::handleEvent(PortEvent ev) {
         // Framing, parity, break: only the frame being received is lost.
         dornD_->ClearRxBuffer();
       } else {
-        failureReason_ = port_.failureReason();
+        failure_ = port_.failure();
         deviceGone();
       }
       break;

@@ -103,10 +103,12 @@ class frmCom final : public ComHost {
   void Form_QueryUnload() {}
   void Form_Unload();
 
-  // Device of the last open attempt (empty when no device is known for the number) and
-  // the system's reason why it failed or went away, for the companion program's output.
+  // Device of the last open attempt (empty when no device is known for the number), and
+  // why the port last failed (to open, to take a write, or by going away); kind None
+  // after a successful open.
   const std::string& deviceName() const { return deviceName_; }
-  const std::string& failureReason() const { return failureReason_; }
+  const PortFailure& failure() const { return failure_; }
+  const std::string& failureReason() const { return failure_.reason; }
 
  private:
   void Form_Initialize();
@@ -137,7 +139,7 @@ class frmCom final : public ComHost {
   bool errCannotOpen_ = false;
   bool errOverflow_ = false;
   std::string deviceName_;
-  std::string failureReason_;
+  PortFailure failure_;
 
   bool inTick_ = false;
   bool tickPosted_ = false;

@@ -23,8 +23,8 @@ void appendHex(std::string& out, std::uint8_t b) {
 
 }  // namespace
 
-std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text) {
-  return tk.messageBox(ExpandNewLines(text), kAppTitle);
+std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text, const std::string& details) {
+  return tk.messageBox(ExpandNewLines(text), kAppTitle, details);
 }
 
 std::string ExpandNewLines(const std::string& text) {

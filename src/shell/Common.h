@@ -13,8 +13,9 @@
 namespace tarnset {
 
 // Shows text (with its \n sequences made line breaks) in a modal message box with the
-// program's title; returns the button pressed (1 = OK).
-std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text);
+// program's title, and the details (what exactly happened, what to do next) below it when
+// there are any; returns the button pressed (1 = OK).
+std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text, const std::string& details = {});
 
 // Replaces each backslash followed by a lower-case n with CR LF; the length stays.
 std::string ExpandNewLines(const std::string& text);

@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -9,6 +10,7 @@
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
+#include "link/PortAdvice.h"
 #include "link/SerialPort.h"
 #include "link/frmCom.h"
 #include "radio/clsCmcProfileIO.h"
@@ -34,7 +36,7 @@ std::optional<std::int16_t> storedValue(clsCmcProfileIO& prof, const std::string
 }  // namespace
 
 frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, clsConsole& console,
-                 const PortResolver& resolver)
+                 PortResolver& resolver)
     : toolkit_(toolkit), com_(com), seq_(seq), console_(console), resolver_(resolver) {
   window_ = toolkit_.createMainWindow();
   buildMenus();
@@ -53,6 +55,11 @@ void frmMain::buildMenus() {
   mnuFileExit_->onClick = [this] { window_->unload(); };
 
   tk::Menu& option = window_->addMenu("&Option");
+  // The port tips say what each number opens now, an adapter plugged in late included.
+  option.onAboutToShow = [this] {
+    for (std::int16_t i = 1; i <= 4; ++i) resolver_.resolveAnew(i);
+    updatePortTips();
+  };
   tk::Menu& port = option.addSubMenu("&Port");
   for (std::int16_t i = 1; i <= 4; ++i) {
     tk::MenuItem& item = port.addItem("COM &" + std::to_string(i));
@@ -86,6 +93,12 @@ void frmMain::buildControls() {
     cmd00_[i] = &window_->addButton(nullptr);
     cmd00_[i]->onClick = [this, i] {
       if (controller_ == nullptr) return;
+      if (i == 0) {
+        // Connect finds an adapter plugged in since the port was chosen (only for a number
+        // that has no device now).
+        resolver_.resolveAnew(comPortNo_);
+        updatePortTips();
+      }
       controller_->RigOpFunc_ClickCmd00(static_cast<std::int16_t>(i));
       actNow();
     };
@@ -138,9 +151,16 @@ void frmMain::Form_Initialize() {
   updatePortTips();
 }
 
-bool frmMain::Form_Load(bool readConstFile, const std::string& constFile) {
+bool frmMain::Form_Load(bool readConstFile, const std::string& constFile, const std::string& copyFolder) {
   if (readConstFile && !controller_->RigTarnProp_ReadParametersFromExtFile(constFile)) {
-    MsgBoxApp(toolkit_, "Cannot read 'Const.ini'.");
+    std::error_code ec;
+    const std::filesystem::path where = std::filesystem::absolute(constFile, ec);
+    std::string details = "Looked for: " + (ec ? constFile : where.lexically_normal().string());
+    details += copyFolder.empty()
+                   ? "\r\nNext step: start the program in the folder that holds its Const.ini."
+                   : "\r\nNext step: start the program from its menu entry, or in " + copyFolder +
+                         ", where the package keeps its Const.ini (cd " + copyFolder + " && tarnset-adj).";
+    MsgBoxApp(toolkit_, "Cannot read 'Const.ini'.", details);
     // Close the serial host as at exit, but leave the options file as it was.
     com_.setComOpen(false);
     com_.Form_Unload();
@@ -237,6 +257,9 @@ void frmMain::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
   in.seqError = myObjDornSeq.error();
   in.portText = portText_.empty() ? decimalWithSign(com_.comPortNum()) : portText_;
   std::string message = composeCloneError(in);
+  // A port that could not be used says which device it was, why, and what to do next.
+  const std::string comName = portText_.empty() ? "COM" + decimalWithSign(com_.comPortNum()) : std::string();
+  const std::string details = portFailureDetails(com_.failure(), com_.deviceName(), comName);
   if (controller_ != nullptr) {
     // The reset abandons a running procedure; what it wrote stays in the radio, so the
     // technician is told to run it again.
@@ -247,7 +270,7 @@ void frmMain::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
   // The box holds the ticks: the window behind it shows the reset state now.
   showPortState();
   lastCloneError_ = message;
-  if (!message.empty()) MsgBoxApp(toolkit_, message);
+  if (!message.empty()) MsgBoxApp(toolkit_, message, details);
 }
 
 void frmMain::saveData(clsCmcProfileIO& objProf) {

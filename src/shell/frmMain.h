@@ -27,7 +27,7 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
  public:
   // Creates the window with its menus and controls (not yet shown).
   frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, clsConsole& console,
-          const PortResolver& resolver);
+          PortResolver& resolver);
   ~frmMain() override;
   frmMain(const frmMain&) = delete;
   frmMain& operator=(const frmMain&) = delete;
@@ -53,8 +53,10 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   // Window events.
   void Form_Initialize();
   // Reads the constants file and sets captions and layout; false when Const.ini is
-  // missing or not valid (the message has been shown; the program must end).
-  bool Form_Load(bool readConstFile, const std::string& constFile);
+  // missing or not valid (the message has been shown, naming where the file was looked
+  // for and, for an installed program, copyFolder where its package keeps one; the
+  // program must end).
+  bool Form_Load(bool readConstFile, const std::string& constFile, const std::string& copyFolder = {});
   void Form_Resize();
   void Form_QueryUnload();
   void Form_Unload();
@@ -105,7 +107,7 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   frmCom& com_;
   clsCmcDornSequence& seq_;
   clsConsole& console_;
-  const PortResolver& resolver_;
+  PortResolver& resolver_;
   clsIndOp_RigTarn* controller_ = nullptr;
   std::function<void()> refreshPorts_;
   std::string portText_;

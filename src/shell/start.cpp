@@ -77,7 +77,9 @@ int Program::startUpSteps(const SingleInstance* guard) {
   seq_->setSubModelCheck(controller_.get());
   com_->setOwner(main_.get());
   main_->Form_Initialize();
-  if (!main_->Form_Load(config_.readConstFile, config_.constFile)) return kExitNoConstFile;
+  if (!main_->Form_Load(config_.readConstFile, config_.constFile, config_.constFileCopyFolder)) {
+    return kExitNoConstFile;
+  }
   LoadOptions();
   // 7. The serial host's load handler, then the poll timer.
   com_->Form_Load();

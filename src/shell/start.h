@@ -38,6 +38,9 @@ struct ProgramConfig {
   std::string constFile = "Const.ini";
   // The headless companion runs no procedure that uses the coefficients.
   bool readConstFile = true;
+  // Where an installed program's package keeps its Const.ini (named when the file is not
+  // found); empty for a program that is not installed.
+  std::string constFileCopyFolder;
   // Text after "Cannot access COM" in the open-failure message; empty = the port number
   // (the companion names a port given as a device path).
   std::string portText;

@@ -55,12 +55,16 @@ TEST_F(CliTest, AReadWithAHoleFailsAndSavesNothing) {
 
 TEST_F(CliTest, APortThatIsNoSerialDeviceIsNamedWithTheReason) {
   writeText(scratch_ / "notes.txt", "not a tty\n");
+  const std::string listHint =
+      "give the adapter's device with --port (tarnset-cli ports lists the serial ports found).";
   struct Case {
     std::string path;
     std::string reason;
+    std::string next;
   } cases[] = {
-      {(scratch_ / "notes.txt").string(), "not a serial port"},
-      {(scratch_ / "no-such-device").string(), "no such device"},
+      {(scratch_ / "notes.txt").string(), "not a serial port", "G" + listHint.substr(1)},
+      {(scratch_ / "no-such-device").string(), "no such device",
+       "Plug in the cable's adapter and connect again, or " + listHint},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -68,7 +72,7 @@ TEST_F(CliTest, APortThatIsNoSerialDeviceIsNamedWithTheReason) {
       const RunResult r = cli({command, "--port", c.path});
       EXPECT_EQ(r.exitCode, 2) << describe(r);
       EXPECT_EQ(r.err, "Cannot access COM " + c.path + ".\n" + kCheckLink + "\nPort: " + c.path +
-                           "\nReason: " + c.reason + "\n");
+                           "\nReason: " + c.reason + "\nNext step: " + c.next + "\n");
       EXPECT_EQ(r.out, "");
     }
   }

@@ -5,10 +5,15 @@
 namespace tarnset::testing {
 
 bool LoopbackPort::open(const std::string& device, std::int32_t baud) {
-  if (device.empty() || refused_.count(device) != 0) {
-    reason_ = "no such device";
+  if (device.empty()) {
+    failure_ = PortFailure(PortFailure::Kind::NoDevice, "no such device");
     return false;
   }
+  if (const auto it = refused_.find(device); it != refused_.end()) {
+    failure_ = it->second;
+    return false;
+  }
+  failure_ = {};
   open_ = true;
   device_ = device;
   baud_ = baud;
@@ -39,7 +44,7 @@ bool LoopbackPort::discardOutput() {
 bool LoopbackPort::write(const Bytes& data) {
   if (!open_) return false;
   if (refuseWrites_) {
-    reason_ = "the device refused the data (Input/output error)";
+    failure_ = {PortFailure::Kind::WriteRefused, "the device refused the data (Input/output error)"};
     return false;
   }
   if (outBufferCount() + static_cast<std::int32_t>(data.size()) > kOutBufferSize) return false;
@@ -67,7 +72,7 @@ void LoopbackPort::pump() {
   if (!open_) return;
   if (vanishPending_) {
     vanishPending_ = false;
-    reason_ = "the device went away";
+    failure_ = {PortFailure::Kind::Gone, "the device went away"};
     out_.clear();
     open_ = false;
     radio_.setProgramLine(false, baud_, nowUs_);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <set>
+#include <map>
 #include <string>
 
 #include "link/SerialPort.h"
@@ -22,7 +22,7 @@ class LoopbackPort final : public SerialPort {
   bool open(const std::string& device, std::int32_t baud) override;
   void close() override;
   bool isOpen() const override { return open_; }
-  std::string failureReason() const override { return reason_; }
+  PortFailure failure() const override { return failure_; }
   void setRThreshold(std::int32_t bytes) override { rThreshold_ = bytes; }
   bool discardOutput() override;
   bool write(const Bytes& data) override;
@@ -37,8 +37,13 @@ class LoopbackPort final : public SerialPort {
   void pump();
   // The device disappears: the next pump reports a line error and the port closes.
   void vanish() { vanishPending_ = true; }
-  // Devices whose open fails (as if missing).
-  void refuse(const std::string& device) { refused_.insert(device); }
+  // Devices whose open fails (as if missing), or fails for the given reason.
+  void refuse(const std::string& device) {
+    refused_[device] = PortFailure(PortFailure::Kind::NoDevice, "no such device");
+  }
+  void refuse(const std::string& device, PortFailure why) { refused_[device] = std::move(why); }
+  // Devices refused no more (an adapter plugged in).
+  void accept(const std::string& device) { refused_.erase(device); }
   // Every write is refused (a failing adapter) until switched off again.
   void refuseWrites(bool on) { refuseWrites_ = on; }
 
@@ -61,8 +66,8 @@ class LoopbackPort final : public SerialPort {
   bool vanishPending_ = false;
   bool refuseWrites_ = false;
   std::string device_;
-  std::string reason_;
-  std::set<std::string> refused_;
+  PortFailure failure_;
+  std::map<std::string, PortFailure> refused_;
   std::int32_t baud_ = 9600;
   std::int32_t rThreshold_ = 1;
   std::deque<Pending> out_;

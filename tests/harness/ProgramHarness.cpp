@@ -56,7 +56,9 @@ ProgramHarness::ProgramHarness(HarnessOptions opt)
   ProgramConfig config;
   config.optionsFile = optionsPath().string();
   config.constFile = (folder_.path() / "Const.ini").string();
-  program_ = std::make_unique<Program>(toolkit_, clock_, port_, resolver_, config);
+  config.constFileCopyFolder = opt_.constFileCopyFolder;
+  program_ = std::make_unique<Program>(toolkit_, clock_, port_,
+                                       opt_.resolver != nullptr ? *opt_.resolver : resolver_, config);
   if (opt_.startProgram) startUp();
 }
 

@@ -48,6 +48,10 @@ struct HarnessOptions {
   // Text of the options file; empty = none is written.
   std::string optionsFile;
   bool startProgram = true;
+  // Where an installed program's package keeps Const.ini (empty: not installed).
+  std::string constFileCopyFolder;
+  // Another resolver of COM numbers than the loopback one (it must outlive the harness).
+  PortResolver* resolver = nullptr;
   // Work the program posts (the tick a key or a button asks for) runs at the next
   // millisecond; false: it never runs, and keys act on the next timer tick only.
   bool runPostedWork = true;

@@ -21,8 +21,10 @@ const std::string kCable = "- Cloning cable connections.\r\n";
 const std::string kPower = "- Transceiver power is ON.";
 
 Bytes frame(std::initializer_list<std::uint8_t> payload) {
-  Bytes f = {0xFE, 0xFE, 0xEE, 0xEF};
-  f.insert(f.end(), payload);
+  Bytes f;
+  f.reserve(payload.size() + 5);
+  for (std::uint8_t b : {0xFE, 0xFE, 0xEE, 0xEF}) f.push_back(b);
+  for (std::uint8_t b : payload) f.push_back(b);
   f.push_back(0xFD);
   return f;
 }

@@ -101,9 +101,25 @@ TEST(StartUp, AMissingOrForeignConstantsFileEndsTheProgramAndKeepsTheOptions) {
     EXPECT_NE(h.startResult(), 0);
     ASSERT_EQ(h.toolkit().messages().size(), 1u);
     EXPECT_EQ(h.toolkit().messages()[0].text, "Cannot read 'Const.ini'.");
+    EXPECT_EQ(h.toolkit().messages()[0].details,
+              "Looked for: " + (h.folder() / "Const.ini").string() +
+                  "\r\nNext step: start the program in the folder that holds its Const.ini.");
     EXPECT_FALSE(h.program().com().comOpen());
     EXPECT_EQ(readFile(h.optionsPath()), options);
   }
+}
+
+TEST(StartUp, AnInstalledProgramWithoutConstIniNamesWhereItsPackageKeepsIt) {
+  HarnessOptions o;
+  o.constFile = "";
+  o.constFileCopyFolder = "/usr/share/tarnset-adj";
+  ProgramHarness h(o);
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(
+      h.toolkit().messages()[0].details,
+      "Looked for: " + (h.folder() / "Const.ini").string() +
+          "\r\nNext step: start the program from its menu entry, or in /usr/share/tarnset-adj, where the "
+          "package keeps its Const.ini (cd /usr/share/tarnset-adj && tarnset-adj).");
 }
 
 TEST(Menus, ChoosingAPortMovesTheCheckMarkAndResetsTheControllerOnlyOnChange) {
@@ -176,8 +192,11 @@ TEST(Keys, ArrowsStepTheSelectedItemAndNeverReachTheList) {
   const std::int16_t v = console.Value(1);
   struct Step {
     std::int16_t key, shift, delta;
-  } steps[] = {{tk::Key::Right, 0, 1}, {tk::Key::Right, tk::kShiftBit, 5}, {tk::Key::Left, 0, -1},
-               {tk::Key::Left, tk::kShiftBit, -5}, {tk::Key::Right, tk::kShiftBit | tk::kCtrlBit, 5}};
+  } steps[] = {{tk::Key::Right, 0, 1},
+               {tk::Key::Right, tk::kShiftBit, 5},
+               {tk::Key::Left, 0, -1},
+               {tk::Key::Left, tk::kShiftBit, -5},
+               {tk::Key::Right, tk::kShiftBit | tk::kCtrlBit, 5}};
   std::int16_t expected = v;
   for (const Step& s : steps) {
     EXPECT_FALSE(h.toolkit().pressKey(list, s.key, s.shift)) << "consumed";

@@ -72,8 +72,14 @@ TEST_F(HeadlessToolkitTest, MenuItemsAreFoundByCaptionPathAndChosen) {
   EXPECT_THROW(kit.menuItem("&Option/COM &3"), std::out_of_range);
   EXPECT_THROW(kit.menuItem("&File/E&xit"), std::out_of_range);
 
+  option.onAboutToShow = [&] { log.push_back("option opens"); };
+  port.onAboutToShow = [&] { log.push_back("port opens"); };
+  kit.openMenu("&Option");
+  EXPECT_EQ(log, std::vector<std::string>{"option opens"});
+  EXPECT_THROW(kit.openMenu("&Option/&Speed"), std::out_of_range);
+  log.clear();
   kit.chooseMenu("&Option/&Port/COM &3");
-  EXPECT_EQ(log, std::vector<std::string>{"com3"});
+  EXPECT_EQ(log, (std::vector<std::string>{"option opens", "port opens", "com3"})) << "opened on the way";
   EXPECT_FALSE(com3.checked());  // choosing does not set the mark: the logic does
   EXPECT_EQ(kit.menuItem("&Option/&Port/COM &3").tip(), "/dev/ttyUSB0");
 }
@@ -233,11 +239,12 @@ TEST_F(HeadlessToolkitTest, MessageBoxesAreRecordedAndModalWhileShown) {
     modalDuring = kit.modalActive();
     log.push_back(m.text);
   });
-  EXPECT_EQ(kit.messageBox("Cannot read 'Const.ini'.", "Tarnset ADJ Rev.1.2"), 1);
+  EXPECT_EQ(kit.messageBox("Cannot read 'Const.ini'.", "Tarnset ADJ Rev.1.2", "Looked for: /x/Const.ini"), 1);
   EXPECT_TRUE(modalDuring);
   EXPECT_FALSE(kit.modalActive());
   ASSERT_EQ(kit.messages().size(), 1u);
   EXPECT_EQ(kit.messages()[0].title, "Tarnset ADJ Rev.1.2");
+  EXPECT_EQ(kit.messages()[0].details, "Looked for: /x/Const.ini");
   kit.beep();
   kit.beep();
   EXPECT_EQ(kit.beeps(), 2);

@@ -115,6 +115,13 @@ TEST_F(QtToolkitTest, ChoosingAMenuItemCallsTheLogicWhichAloneSetsTheMarks) {
   EXPECT_FALSE(QtToolkit::actionOf(com1)->isChecked());
   EXPECT_TRUE(QtToolkit::actionOf(com3)->isChecked());  // not an exclusive group
   EXPECT_TRUE(com3.checked());
+
+  // Opening the menu tells the logic first, so that it can bring the tips up to date.
+  port.onAboutToShow = [&] { com3.setTip("/dev/ttyUSB3"); };
+  auto* menu = qobject_cast<QMenu*>(QtToolkit::actionOf(com3)->parent());
+  ASSERT_NE(menu, nullptr);
+  Q_EMIT menu->aboutToShow();
+  EXPECT_EQ(QtToolkit::actionOf(com3)->toolTip(), QStringLiteral("/dev/ttyUSB3"));
 }
 
 TEST_F(QtToolkitTest, TwipsBecomePixelsByTheScreensLogicalDpi) {
@@ -298,7 +305,7 @@ TEST_F(QtToolkitTest, QuitBeforeTheLoopMakesRunReturnAtOnceAndKeepsMessageBoxesW
       box->close();
     }
   });
-  kit.messageBox("Cannot read 'Const.ini'.", "Tarnset ADJ Rev.1.2");
+  kit.messageBox("Cannot read 'Const.ini'.", "Tarnset ADJ Rev.1.2", "");
   EXPECT_TRUE(shown);
   EXPECT_EQ(kit.run(), 4);
 }
@@ -317,7 +324,8 @@ TEST_F(QtToolkitTest, WatchFiresOnAPipeButWaitsWhileAMessageBoxIsOpen) {
   bool modal = false;
   int readsDuringBox = -1;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QString text;
+  QString text, details;
+  qsizetype buttons = 0;
   QTimer::singleShot(0, [&] {
     ASSERT_EQ(::write(fds[1], "b", 1), 1);
     QTimer::singleShot(100, [&] {
@@ -327,14 +335,21 @@ TEST_F(QtToolkitTest, WatchFiresOnAPipeButWaitsWhileAMessageBoxIsOpen) {
       readsDuringBox = reads;
       icon = box->icon();
       text = box->text();
+      details = box->informativeText();
+      buttons = box->buttons().size();
       box->accept();
     });
   });
-  EXPECT_EQ(kit.messageBox("Line one\r\nLine two", "Tarnset ADJ Rev.1.2"), 1);
+  EXPECT_EQ(kit.messageBox("Line one\r\nLine two", "Tarnset ADJ Rev.1.2",
+                           "Port: /dev/ttyUSB0\r\nNext step: plug it in"),
+            1);
   EXPECT_TRUE(modal);
   EXPECT_EQ(readsDuringBox, 1);  // the pending byte waited for the box
   EXPECT_EQ(icon, QMessageBox::Critical);
   EXPECT_EQ(text, QStringLiteral("Line one\nLine two"));
+  EXPECT_EQ(details, QStringLiteral("Port: /dev/ttyUSB0\nNext step: plug it in"))
+      << "shown without a further click";
+  EXPECT_EQ(buttons, 1);
   EXPECT_FALSE(kit.modalActive());
   EXPECT_TRUE(QTest::qWaitFor([&] { return reads == 2; }, 2000));
   watch.reset();

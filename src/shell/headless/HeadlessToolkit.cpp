@@ -133,8 +133,9 @@ std::unique_ptr<tk::FdWatch> HeadlessToolkit::watchReadable(int fd, std::functio
   return std::make_unique<WatchImpl>(*this, fd, std::move(onReadable));
 }
 
-std::int16_t HeadlessToolkit::messageBox(const std::string& text, const std::string& title) {
-  messages_.push_back({text, title});
+std::int16_t HeadlessToolkit::messageBox(const std::string& text, const std::string& title,
+                                         const std::string& details) {
+  messages_.push_back({text, title, details});
   const Message shown = messages_.back();
   ++modalDepth_;
   struct Close {
@@ -694,8 +695,30 @@ bool MainWindow::click(CommandButton& button) {
   return true;
 }
 
+void MainWindow::openMenu(const std::string& path) {
+  const auto parts = splitPath(path);
+  Menu* menu = nullptr;
+  for (const auto& m : menus_) {
+    if (!parts.empty() && captionMatches(m->caption(), parts.front())) {
+      menu = m.get();
+      break;
+    }
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0 && menu != nullptr) menu = menu->findSubMenu(parts[i]);
+    if (menu == nullptr) throw std::out_of_range("No menu " + path);
+    toolkit_.guarded([&] {
+      if (menu->onAboutToShow) menu->onAboutToShow();
+    });
+  }
+}
+
 void MainWindow::chooseMenu(const std::string& path) {
+  const auto parts = splitPath(path);
+  std::string menus;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) menus += (i > 0 ? "/" : "") + parts[i];
   MenuItem& item = menuItem(path);
+  openMenu(menus);
   toolkit_.guarded([&] {
     if (item.onClick) item.onClick();
   });

@@ -307,6 +307,10 @@ class MainWindow final : public tk::MainWindow {
 
   // Driving, as the user would. Each returns false when the control cannot be reached.
   bool click(CommandButton& button);
+  // Opens the menus along a caption path ("&Option" or "&Option/&Port"), each telling
+  // its onAboutToShow, as a user opening them does; throws when there is no such menu.
+  void openMenu(const std::string& path);
+  // Opens the menus along the path, then chooses its item.
   void chooseMenu(const std::string& path);
   bool pressKey(Focusable* target, std::int16_t keyCode, std::int16_t shift);
   bool typeChar(CommandButton& button, char typed);
@@ -359,6 +363,7 @@ class HeadlessToolkit final : public tk::Toolkit {
   struct Message {
     std::string text;
     std::string title;
+    std::string details;
   };
 
   explicit HeadlessToolkit(const TickSource& clock);
@@ -374,7 +379,8 @@ class HeadlessToolkit final : public tk::Toolkit {
   // Queued; runPosted() and the event loop run it.
   void post(std::function<void()> f) override { posted_.push_back(std::move(f)); }
   // Records the box, runs the message-box hook while it is "open", and answers OK (1).
-  std::int16_t messageBox(const std::string& text, const std::string& title) override;
+  std::int16_t messageBox(const std::string& text, const std::string& title,
+                          const std::string& details) override;
   bool modalActive() const override { return modalDepth_ > 0; }
   void beep() override { ++beeps_; }
   std::int32_t screenWidth() const override;
@@ -412,8 +418,11 @@ class HeadlessToolkit final : public tk::Toolkit {
   // --- Driving ---
   // Clicks a button when it is shown and enabled (it takes the focus, as under a mouse).
   bool click(tk::CommandButton& button);
-  // Chooses the menu item at a caption path such as "&Option/&Auto port release/&2 sec".
+  // Chooses the menu item at a caption path such as "&Option/&Auto port release/&2 sec",
+  // opening the menus on the way.
   void chooseMenu(const std::string& path) { mainWindow().chooseMenu(path); }
+  // Opens the menus along a path such as "&Option/&Port".
+  void openMenu(const std::string& path) { mainWindow().openMenu(path); }
   // Presses a key on a control as if it had the focus: the window's key preview, then the
   // control's handler, then the default handling. Returns true when the key reached the
   // default handling (not consumed, and the control can take keys).

@@ -354,6 +354,12 @@ void MenuItemAdapter::setTip(const std::string& text) {
 MenuAdapter::MenuAdapter(Env& env, QMenu* menu, std::string caption, std::shared_ptr<bool> alive)
     : env_(env), menu_(menu), caption_(std::move(caption)), alive_(std::move(alive)) {
   menu_->setToolTipsVisible(true);
+  QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this, alive = alive_] {
+    if (!*alive) return;
+    env_.guarded([&] {
+      if (onAboutToShow) onAboutToShow();
+    });
+  });
 }
 
 tk::MenuItem& MenuAdapter::addItem(const std::string& caption) {

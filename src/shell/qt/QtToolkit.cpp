@@ -98,7 +98,8 @@ void QtToolkit::post(std::function<void()> f) {
       router_.get(), [this, f = std::move(f)] { guarded(f); }, Qt::QueuedConnection);
 }
 
-std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title) {
+std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title,
+                                   const std::string& details) {
   QWidget* parent = nullptr;
   for (qtk::WindowAdapter* w : env_->windows) {
     if (w->widget()->isVisible()) parent = w->widget();
@@ -119,6 +120,7 @@ std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& t
   } modal(*env_);
   QMessageBox box(QMessageBox::Critical, qtk::toQt(title), qtk::toQtLines(text), QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);
+  if (!details.empty()) box.setInformativeText(qtk::toQtLines(details));
   box.exec();
   return 1;
 }

@@ -41,7 +41,9 @@ class QtToolkit final : public tk::Toolkit {
   std::unique_ptr<tk::FdWatch> watchReadable(int fd, std::function<void()> onReadable) override;
   // A queued call on the application; dropped when the toolkit goes first.
   void post(std::function<void()> f) override;
-  std::int16_t messageBox(const std::string& text, const std::string& title) override;
+  // A critical QMessageBox; details become its informative text.
+  std::int16_t messageBox(const std::string& text, const std::string& title,
+                          const std::string& details) override;
   bool modalActive() const override;
   void beep() override;
   std::int32_t screenWidth() const override;

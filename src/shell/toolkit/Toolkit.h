@@ -157,6 +157,9 @@ class Menu {
   virtual std::string caption() const = 0;
   virtual MenuItem& addItem(const std::string& caption) = 0;
   virtual Menu& addSubMenu(const std::string& caption) = 0;
+
+  // The menu is about to open: the moment to bring what it shows up to date.
+  std::function<void()> onAboutToShow;
 };
 
 // Where controls are created: the main window itself or a frame in it.
@@ -231,8 +234,10 @@ class Toolkit {
   virtual void post(std::function<void()> f) = 0;
 
   // Modal message box with the critical icon and one OK button; returns 1 (OK).
-  // Text lines are separated by CR LF.
-  virtual std::int16_t messageBox(const std::string& text, const std::string& title) = 0;
+  // Text lines are separated by CR LF. Details, when not empty, are shown below the text
+  // in the same box (no further click needed): the particulars and what to do next.
+  virtual std::int16_t messageBox(const std::string& text, const std::string& title,
+                                  const std::string& details) = 0;
   // True while a message box is open.
   virtual bool modalActive() const = 0;
   virtual void beep() = 0;

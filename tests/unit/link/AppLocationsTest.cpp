@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "link/AppLocations.h"
 #include "link/InstanceLock.h"
@@ -45,6 +46,28 @@ TEST_F(OptionsFilePath, OtherwiseTheConfigFolderIsUsedAndCreated) {
     EXPECT_EQ(optionsFilePath(programDir, env), (dir_ / "home/.config/TarnsetADJ/TarnsetADJ.rs").string());
   }
   EXPECT_TRUE(fs::is_directory(dir_ / "home/.config/TarnsetADJ"));
+}
+
+// Run as root, or from a writable prefix, an installed program could write beside itself;
+// a system folder keeps the options only when the file is already there.
+TEST_F(OptionsFilePath, ASystemFolderKeepsTheFileOnlyWhenItIsAlreadyThere) {
+  const fs::path prefix = dir_ / "usr";
+  const fs::path bin = prefix / "bin";
+  fs::create_directories(bin);
+  const ConfigEnv env{(dir_ / "xdg").string(), std::nullopt, (dir_ / "home").string()};
+  const std::vector<std::string> system = {"/usr", prefix.string()};
+  EXPECT_EQ(optionsFilePath(bin.string(), env, system), (dir_ / "xdg/TarnsetADJ/TarnsetADJ.rs").string());
+  EXPECT_FALSE(fs::exists(bin / "TarnsetADJ.rs"));
+  std::ofstream(bin / "TarnsetADJ.rs") << "[OPTION]\n";
+  EXPECT_EQ(optionsFilePath(bin.string(), env, system), (bin / "TarnsetADJ.rs").string());
+  // A folder beside the prefix is no system folder; "/" never counts as one.
+  fs::create_directories(dir_ / "usrlocal");
+  EXPECT_EQ(optionsFilePath((dir_ / "usrlocal").string(), env, system),
+            (dir_ / "usrlocal/TarnsetADJ.rs").string());
+  EXPECT_FALSE(isUnderFolders((dir_ / "usrlocal").string(), {"/"}));
+  EXPECT_TRUE(isUnderFolders("/usr/bin", {"/usr"}));
+  EXPECT_TRUE(isUnderFolders("/usr", {"/usr"}));
+  EXPECT_FALSE(isUnderFolders("/usrx/bin", {"/usr"}));
 }
 
 using InstanceLockTest = TempDir;

@@ -23,9 +23,12 @@ class FakeSerialPort : public SerialPort {
     opens.push_back({device, baud});
     if (refuseOpen) {
       reason = "in use by another program";
+      failureKind = PortFailure::Kind::Busy;
       return false;
     }
     isOpen_ = true;
+    reason.clear();
+    failureKind = PortFailure::Kind::None;
     return true;
   }
   void close() override {
@@ -33,7 +36,7 @@ class FakeSerialPort : public SerialPort {
     rx.clear();
   }
   bool isOpen() const override { return isOpen_; }
-  std::string failureReason() const override { return reason; }
+  PortFailure failure() const override { return {failureKind, reason}; }
   void setRThreshold(std::int32_t bytes) override { rThreshold = bytes; }
   bool discardOutput() override {
     ++discards;
@@ -66,6 +69,7 @@ class FakeSerialPort : public SerialPort {
     isOpen_ = false;
     rx.clear();
     reason = "the device went away";
+    failureKind = PortFailure::Kind::Gone;
     if (onEvent) onEvent(PortEvent::LineError);
   }
   void raise(PortEvent ev) {
@@ -77,6 +81,7 @@ class FakeSerialPort : public SerialPort {
   bool refuseOpen = false;
   bool refuseDiscard = false;
   std::string reason;
+  PortFailure::Kind failureKind = PortFailure::Kind::None;
   std::int32_t rThreshold = 1;
   Bytes rx;
   Bytes written;

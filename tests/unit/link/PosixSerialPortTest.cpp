@@ -230,8 +230,10 @@ TEST(PosixSerialPortOpen, FailuresSayWhyInATechniciansWords) {
   // Permission is never denied to the administrator the tests may run as: ask directly.
   const group* gr = getgrnam("dialout");
   if (gr != nullptr && ::chown(name, geteuid(), gr->gr_gid) == 0) {
-    EXPECT_EQ(describeOpenFailure(EACCES, name),
-              "permission denied (the device belongs to group dialout; add your user to it)");
+    const PortFailure f = describeOpenFailure(EACCES, name);
+    EXPECT_EQ(f.kind, PortFailure::Kind::PermissionDenied);
+    EXPECT_EQ(f.group, "dialout");
+    EXPECT_EQ(f.reason, "permission denied (the device belongs to group dialout)");
   }
   std::remove(name);
 }

@@ -102,8 +102,7 @@ TEST_F(FakeDeviceTree, ListingDescribesEachPort) {
   EXPECT_EQ(acme.manufacturer, "Acme Serial");
   EXPECT_EQ(acme.product, "USB UART");
   EXPECT_EQ(acme.serial, "A1B2C3");
-  EXPECT_EQ(describePort(acme),
-            acme.byId + " (" + dev("ttyUSB1") + ", USB UART, 1a2b:0042, usbserial)");
+  EXPECT_EQ(describePort(acme), acme.byId + " (" + dev("ttyUSB1") + ", USB UART, 1a2b:0042, usbserial)");
 
   EXPECT_EQ(ports[0].path(), dev("ttyUSB0"));  // no by-id link: the node itself
   EXPECT_EQ(ports[3].vendorId, "2341");        // a modem's ids sit above its interface
@@ -132,6 +131,53 @@ TEST_F(FakeDeviceTree, TheMappingOnlyChangesOnRefresh) {
   EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
   resolver.refresh();
   EXPECT_EQ(resolver.deviceFor(1), dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0"));
+}
+
+// Connect takes a COM number anew only when it has no device now: an adapter plugged in
+// after start is found, but a device that exists keeps its number, and another number's
+// device is never taken.
+TEST_F(FakeDeviceTree, AnAdapterPluggedInLateIsTakenAtConnectWithoutMovingAnyOther) {
+  const fs::path options = root_ / "TarnsetADJ.rs";
+  write(options, "[PORTS]\nCOM8=/dev/ttyBench\n");
+  SystemPortResolver resolver(options.string(), roots_);
+  ASSERT_EQ(resolver.deviceFor(6), "");
+  const std::string acme = dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0");
+
+  // A device that exists is never replaced, even where a refresh would order them anew.
+  fs::remove_all(root_ / "sys/class/tty/ttyUSB0");
+  fs::remove(root_ / "dev/ttyUSB0");
+  resolver.resolveAnew(2);
+  EXPECT_EQ(resolver.deviceFor(2), acme);
+  // COM 1's adapter is gone, and every port left has its number: COM 1 gets none.
+  resolver.resolveAnew(1);
+  EXPECT_EQ(resolver.deviceFor(1), "");
+  EXPECT_EQ(resolver.describe(1), "no serial port");
+
+  // A new adapter comes: COM 6, which had none, takes it; COM 1 then finds nothing left.
+  addUsbDevice("usb1/1-6", "0c0d", "0002", "Bench Cables", "Cloning Cable", "");
+  addTty("ttyUSB3", "usb1/1-6/1-6:1.0/ttyUSB3", "usbserial");
+  resolver.resolveAnew(6);
+  EXPECT_EQ(resolver.deviceFor(6), dev("ttyUSB3"));
+  EXPECT_EQ(resolver.describe(6), dev("ttyUSB3") + " (Cloning Cable, 0c0d:0002, usbserial)");
+  resolver.resolveAnew(1);
+  EXPECT_EQ(resolver.deviceFor(1), "") << "the new adapter is COM 6's";
+}
+
+TEST_F(FakeDeviceTree, ANumberNamedInTheOptionsFileKeepsItsDeviceAndTakesANewMapping) {
+  const fs::path options = root_ / "TarnsetADJ.rs";
+  write(options, "[PORTS]\nCOM1=/dev/serial/by-id/usb-Missing_Cable\n");
+  SystemPortResolver resolver(options.string(), roots_);
+  resolver.resolveAnew(1);
+  EXPECT_EQ(resolver.deviceFor(1), "/dev/serial/by-id/usb-Missing_Cable") << "not replaced by a port found";
+  // Mapped meanwhile from the command line: Connect takes the new mapping.
+  write(options, "[PORTS]\nCOM1=ttyUSB10\n");
+  resolver.resolveAnew(1);
+  EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB10"));
+  // Unmapped again: COM 1 takes the one port found that no other number names (COM 2..5
+  // took the others when COM 1 was mapped).
+  write(options, "[PORTS]\n");
+  resolver.resolveAnew(1);
+  EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
 }
 
 TEST(PortListing, AMissingTreeListsNothing) {

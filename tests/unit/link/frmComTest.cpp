@@ -220,7 +220,7 @@ TEST_F(FrmComTest, TicksAndPortEventsAreHeldWhileAMessageBoxIsOpen) {
     tick();
     port.receive({0x01, 0x02});
   });
-  toolkit.messageBox("Cannot read 'Const.ini'.", kAppTitle);
+  toolkit.messageBox("Cannot read 'Const.ini'.", kAppTitle, "");
   EXPECT_TRUE(owner.calls.empty());
   EXPECT_EQ(port.inBufferCount(), 2);
 
@@ -233,7 +233,7 @@ TEST_F(FrmComTest, TicksAndPortEventsAreHeldWhileAMessageBoxIsOpen) {
   owner.onShowLinkError = [this] {
     com.Reset();
     com.setComOpen(true);  // the next command opens the port again
-    toolkit.messageBox("COM buffer overflow.", kAppTitle);
+    toolkit.messageBox("COM buffer overflow.", kAppTitle, "");
   };
   toolkit.setMessageBoxHook([this](const HeadlessToolkit::Message&) {
     tick();

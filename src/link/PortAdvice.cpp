@@ -1,0 +1,69 @@
+#include "link/PortAdvice.h"
+
+namespace tarnset {
+
+namespace {
+
+// How to point the program at the right device: a COM number is mapped, a path is given.
+std::string mapHint(const std::string& comName) {
+  if (comName.empty())
+    return "give the adapter's device with --port (tarnset-cli ports lists the serial ports found)";
+  const std::string n = comName.substr(comName.find_last_of(' ') + 1);
+  return "map " + comName + " to the adapter's device: tarnset-cli ports --map " + n +
+         "=DEVICE (tarnset-cli ports lists the serial ports found)";
+}
+
+std::string nextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
+  using Kind = PortFailure::Kind;
+  switch (f.kind) {
+    case Kind::None:
+      return {};
+    case Kind::NoDevice:
+      return "plug in the cable's adapter and connect again, or " + mapHint(comName) + ".";
+    case Kind::PermissionDenied:
+      if (!f.group.empty()) {
+        return "add your user to group " + f.group + " (sudo usermod -aG " + f.group +
+               " $USER), then log in again; or install the package's udev rule, which lets the user at the "
+               "desk open the cable's adapter.";
+      }
+      return "ask the administrator for access to " + device +
+             ", or install the package's udev rule, which lets the user at the desk open the cable's "
+             "adapter.";
+    case Kind::Busy:
+      if (f.holderIsModemProber) {
+        return "the system's modem-probing service has taken the adapter for a modem: install the package's "
+               "udev rule (it tells the service to leave cloning cables alone) and plug the cable in again, "
+               "or "
+               "stop the service (sudo systemctl stop ModemManager); then connect again.";
+      }
+      if (!f.holder.empty()) return "close " + f.holder + ", which holds the port, then connect again.";
+      return "the port is held by another program: close it, then connect again.";
+    case Kind::NotASerialPort:
+      return mapHint(comName) + ".";
+    case Kind::Gone:
+      return "plug the cable in again and connect again.";
+    case Kind::WriteRefused:
+      return "unplug the cable's adapter and plug it in again, then connect again.";
+    case Kind::Other:
+      return "check the cable's adapter (unplug it and plug it in again), then connect again.";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string portFailureDetails(const PortFailure& failure, const std::string& device,
+                               const std::string& comName) {
+  if (failure.kind == PortFailure::Kind::None) return {};
+  std::string port;
+  if (device.empty()) {
+    port = "no serial port found for " + (comName.empty() ? std::string("the port") : comName);
+  } else {
+    port = device + (comName.empty() ? "" : " (" + comName + ")");
+  }
+  std::string step = nextStep(failure, device, comName);
+  if (!step.empty() && step[0] >= 'a' && step[0] <= 'z') step[0] = static_cast<char>(step[0] - 'a' + 'A');
+  return "Port: " + port + "\r\nReason: " + failure.reason + "\r\nNext step: " + step;
+}
+
+}  // namespace tarnset

@@ -1,0 +1,153 @@
+// A port that cannot be used: the message keeps its text and adds, below it, which device
+// it was, why, and what to do next; an adapter plugged in after the port was chosen is
+// found at Connect; the port tips follow the menu.
+#include <gtest/gtest.h>
+
+#include "ProgramHarness.h"
+#include "link/frmCom.h"
+#include "model/clsIndOp_RigTarn.h"
+#include "shell/frmMain.h"
+
+using namespace tarnset;
+using namespace tarnset::testing;
+
+namespace {
+
+const std::string kCannotAccess =
+    "Cannot access COM 1.\r\n\r\nCheck the following:\r\n- The COM port settings.\r\n"
+    "- Cloning cable connections.\r\n- Transceiver power is ON.";
+
+PortFailure denied() {
+  PortFailure f(PortFailure::Kind::PermissionDenied,
+                "permission denied (the device belongs to group dialout)");
+  f.group = "dialout";
+  return f;
+}
+
+PortFailure heldByModemProber() {
+  PortFailure f(PortFailure::Kind::Busy, "in use by ModemManager (PID 612)");
+  f.holder = "ModemManager (PID 612)";
+  f.holderIsModemProber = true;
+  return f;
+}
+
+// COM 1 has no device until the adapter is plugged in; COM 2 is another adapter.
+class LateAdapter final : public PortResolver {
+ public:
+  std::string deviceFor(std::int16_t n) const override {
+    if (n == 2) return "other-adapter";
+    return n == 1 ? device_ : std::string();
+  }
+  void resolveAnew(std::int16_t n) override {
+    ++asked;
+    if (n == 1 && plugged && device_.empty()) device_ = "loopback";
+  }
+  bool plugged = false;
+  int asked = 0;
+
+ private:
+  std::string device_;
+};
+
+}  // namespace
+
+TEST(PortProblems, EachReasonIsShownBelowTheMessageWithItsNextStep) {
+  struct Case {
+    const char* what;
+    PortFailure failure;
+    std::string next;
+  } cases[] = {
+      {"permission", denied(),
+       "Add your user to group dialout (sudo usermod -aG dialout $USER), then log in again; or install the "
+       "package's udev rule, which lets the user at the desk open the cable's adapter."},
+      {"held by the modem prober", heldByModemProber(),
+       "The system's modem-probing service has taken the adapter for a modem: install the package's udev "
+       "rule "
+       "(it tells the service to leave cloning cables alone) and plug the cable in again, or stop the "
+       "service "
+       "(sudo systemctl stop ModemManager); then connect again."},
+      {"no such device", PortFailure(PortFailure::Kind::NoDevice, "no such device"),
+       "Plug in the cable's adapter and connect again, or map COM 1 to the adapter's device: tarnset-cli "
+       "ports "
+       "--map 1=DEVICE (tarnset-cli ports lists the serial ports found)."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramHarness h;
+    h.port().refuse("loopback", c.failure);
+    h.toolkit().click(h.program().mainWindow().cmd00(0));
+    h.advance(200);
+    ASSERT_EQ(h.toolkit().messages().size(), 1u);
+    EXPECT_EQ(h.toolkit().messages()[0].text, kCannotAccess) << "the message keeps its text";
+    EXPECT_EQ(h.toolkit().messages()[0].details,
+              "Port: loopback (COM 1)\r\nReason: " + c.failure.reason + "\r\nNext step: " + c.next);
+  }
+}
+
+TEST(PortProblems, ANumberWithoutAPortAndAVanishedAdapterSaySoToo) {
+  ProgramHarness h;
+  h.toolkit().chooseMenu("&Option/&Port/COM &3");
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  h.advance(200);
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(
+      h.toolkit().messages()[0].details,
+      "Port: no serial port found for COM 3\r\nReason: no serial port is known for COM 3\r\nNext step: Plug "
+      "in "
+      "the cable's adapter and connect again, or map COM 3 to the adapter's device: tarnset-cli ports --map "
+      "3=DEVICE (tarnset-cli ports lists the serial ports found).");
+
+  ProgramHarness g;
+  ASSERT_TRUE(g.connect());
+  g.port().vanish();
+  g.advance(200);
+  ASSERT_EQ(g.toolkit().messages().size(), 1u);
+  EXPECT_EQ(
+      g.toolkit().messages()[0].details,
+      "Port: loopback (COM 1)\r\nReason: the device went away\r\nNext step: Plug the cable in again and "
+      "connect again.");
+}
+
+TEST(PortProblems, ALinkFailureOnAWorkingPortHasNoDetails) {
+  HarnessOptions o;
+  o.radio.faults.push_back(*kvsim::parseFault("silent"));
+  ProgramHarness h(o);
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  h.advance(8000);
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text.substr(0, 27), "No answer from transceiver.");
+  EXPECT_EQ(h.toolkit().messages()[0].details, "");
+}
+
+TEST(PortProblems, ConnectFindsAnAdapterPluggedInAfterThePortWasChosen) {
+  LateAdapter resolver;
+  HarnessOptions o;
+  o.resolver = &resolver;
+  ProgramHarness h(o);
+  frmMain& w = h.program().mainWindow();
+  h.toolkit().click(w.cmd00(0));
+  h.advance(200);
+  ASSERT_EQ(h.toolkit().messages().size(), 1u) << "nothing plugged in yet";
+  h.toolkit().clearMessages();
+
+  resolver.plugged = true;
+  ASSERT_TRUE(h.connect());
+  EXPECT_TRUE(h.toolkit().messages().empty());
+  EXPECT_EQ(h.port().device(), "loopback");
+  EXPECT_EQ(w.mnuOptSelCom(1).tip(), "loopback");
+}
+
+TEST(PortProblems, OpeningTheOptionMenuBringsThePortTipsUpToDate) {
+  LateAdapter resolver;
+  HarnessOptions o;
+  o.resolver = &resolver;
+  ProgramHarness h(o);
+  frmMain& w = h.program().mainWindow();
+  EXPECT_EQ(w.mnuOptSelCom(1).tip(), "No serial port for COM 1");
+  EXPECT_EQ(w.mnuOptSelCom(2).tip(), "other-adapter");
+  resolver.plugged = true;
+  const int asked = resolver.asked;
+  h.toolkit().openMenu("&Option");
+  EXPECT_GT(resolver.asked, asked);
+  EXPECT_EQ(w.mnuOptSelCom(1).tip(), "loopback");
+}
