@@ -300,8 +300,12 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
 
   if (const auto range = findSection(lines, sec)) {
     if (const auto at = findKey(lines, *range, k)) {
+      // The line keeps its text up to the value, blanks after "=" included; the value's
+      // own leading blanks (never read) would add to those on every rewrite.
       Line& line = lines[*at];
-      line.text = line.text.substr(0, parseLine(line.text).valueStart) + std::string(val);
+      std::string_view v = val;
+      while (!v.empty() && isBlank(v.front())) v.remove_prefix(1);
+      line.text = line.text.substr(0, parseLine(line.text).valueStart) + std::string(v);
     } else {
       // After the section's last non-blank line, so that blank lines separating it
       // from the next section stay where they are.

@@ -87,6 +87,20 @@ TEST(IniFile, WritingChangesOneLineAndKeepsEveryOther) {
   EXPECT_EQ(readAll(created), "[OPTION]\nComPort=1\n");
 }
 
+TEST(IniFile, WritingTheSameValueAgainLeavesTheFileAsItIs) {
+  TempDir t;
+  const std::string f = t.write("a.ini", "[S]\nk =  1\n");
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(iniWriteString("S", "k", " \t2", f));
+    EXPECT_EQ(readAll(f), "[S]\nk =  2\n") << "write " << i;
+  }
+  ASSERT_TRUE(iniWriteString("S", "new", "  3", f));
+  const std::string once = readAll(f);
+  ASSERT_TRUE(iniWriteString("S", "new", "  3", f));
+  EXPECT_EQ(readAll(f), once);
+  EXPECT_EQ(read(f, "S", "new"), "3");
+}
+
 TEST(IniFile, WritingReplacesTheFileInOneStep) {
   TempDir t;
   const std::string f = t.write("a.ini", "[S]\nk=1\n");
