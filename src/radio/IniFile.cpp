@@ -292,9 +292,12 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
   const std::string eol = !lines.empty() && lines.front().eol == "\r\n" ? "\r\n" : "\n";
   const std::string keyLine = std::string(k) + "=" + std::string(val);
 
-  // Inserts a line after position 'after', giving that line an ending if it had none.
+  // Inserts a line after position 'after', giving that line an ending if it had none: a
+  // CR LF after a last line that ends in a CR, which a LF alone would take as its ending
+  // (and so change the line's value).
   const auto insertAfter = [&lines, &eol](std::size_t after, std::string text) {
-    if (lines[after].eol.empty()) lines[after].eol = eol;
+    Line& prev = lines[after];
+    if (prev.eol.empty()) prev.eol = !prev.text.empty() && prev.text.back() == '\r' ? "\r\n" : eol;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after) + 1, Line{std::move(text), eol});
   };
 
