@@ -39,6 +39,8 @@ run: build
 bench: build
 	@scripts/run-bench $(BUILD)
 
+# Every fuzz target for a fixed number of inputs (see scripts/run-fuzz; `scripts/run-fuzz
+# short` is the quick check).
 fuzz: deps
 	@scripts/run-fuzz long
 

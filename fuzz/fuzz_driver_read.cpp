@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "FuzzTarget.h"
 #include "base/TickSource.h"
 #include "clone/clsCmcDornDrv.h"
 #include "radio/clsCmcEeprom.h"
@@ -32,10 +33,7 @@ namespace {
 using tarnset::Bytes;
 using tarnset::clsCmcDornDrv;
 
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "driver invariant violated: %s\n", what);
-  std::abort();
-}
+using tarnset::fuzz::violated;
 
 void checkInvariants(const clsCmcDornDrv& drv) {
   if (drv.rxBuf().size() > 256) violated("receive buffer above 256 bytes");
@@ -57,6 +55,8 @@ void checkInvariants(const clsCmcDornDrv& drv) {
 }
 
 }  // namespace
+
+const char* const tarnset::fuzz::kTargetName = "fuzz_driver_read";
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -1,4 +1,7 @@
 // The oscillator coefficients of Const.ini and the temperature border table they pair with.
+#include "model/RigTarnConstFile.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -75,26 +78,35 @@ bool readLine(std::istream& in, std::string& line) {
 
 }  // namespace
 
-void clsIndOp_RigTarn::fillTempBorder() { tempBorder_ = kTempBorder; }
+void clsIndOp_RigTarn::fillTempBorder() {
+  tempBorder_ = kTempBorder;
+}
 
 std::int16_t clsIndOp_RigTarn::RigTarnOp_Table_Txf_TempBorder(std::int16_t Index) const {
   if (Index < 0 || Index > 21) throw std::out_of_range("temperature border index");
   return tempBorder_[static_cast<std::size_t>(Index)];
 }
 
+std::optional<std::array<float, 21>> RigTarnConst_ReadCoefficients(std::istream& in) {
+  std::string line;
+  if (!readLine(in, line) || trim(line) != trim(kAppTitle)) return std::nullopt;
+  std::array<float, 21> coef{};
+  for (float& c : coef) {
+    if (!readLine(in, line)) return std::nullopt;
+    c = static_cast<float>(leadingNumber(line));
+    // A coefficient that is not a finite single (1e999, or beyond 3.4e38) would poison the
+    // compensation table: the file is not valid.
+    if (!std::isfinite(c)) return std::nullopt;
+  }
+  return coef;
+}
+
 bool clsIndOp_RigTarn::RigTarnProp_ReadParametersFromExtFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) return false;
-  std::string line;
-  if (!readLine(in, line) || trim(line) != trim(kAppTitle)) return false;
-  for (std::size_t i = 0; i <= 20; ++i) {
-    if (!readLine(in, line)) return false;
-    const float c = static_cast<float>(leadingNumber(line));
-    // A coefficient that is not a finite single (1e999, or beyond 3.4e38) would poison the
-    // compensation table: the file is not valid.
-    if (!std::isfinite(c)) return false;
-    txfCoef_[i] = c;
-  }
+  const auto coef = RigTarnConst_ReadCoefficients(in);
+  if (!coef) return false;
+  std::copy(coef->begin(), coef->end(), txfCoef_.begin());
   return true;
 }
 

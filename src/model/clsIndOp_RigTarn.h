@@ -72,7 +72,7 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   // The temperature border table (raw counts of the temperature line), index 0..21.
   std::int16_t RigTarnOp_Table_Txf_TempBorder(std::int16_t Index) const;
   // Reads the oscillator coefficients from the constants file; false when it is missing
-  // or not valid.
+  // or not valid (the coefficients are then left as they were).
   bool RigTarnProp_ReadParametersFromExtFile(const std::string& fileName = "Const.ini");
   // The start panel is shown (states 0..2).
   bool RigTarnProp_Shielding() const { return !(RigTarnProp_EditEnabled() || RigTarnProp_DispPara()); }

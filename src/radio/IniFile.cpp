@@ -292,16 +292,23 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
   const std::string eol = !lines.empty() && lines.front().eol == "\r\n" ? "\r\n" : "\n";
   const std::string keyLine = std::string(k) + "=" + std::string(val);
 
-  // Inserts a line after position 'after', giving that line an ending if it had none.
+  // Inserts a line after position 'after', giving that line an ending if it had none: a
+  // CR LF after a last line that ends in a CR, which a LF alone would take as its ending
+  // (and so change the line's value).
   const auto insertAfter = [&lines, &eol](std::size_t after, std::string text) {
-    if (lines[after].eol.empty()) lines[after].eol = eol;
+    Line& prev = lines[after];
+    if (prev.eol.empty()) prev.eol = !prev.text.empty() && prev.text.back() == '\r' ? "\r\n" : eol;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after) + 1, Line{std::move(text), eol});
   };
 
   if (const auto range = findSection(lines, sec)) {
     if (const auto at = findKey(lines, *range, k)) {
+      // The line keeps its text up to the value, blanks after "=" included; the value's
+      // own leading blanks (never read) would add to those on every rewrite.
       Line& line = lines[*at];
-      line.text = line.text.substr(0, parseLine(line.text).valueStart) + std::string(val);
+      std::string_view v = val;
+      while (!v.empty() && isBlank(v.front())) v.remove_prefix(1);
+      line.text = line.text.substr(0, parseLine(line.text).valueStart) + std::string(v);
     } else {
       // After the section's last non-blank line, so that blank lines separating it
       // from the next section stay where they are.

@@ -26,7 +26,9 @@ std::string iniReadString(const std::string& section, const std::string& key, co
 // Writes key=value into section of file, creating the file, the section and the key as
 // needed or replacing the key's value in place. False when the file cannot be read or
 // written, or when the names or the value cannot be stored in a line of the file (a
-// line break in any of them, a "]" in the section name, an empty key or one holding "=").
+// line break in any of them, a "]" in the section name, an empty key, one holding "=" or
+// one starting with "[" or ";"). A value's leading blanks are not read back, and a
+// rewrite of a key does not keep them.
 bool iniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& file);
 

@@ -117,8 +117,11 @@ std::optional<Currency> toCurrency(const DecimalText& d) {
     }
   } else {
     const std::int64_t keep = static_cast<std::int64_t>(whole.size()) + shift;
-    if (keep <= 0) {
-      dropped = std::string(static_cast<std::size_t>(-keep), '0') + whole;
+    // When the first dropped place lies before every digit it holds a zero: nothing
+    // rounds up and the value is 0 (no string of a million zeros for "1e-999999").
+    if (keep < 0) return Currency{0};
+    if (keep == 0) {
+      dropped = whole;
       whole.clear();
     } else {
       dropped = whole.substr(static_cast<std::size_t>(keep));

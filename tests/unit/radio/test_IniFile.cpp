@@ -87,6 +87,34 @@ TEST(IniFile, WritingChangesOneLineAndKeepsEveryOther) {
   EXPECT_EQ(readAll(created), "[OPTION]\nComPort=1\n");
 }
 
+TEST(IniFile, WritingTheSameValueAgainLeavesTheFileAsItIs) {
+  TempDir t;
+  const std::string f = t.write("a.ini", "[S]\nk =  1\n");
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(iniWriteString("S", "k", " \t2", f));
+    EXPECT_EQ(readAll(f), "[S]\nk =  2\n") << "write " << i;
+  }
+  ASSERT_TRUE(iniWriteString("S", "new", "  3", f));
+  const std::string once = readAll(f);
+  ASSERT_TRUE(iniWriteString("S", "new", "  3", f));
+  EXPECT_EQ(readAll(f), once);
+  EXPECT_EQ(read(f, "S", "new"), "3");
+}
+
+TEST(IniFile, WritingAfterALastLineEndingInACrKeepsItsValue) {
+  TempDir t;
+  const std::string f = t.write("a.ini", "[A]\nx=1\r");  // a CR LF file cut after the CR
+  ASSERT_EQ(read(f, "A", "x"), "1\r");
+  ASSERT_TRUE(iniWriteString("B", "y", "2", f));
+  EXPECT_EQ(read(f, "A", "x"), "1\r");
+  EXPECT_EQ(readAll(f), "[A]\nx=1\r\r\n\n[B]\ny=2\n");
+
+  const std::string g = t.write("b.ini", "[A]\nx=1\r");
+  ASSERT_TRUE(iniWriteString("A", "y", "2", g));
+  EXPECT_EQ(read(g, "A", "x"), "1\r");
+  EXPECT_EQ(read(g, "A", "y"), "2");
+}
+
 TEST(IniFile, WritingReplacesTheFileInOneStep) {
   TempDir t;
   const std::string f = t.write("a.ini", "[S]\nk=1\n");

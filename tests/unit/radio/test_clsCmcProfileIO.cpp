@@ -159,6 +159,10 @@ TEST_F(clsCmcProfileIOFile, NumberTextsConvertByTheTargetType) {
       {"1e39", true, 1e39},
       {"1e400", false, 9.0},
       {"0.00015", true, Currency{2}},
+      {"0.00005", true, Currency{0}},  // the half place is the first digit
+      {"-0.000051", true, Currency{-1}},
+      {"0.0000099", true, Currency{0}},  // every digit below the half place
+      {"-9e-9999999", true, Currency{0}},
       {"-1.23456", true, Currency{-12346}},
       {"1.5e3", true, Currency{15000000}},
       {"922337203685477.5808", false, Currency{9}},

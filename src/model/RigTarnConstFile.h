@@ -1,0 +1,17 @@
+#pragma once
+// The constants file (Const.ini): the program's title line, then the 21 oscillator
+// coefficients of the transmit frequency compensation, one per line.
+#include <array>
+#include <istream>
+#include <optional>
+
+namespace tarnset {
+
+// The 21 coefficients of a constants file read from in. The first line must be the
+// program's title (blanks around it aside); each of the next 21 lines gives its leading
+// number (0 when it has none); what follows is not read. A CR before a line's end is not
+// part of the line. nullopt when the title differs, a line is missing or a coefficient is
+// not a finite single.
+std::optional<std::array<float, 21>> RigTarnConst_ReadCoefficients(std::istream& in);
+
+}  // namespace tarnset
