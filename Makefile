@@ -1,11 +1,14 @@
 # Two commands: `make run` (build and start the program against the virtual radio)
 # and `make test` (build the normal and the sanitizer tree and run every test).
+# `make package` builds the Debian package into dist/ from a release tree of its own.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 SAN_BUILD ?= build-san
+PKG_BUILD ?= build-pkg
+DIST ?= dist
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-san test test-normal test-san run bench fuzz format clean
+.PHONY: all deps build build-san test test-normal test-san run bench fuzz format package clean
 
 all: build
 
@@ -44,8 +47,12 @@ bench: build
 fuzz: deps
 	@scripts/run-fuzz long
 
+package:
+	@scripts/install-deps package
+	@scripts/build-package $(PKG_BUILD) $(DIST)
+
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PKG_BUILD) $(DIST)
