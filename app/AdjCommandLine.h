@@ -10,6 +10,7 @@ namespace tarnset {
 struct AdjCommandLine {
   bool help = false;
   bool version = false;
+  std::string trace;  // --trace FILE; empty: no trace
 };
 
 // Usage line and the --help text.

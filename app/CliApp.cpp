@@ -18,8 +18,10 @@
 #include "clone/clsCmcDornSequence.h"
 #include "link/PosixSerialPort.h"
 #include "link/SystemPortResolver.h"
+#include "link/TraceFile.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
+#include "radio/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
 #include "shell/headless/HeadlessToolkit.h"
@@ -29,33 +31,58 @@ namespace tarnset::cli {
 namespace {
 
 const char* const kUsage =
-    "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE]\n"
-    "       tarnset-cli monitor [--port PORT]\n"
-    "       tarnset-cli ports\n"
+    "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
+    "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli --help | --version\n";
 
 const char* const kHelp =
     "Reads a KV-Tarn transceiver over its cloning cable without opening a window.\n"
     "\n"
+    "Commands:\n"
     "  read      clone-read the radio's EEPROM and print the parameter listing\n"
-    "            --listing  the 106-line parameter listing (the default)\n"
-    "            --dump     the hexadecimal dump of the image\n"
-    "            --save F   write the raw 15968-byte image to F\n"
     "  monitor   connect as the window does and print the A/D and D/A monitor lines\n"
-    "  ports     show which device each COM number resolves to, and the serial ports found\n"
+    "  ports     show which device each COM number resolves to, and the serial ports found;\n"
+    "            or map a COM number to a device\n"
     "\n"
-    "PORT is a COM number 1..10 (mapped as the window program maps it: the [PORTS] section\n"
-    "of the options file, else the machine's serial ports in order) or a device path.\n"
-    "Without --port the port stored in the options file is used, else COM 1.\n"
+    "Options:\n"
+    "  --port PORT     a COM number 1..10, mapped as the window program maps it (the [PORTS]\n"
+    "                  section of the options file, else the machine's serial ports in\n"
+    "                  order), or a device path; without it the port stored in the options\n"
+    "                  file, else COM 1\n"
+    "  --listing       read: the 106-line parameter listing (the default)\n"
+    "  --dump          read: the hexadecimal dump of the image\n"
+    "  --save FILE     read: write the raw 15968-byte image to FILE (only a whole read is saved)\n"
+    "  --trace FILE    read, monitor: write a trace of the link to FILE, for a support request\n"
+    "  --map N=DEVICE  ports: make COM N open DEVICE (written to the [PORTS] section of the\n"
+    "                  options file, which the window program reads too)\n"
+    "  --unmap N       ports: remove the mapping of COM N (it is then found among the ports)\n"
+    "  --help          show this text\n"
+    "  --version       show the program's version\n"
     "\n"
-    "Exit status: 0 success, 2 link or clone failure, 64 usage error, 70 internal error.\n";
+    "Exit status: 0 success, 2 link or clone failure (or an options file that cannot be\n"
+    "written), 64 usage error, 70 internal error.\n";
 
 struct Options {
   std::string command;
   std::optional<std::string> port;
   bool listing = false, dump = false;
   std::optional<std::string> save;
+  std::optional<std::string> trace;
+  // ports --map N=DEVICE / --unmap N: the COM number and the device (empty to unmap).
+  std::optional<std::int16_t> mapCom;
+  std::string mapDevice;
 };
+
+// A COM number 1..10 as typed; nullopt for anything else.
+std::optional<std::int16_t> comNumber(const std::string& text) {
+  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const int n = std::stoi(text);
+  if (n < 1 || n > SystemPortResolver::kMaxComNumber) return std::nullopt;
+  return static_cast<std::int16_t>(n);
+}
 
 // Every COM number resolves to one device path given on the command line.
 class PathResolver final : public PortResolver {
@@ -105,27 +132,44 @@ bool saveImage(const std::string& path, const Bytes& image, std::string& why) {
 
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
   Options o;
-  if (args.empty()) {
-    error = "no command given";
-    return std::nullopt;
-  }
+  const auto fail = [&](std::string why) {
+    error = std::move(why);
+    return std::optional<Options>{};
+  };
+  if (args.empty()) return fail("no command given");
   o.command = args[0];
-  if (o.command == "--help" || o.command == "--version" || o.command == "ports") {
-    if (args.size() > 1) {
-      error = "unexpected argument '" + args[1] + "'";
-      return std::nullopt;
+  if (o.command == "--help" || o.command == "--version") {
+    if (args.size() > 1) return fail("unexpected argument '" + args[1] + "'");
+    return o;
+  }
+  if (o.command == "ports") {
+    if (args.size() == 1) return o;
+    if (args.size() != 3 || (args[1] != "--map" && args[1] != "--unmap")) {
+      return fail(args.size() == 2 && (args[1] == "--map" || args[1] == "--unmap")
+                      ? "option " + args[1] + " needs a value"
+                      : "unexpected argument '" + args[1] + "'");
+    }
+    if (args[1] == "--unmap") {
+      o.mapCom = comNumber(args[2]);
+      if (!o.mapCom) return fail("--unmap needs a COM number 1..10");
+      return o;
+    }
+    const std::size_t eq = args[2].find('=');
+    o.mapCom = eq == std::string::npos ? std::nullopt : comNumber(args[2].substr(0, eq));
+    o.mapDevice = eq == std::string::npos ? std::string() : args[2].substr(eq + 1);
+    if (!o.mapCom || o.mapDevice.empty() || o.mapDevice.find_first_of("\r\n") != std::string::npos) {
+      return fail("--map needs N=DEVICE with a COM number 1..10 and a device");
     }
     return o;
   }
-  if (o.command != "read" && o.command != "monitor") {
-    error = "unknown command '" + o.command + "'";
-    return std::nullopt;
-  }
+  if (o.command != "read" && o.command != "monitor") return fail("unknown command '" + o.command + "'");
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == "--port" && hasValue) {
       o.port = args[++i];
+    } else if (a == "--trace" && hasValue) {
+      o.trace = args[++i];
     } else if (a == "--listing" && o.command == "read") {
       o.listing = true;
     } else if (a == "--dump" && o.command == "read") {
@@ -133,21 +177,37 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     } else if (a == "--save" && o.command == "read" && hasValue) {
       o.save = args[++i];
     } else {
-      error = a == "--port" || a == "--save" ? "option " + a + " needs a value"
-                                             : "unexpected argument '" + a + "'";
-      return std::nullopt;
+      return fail(a == "--port" || a == "--save" || a == "--trace" ? "option " + a + " needs a value"
+                                                                   : "unexpected argument '" + a + "'");
     }
   }
-  if (o.port && o.port->find('/') == std::string::npos) {
-    const std::string& p = *o.port;
-    if (p.empty() || p.size() > 2 || p.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(p) < 1 || std::stoi(p) > 10) {
-      error = "PORT must be a COM number 1..10 or a device path";
-      return std::nullopt;
-    }
+  if (o.port && o.port->find('/') == std::string::npos && !comNumber(*o.port)) {
+    return fail("PORT must be a COM number 1..10 or a device path");
   }
   if (o.command == "read" && !o.listing && !o.dump && !o.save) o.listing = true;
   return o;
+}
+
+// ports --map / --unmap: the [PORTS] key of the COM number, written through the program's
+// INI routines (the file replaced in one step, every other line kept).
+int mapPort(const Options& o, std::ostream& out, std::ostream& err) {
+  const std::string file = machineOptionsFile();
+  const std::string key = "COM" + std::to_string(*o.mapCom);
+  const std::string before = iniReadString("PORTS", key, "", 1024, file);
+  const bool ok = o.mapDevice.empty() ? iniDeleteKey("PORTS", key, file)
+                                      : iniWriteString("PORTS", key, o.mapDevice, file);
+  if (!ok) {
+    err << "tarnset-cli: cannot write the options file " << file << "\n";
+    return kExitLinkFailure;
+  }
+  if (o.mapDevice.empty()) {
+    out << key << " is no longer mapped (" << file << ")\n";
+  } else {
+    out << key << " opens " << o.mapDevice << " (" << file << ")\n";
+  }
+  // What it was, so that a script can put it back.
+  out << (before.empty() ? "It was not mapped before.\n" : "It was mapped to " + before + " before.\n");
+  return kExitOk;
 }
 
 int listPorts(std::ostream& out) {
@@ -180,11 +240,12 @@ int listPorts(std::ostream& out) {
 // One run of the program's objects against the radio.
 class Session {
  public:
-  Session(const Options& o, std::ostream& err, bool errIsTerminal)
+  Session(const Options& o, std::ostream& err, bool errIsTerminal, TraceSink* trace)
       : err_(err), progress_(errIsTerminal), toolkit_(clock_), optionsFile_(machineOptionsFile()) {
     ProgramConfig config;
     config.optionsFile = optionsFile_;
     config.readConstFile = false;
+    config.trace = trace;
     // Without --port the port stored in the options file applies (start-up loads it).
     std::optional<std::int16_t> com;
     if (o.port && o.port->find('/') != std::string::npos) {
@@ -274,8 +335,9 @@ class Session {
   bool started_ = false;
 };
 
-int readCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal) {
-  Session s(o, err, errIsTerminal);
+int readCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal,
+                TraceSink* trace) {
+  Session s(o, err, errIsTerminal, trace);
   clsCmcDornSequence& seq = s.program().sequencer();
   seq.easyCloneRead();
   const int rc = s.runUntil([&] { return !seq.OpRunning(); });
@@ -298,8 +360,9 @@ int readCommand(const Options& o, std::ostream& out, std::ostream& err, bool err
   return kExitOk;
 }
 
-int monitorCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal) {
-  Session s(o, err, errIsTerminal);
+int monitorCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal,
+                   TraceSink* trace) {
+  Session s(o, err, errIsTerminal, trace);
   clsIndOp_RigTarn& ctl = s.program().controller();
   // Connect as the window does, and stop before the first item would be sent.
   ctl.RigOpFunc_ClickCmd00(0);
@@ -329,9 +392,21 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << "tarnset-cli " << kVersionText << " (" << kAppTitle << ")\n";
     return kExitOk;
   }
-  if (o->command == "ports") return listPorts(out);
-  if (o->command == "read") return readCommand(*o, out, err, errIsTerminal);
-  return monitorCommand(*o, out, err, errIsTerminal);
+  if (o->command == "ports") return o->mapCom ? mapPort(*o, out, err) : listPorts(out);
+  // A trace that was asked for and cannot be written is a usage error: never a run
+  // without the trace that was asked for.
+  MonotonicTickSource traceClock;
+  std::unique_ptr<TraceFile> trace;
+  if (o->trace) {
+    trace = std::make_unique<TraceFile>(traceClock);
+    std::string why;
+    if (!trace->open(*o->trace, "tarnset-cli " + kVersionText + " " + o->command, why)) {
+      err << "tarnset-cli: cannot write the trace file " << *o->trace << ": " << why << "\n" << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (o->command == "read") return readCommand(*o, out, err, errIsTerminal, trace.get());
+  return monitorCommand(*o, out, err, errIsTerminal, trace.get());
 }
 
 }  // namespace tarnset::cli

@@ -11,6 +11,7 @@
 #include "link/InstanceLock.h"
 #include "link/PosixSerialPort.h"
 #include "link/SystemPortResolver.h"
+#include "link/TraceFile.h"
 #include "shell/Common.h"
 #include "shell/qt/QtToolkit.h"
 #include "shell/start.h"
@@ -26,9 +27,23 @@ class LockedInstance final : public tarnset::SingleInstance {
   const tarnset::InstanceLock& lock_;
 };
 
-int runProgram(tarnset::QtToolkit& toolkit) {
+int runProgram(tarnset::QtToolkit& toolkit, const tarnset::AdjCommandLine& cmd) {
   using namespace tarnset;
   MonotonicTickSource clock;
+  // A trace that was asked for and cannot be written stops the start: never a run
+  // without the trace that was asked for.
+  TraceFile trace(clock);
+  struct Untrace {  // the toolkit outlives the trace
+    QtToolkit& toolkit;
+    ~Untrace() { toolkit.setTrace(nullptr); }
+  } untrace{toolkit};
+  if (!cmd.trace.empty()) {
+    std::string why;
+    if (!trace.open(cmd.trace, "tarnset-adj " + kVersionText, why)) {
+      MsgBoxApp(toolkit, "Cannot write the trace file.", "Trace file: " + cmd.trace + "\r\nReason: " + why);
+      return 64;
+    }
+  }
   const InstanceLock lock(ConfigEnv::fromProcess());
   const LockedInstance instance(lock);
   const std::string optionsFile = machineOptionsFile();
@@ -38,6 +53,7 @@ int runProgram(tarnset::QtToolkit& toolkit) {
   ProgramConfig config;
   config.optionsFile = optionsFile;
   config.constFileCopyFolder = installedConstFolder();
+  if (trace.isOpen()) config.trace = &trace;
   config.refreshPorts = [&resolver] { resolver.refresh(); };
   Program program(toolkit, clock, port, resolver, config);
   program.installFatalHandler();
@@ -68,7 +84,7 @@ int main(int argc, char** argv) {
   QApplication app(qtArgc, argv);
   QtToolkit toolkit;
   try {
-    return runProgram(toolkit);
+    return runProgram(toolkit, *cmd);
   } catch (const std::exception& e) {
     // Before the event loop runs (the machine's folders, the port list, the lock), a
     // programming error still ends in the program's box and its exit status.

@@ -7,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "base/FrameText.h"
+
 namespace kvsim {
 
 namespace {
@@ -755,6 +757,8 @@ void VirtualTarn::remember(std::int64_t atNs, bool fromRadio, const Bytes& wire)
     char head[16];
     std::snprintf(head, sizeof head, "%s %5d ", fromRadio ? "TX" : "RX", radioBaud_);
     log(atNs, head + hexText(wire));
+    // Named as the program's trace names it, so that the two read side by side.
+    log(atNs, "FRAME   " + tarnset::describeFrame(wire));
   }
 }
 

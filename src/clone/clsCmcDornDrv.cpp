@@ -34,6 +34,28 @@ const char kMakerText[] = "Vorel Co.";
 const char kMakerHex[] = "566F72656C20436F2E";
 
 // Bytes first..last (positions from 1, inclusive) of a frame; fewer when it is shorter.
+// What a driver error code means, for the trace.
+const char* errorMeaning(std::int16_t code) {
+  switch (code) {
+    case 1:
+      return "no echo";
+    case 2:
+      return "no answer";
+    case 3:
+      return "illegal data";
+    case 4:
+      return "data counter error";
+    case 5:
+      return "data overflow";
+    case 7:
+      return "write refused by the radio";
+    case 8:
+      return "cannot send";
+    default:
+      return "unknown";
+  }
+}
+
 Bytes mid(const Bytes& frame, std::size_t first, std::size_t last) {
   if (first < 1 || first > frame.size() || last < first) return {};
   last = std::min(last, frame.size());
@@ -83,7 +105,11 @@ void clsCmcDornDrv::setCloneWriteAdrList(const std::string& list) {
 
 void clsCmcDornDrv::setNowError(std::int16_t code) {
   nowError_ = code;
-  if (code != 0) lastError_ = code;
+  if (code != 0) {
+    lastError_ = code;
+    if (trace_ != nullptr)
+      trace_->linkEvent("driver error " + std::to_string(code) + ": " + errorMeaning(code));
+  }
   endWait();
 }
 
@@ -192,9 +218,14 @@ void clsCmcDornDrv::read(const Bytes& bytes) {
 void clsCmcDornDrv::task() {
   if (waitState_ == 1) {
     if (waitTimer_.counter() < 1) setNowError(1);
-  } else if (waitState_ == 2) {
+  } else if (waitState_ == 2 && waitTimer_.counter() < 1) {
+    if (trace_ != nullptr) {
+      trace_->linkEvent("no answer within " + std::to_string(kAnswerTime) + " ms" +
+                        (retriesLeft_ > 0 ? ": resent, " + std::to_string(retriesLeft_ - 1) + " resends left"
+                                          : ": no resend left"));
+    }
     // A resend the port refused is a failure to send, not a radio that does not answer.
-    if (waitTimer_.counter() < 1 && RetrySend() != 0) setNowError(outputRefused_ ? 8 : 2);
+    if (RetrySend() != 0) setNowError(outputRefused_ ? 8 : 2);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/TraceSink.h"
 #include "base/Types.h"
 #include "base/clsCmcTick.h"
 
@@ -26,6 +27,8 @@ class clsCmcDornDrv {
 
   // The serial host; all port access goes through it.
   ComHost* myObjCom;
+  // The support trace of time-outs, resends and failures; nullptr: none.
+  void setTrace(TraceSink* trace) { trace_ = trace; }
 
   // Operation of the current frame: 0 none, 1 identification, 2 clone read,
   // 3 clone write records, 4 clone write end, 5 E8 command. Setting it clears
@@ -142,6 +145,7 @@ class clsCmcDornDrv {
   bool abandoned_ = false;
   // The port refused the last frame handed to it.
   bool outputRefused_ = false;
+  TraceSink* trace_ = nullptr;
 };
 
 }  // namespace tarnset

@@ -59,11 +59,14 @@ void TraceFile::line(const char* tag, const std::string& text) {
   if (file_ == nullptr || stopped_) return;
   const std::int64_t ms = static_cast<std::int64_t>(static_cast<std::int32_t>(
       static_cast<std::uint32_t>(clock_.nowMs()) - static_cast<std::uint32_t>(start_)));
-  char head[40];
-  std::snprintf(head, sizeof head, "%10lld %-7s ", static_cast<long long>(ms), tag);
-  std::string l = head + text + "\n";
-  const std::string stop = std::string(head) + "the trace stops here: it has reached its size limit of " +
-                           std::to_string(limit_ / (1024 * 1024)) + " MB\n";
+  const auto format = [ms](const char* t, const std::string& what) {
+    char head[40];
+    std::snprintf(head, sizeof head, "%10lld %-7s ", static_cast<long long>(ms), t);
+    return head + what + "\n";
+  };
+  std::string l = format(tag, text);
+  // The last line always fits: a line that would leave no room for it is replaced by it.
+  const std::string stop = format("STOP", "the trace stops here: it has reached its size limit");
   if (written_ + static_cast<std::int64_t>(l.size() + stop.size()) > limit_) {
     l = stop;
     stopped_ = true;
@@ -75,7 +78,8 @@ void TraceFile::line(const char* tag, const std::string& text) {
 
 void TraceFile::portOpened(const std::string& device, std::int32_t baud) {
   std::string text = "open " + device + " " + std::to_string(baud) + " baud 8N1";
-  if (lastBaud_ != 0 && baud != lastBaud_) text += " (line speed changed from " + std::to_string(lastBaud_) + ")";
+  if (lastBaud_ != 0 && baud != lastBaud_)
+    text += " (line speed changed from " + std::to_string(lastBaud_) + ")";
   lastBaud_ = baud;
   out_ = {};
   in_ = {};

@@ -59,6 +59,11 @@ void frmCom::Form_Initialize() {
   Reset();
 }
 
+void frmCom::setTrace(TraceSink* trace) {
+  trace_ = trace;
+  dornD_->setTrace(trace);
+}
+
 void frmCom::Form_Unload() {
   setComOpen(false);
   timSolid_->setEnabled(false);
@@ -151,13 +156,16 @@ bool frmCom::openPort() {
   if (deviceName_.empty()) {
     failure_ = PortFailure(PortFailure::Kind::NoDevice,
                            "no serial port is known for COM" + decimalWithSign(comPortNum_));
+    if (trace_ != nullptr) trace_->portOpenFailed("", failure_.reason);
     return false;
   }
   if (!port_.open(deviceName_, comBaud_)) {
     failure_ = port_.failure();
+    if (trace_ != nullptr) trace_->portOpenFailed(deviceName_, failure_.reason);
     return false;
   }
   failure_ = {};
+  if (trace_ != nullptr) trace_->portOpened(deviceName_, comBaud_);
   pendingGone_ = false;
   pendingOverflow_ = false;
   if (port_.readFd() >= 0) {
@@ -168,7 +176,9 @@ bool frmCom::openPort() {
 
 void frmCom::closePort() {
   watch_.reset();
+  if (!port_.isOpen()) return;
   port_.close();
+  if (trace_ != nullptr) trace_->portClosed();
 }
 
 std::int32_t frmCom::OutBufferCount() const {
@@ -176,9 +186,12 @@ std::int32_t frmCom::OutBufferCount() const {
 }
 
 bool frmCom::Output(const Bytes& data) {
-  if (port_.write(data)) return true;
+  const bool taken = port_.write(data);
+  if (trace_ != nullptr) trace_->bytesWritten(data, taken);
+  if (taken) return true;
   // The driver treats the frame as never sent; the reason goes with the message.
   failure_ = port_.failure();
+  if (trace_ != nullptr) trace_->lineError("the port refused the bytes: " + failure_.reason);
   return false;
 }
 
@@ -212,7 +225,11 @@ void frmCom::timSolid_Timer() {
   if (held()) return;
   TickScope scope(inTick_);
   handlePendingEvents();
-  if (port_.inBufferCount() > 0) rxToDriver(port_.readAll());
+  if (port_.inBufferCount() > 0) {
+    const Bytes received = port_.readAll();
+    if (trace_ != nullptr) trace_->bytesRead(received);
+    rxToDriver(received);
+  }
   dornD_->task();
   if (owner_ != nullptr) owner_->task();
   if (totalError() && owner_ != nullptr) owner_->showLinkError();
@@ -266,13 +283,11 @@ void frmCom::handleEvent(PortEvent ev) {
       if (port_.inBufferCount() > 0) timSolid_Timer();
       break;
     case PortEvent::ReceiveOverflow:
-      errOverflow_ = true;
-      setComOpen(false);
+      receiveOverflow();
       break;
     case PortEvent::LineError:
       if (port_.isOpen()) {
-        // Framing, parity, break: only the frame being received is lost.
-        dornD_->ClearRxBuffer();
+        lineError();
       } else {
         failure_ = port_.failure();
         deviceGone();
@@ -281,9 +296,22 @@ void frmCom::handleEvent(PortEvent ev) {
   }
 }
 
+void frmCom::receiveOverflow() {
+  if (trace_ != nullptr) trace_->lineError("receive buffer overflow: the port is closed");
+  errOverflow_ = true;
+  setComOpen(false);
+}
+
+void frmCom::lineError() {
+  // Framing, parity, break: only the frame being received is lost.
+  if (trace_ != nullptr) trace_->lineError("framing error or break: the frame being received is dropped");
+  dornD_->ClearRxBuffer();
+}
+
 void frmCom::deviceGone() {
   // One failure, reported by the next tick as a port that cannot be accessed (once: the
   // reset that follows the message clears the flag). The close resets the driver.
+  if (trace_ != nullptr) trace_->lineError("the device went away: " + failure_.reason);
   setComOpen(false);
   errCannotOpen_ = true;
   dornD_->setLastError(kLostDeviceError);
@@ -300,13 +328,12 @@ void frmCom::handlePendingEvents() {
   if (pendingOverflow_) {
     pendingOverflow_ = false;
     pendingLineError_ = false;
-    errOverflow_ = true;
-    setComOpen(false);
+    receiveOverflow();
     return;
   }
   if (pendingLineError_) {
     pendingLineError_ = false;
-    dornD_->ClearRxBuffer();
+    lineError();
   }
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "base/TickSource.h"
+#include "base/TraceSink.h"
 #include "base/Types.h"
 #include "clone/ComHost.h"
 #include "link/ComHooks.h"
@@ -37,6 +38,8 @@ class frmCom final : public ComHost {
 
   // The main window's calls (task, link error message, options), wired by start.
   void setOwner(ComHostOwner* owner) { owner_ = owner; }
+  // The support trace of the port and the driver; nullptr: none.
+  void setTrace(TraceSink* trace);
 
   // Opens (true) or closes (false) the port; discards pending output and resets the
   // driver either way. A failed open leaves the port closed and sets errCannotOpen.
@@ -121,12 +124,15 @@ class frmCom final : public ComHost {
   void handleEvent(PortEvent ev);
   void handlePendingEvents();
   void deviceGone();
+  void receiveOverflow();
+  void lineError();
 
   tk::Toolkit& toolkit_;
   SerialPort& port_;
   PortResolver& resolver_;
   const TickSource& clock_;
   ComHostOwner* owner_ = nullptr;
+  TraceSink* trace_ = nullptr;
 
   std::unique_ptr<clsCmcProfileIO> profMain_;
   std::unique_ptr<clsCmcDornDrv> dornD_;

@@ -341,4 +341,27 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
   return replaceFile(target, out);
 }
 
+bool iniDeleteKey(const std::string& section, const std::string& key, const std::string& file) {
+  const std::string_view path = cString(file);
+  if (path.empty()) return false;
+  const std::string target = resolveTarget(std::string(path));
+  std::string content;
+  const ReadResult r = readFile(target, content);
+  if (r == ReadResult::Missing) return true;  // no file holds no key
+  if (r == ReadResult::Unreadable) return false;
+  std::vector<Line> lines = splitLines(content);
+  const auto range = findSection(lines, trim(cString(section)));
+  if (!range) return true;
+  const auto at = findKey(lines, *range, trim(cString(key)));
+  if (!at) return true;
+  // The line before takes over the ending of the deleted one when that was the last line,
+  // so that a file without a final line break keeps having none.
+  if (*at + 1 == lines.size() && *at > 0 && lines[*at].eol.empty()) lines[*at - 1].eol.clear();
+  lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(*at));
+  std::string out;
+  out.reserve(content.size());
+  for (const Line& line : lines) out += line.text + line.eol;
+  return replaceFile(target, out);
+}
+
 }  // namespace tarnset

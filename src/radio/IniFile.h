@@ -32,4 +32,10 @@ std::string iniReadString(const std::string& section, const std::string& key, co
 bool iniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const std::string& file);
 
+// Removes key from section of file (the first of duplicates, as reads and writes take it);
+// every other line stays as it was. True when the key is not there (also when the file
+// or the section is missing) or was removed; false when the file cannot be read or
+// written.
+bool iniDeleteKey(const std::string& section, const std::string& key, const std::string& file);
+
 }  // namespace tarnset

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "base/Checked16.h"
+#include "base/TraceSink.h"
 
 namespace tarnset {
 namespace {
@@ -24,7 +25,9 @@ void appendHex(std::string& out, std::uint8_t b) {
 }  // namespace
 
 std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text, const std::string& details) {
-  return tk.messageBox(ExpandNewLines(text), kAppTitle, details);
+  const std::string shown = ExpandNewLines(text);
+  if (tk.trace() != nullptr) tk.trace()->message(shown, details);
+  return tk.messageBox(shown, kAppTitle, details);
 }
 
 std::string ExpandNewLines(const std::string& text) {

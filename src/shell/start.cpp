@@ -43,6 +43,7 @@ void Program::reportInternalError(const std::exception& e) {
 }
 
 int Program::startUpSteps(const SingleInstance* guard) {
+  toolkit_.setTrace(config_.trace);  // every message shown from here on
   // 1. A second instance is refused; the running one is not touched.
   if (guard != nullptr && guard->alreadyRunning()) {
     MsgBoxApp(toolkit_,
@@ -51,6 +52,7 @@ int Program::startUpSteps(const SingleInstance* guard) {
   }
   // 2. The serial host with its options profile, driver and poll timer.
   com_ = std::make_unique<frmCom>(toolkit_, port_, resolver_, clock_);
+  com_->setTrace(config_.trace);
   if (!config_.optionsFile.empty()) com_->profMain().setFullPath(config_.optionsFile);
   // 3. The radio identity and the clone-write range (the whole image).
   radio_ = std::make_unique<clsCmcRadio>();

@@ -13,6 +13,7 @@
 namespace tarnset {
 
 class frmCom;
+class TraceSink;
 class frmMain;
 class clsCmcRadio;
 class clsCmcDornSequence;
@@ -46,6 +47,8 @@ struct ProgramConfig {
   std::string portText;
   // Takes the mapping of COM numbers to devices again (the user chose a port).
   std::function<void()> refreshPorts;
+  // The support trace (the caller's, outliving the program); nullptr: none.
+  TraceSink* trace = nullptr;
 };
 
 // The message box text of a programming error that ends the program.

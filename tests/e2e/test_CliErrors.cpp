@@ -10,9 +10,9 @@ const std::string kCheckLink =
     "ON.\n";
 
 const std::string kUsage =
-    "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE]\n"
-    "       tarnset-cli monitor [--port PORT]\n"
-    "       tarnset-cli ports\n"
+    "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
+    "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli --help | --version\n";
 
 }  // namespace
@@ -91,6 +91,11 @@ TEST_F(CliTest, AMistypedCommandLineGives64AndTheUsage) {
       {{"read", "--port", "11"}, "PORT must be a COM number 1..10 or a device path"},
       {{"monitor", "--dump"}, "unexpected argument '--dump'"},
       {{"ports", "extra"}, "unexpected argument 'extra'"},
+      {{"ports", "--map"}, "option --map needs a value"},
+      {{"ports", "--map", "11=/dev/ttyUSB0"}, "--map needs N=DEVICE with a COM number 1..10 and a device"},
+      {{"ports", "--map", "1="}, "--map needs N=DEVICE with a COM number 1..10 and a device"},
+      {{"ports", "--unmap", "0"}, "--unmap needs a COM number 1..10"},
+      {{"read", "--trace"}, "option --trace needs a value"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -128,6 +133,42 @@ TEST_F(CliTest, PortsNamesEveryComNumberAndWhatTheMachineHas) {
     ASSERT_GE(lines.size(), 12u);
     EXPECT_EQ(lines[11].substr(0, 7), "  /dev/") << r.out;
   }
+}
+
+// ports --map and --unmap change one key of [PORTS] and nothing else of the options file
+// (its other sections, keys, comments and line endings); the window program then opens
+// that device for the number.
+TEST_F(CliTest, PortsMapAndUnmapChangeOnlyTheirKey) {
+  const std::string before =
+      "; bench 3\r\n[OPTION]\r\nComPort=2\r\n\r\n[PORTS]\r\nCOM4=/dev/ttyS0\r\n[BENCH]\r\nOperator=K\r\n";
+  writeText(optionsFile(), before);
+  const RunResult map = cli({"ports", "--map", "1=/dev/serial/by-id/usb-Cable-if00"});
+  ASSERT_EQ(map.exitCode, 0) << describe(map);
+  EXPECT_EQ(map.out, "COM1 opens /dev/serial/by-id/usb-Cable-if00 (" + optionsFile().string() +
+                         ")\nIt was not mapped before.\n");
+  EXPECT_EQ(readText(optionsFile()),
+            "; bench "
+            "3\r\n[OPTION]\r\nComPort=2\r\n\r\n[PORTS]\r\nCOM4=/dev/ttyS0\r\nCOM1=/dev/serial/by-id/"
+            "usb-Cable-if00\r\n"
+            "[BENCH]\r\nOperator=K\r\n");
+  const RunResult listed = cli({"ports"});
+  EXPECT_EQ(splitLines(listed.out).front(), "COM1: /dev/serial/by-id/usb-Cable-if00");
+
+  const RunResult unmap = cli({"ports", "--unmap", "1"});
+  ASSERT_EQ(unmap.exitCode, 0) << describe(unmap);
+  EXPECT_EQ(unmap.out, "COM1 is no longer mapped (" + optionsFile().string() +
+                           ")\nIt was mapped to /dev/serial/by-id/usb-Cable-if00 before.\n");
+  EXPECT_EQ(readText(optionsFile()), before);
+}
+
+TEST_F(CliTest, AnOptionsFileThatCannotBeWrittenGives2AndStaysAsItWas) {
+  // A folder in the file's place cannot be replaced by a file.
+  fs::create_directories(optionsFile());
+  const RunResult r = cli({"ports", "--map", "2=/dev/ttyUSB1"});
+  EXPECT_EQ(r.exitCode, 2) << describe(r);
+  EXPECT_EQ(r.err, "tarnset-cli: cannot write the options file " + optionsFile().string() + "\n");
+  EXPECT_TRUE(fs::is_directory(optionsFile()));
+  EXPECT_TRUE(fs::is_empty(optionsFile()));
 }
 
 }  // namespace tarnset::e2e

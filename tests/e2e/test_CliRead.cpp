@@ -212,3 +212,52 @@ TEST_F(CliTest, SaveWritesTheRadiosImageAtomicallyAndDumpShowsEveryByte) {
 }
 
 }  // namespace tarnset::e2e
+
+namespace tarnset::e2e {
+namespace {
+
+// The text after the time and the tag of every line with this tag (the program's trace
+// and the simulator's log put their tags in the same columns after different times).
+std::vector<std::string> linesTagged(const std::string& text, const std::string& tag) {
+  std::vector<std::string> out;
+  for (const std::string& l : splitLines(text)) {
+    const std::size_t at = l.find(" " + tag + " ");
+    if (at != std::string::npos && at <= 11)
+      out.push_back(l.substr(l.find_first_not_of(' ', at + tag.size() + 1)));
+  }
+  return out;
+}
+
+}  // namespace
+
+// A trace for support, beside the virtual radio's log: the same frames, named the same
+// way, in the same order.
+TEST_F(CliTest, ATraceOfAReadReadsLineByLineBesideTheRadiosLog) {
+  Simulator sim(scratch_, kSimBinary);
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  const fs::path trace = scratch_ / "trace.txt";
+  const RunResult r = cli({"read", "--port", sim.link(), "--trace", trace.string()}, kReadTimeout);
+  ASSERT_EQ(r.exitCode, 0) << describe(r);
+  ASSERT_TRUE(sim.waitForLog("BAUD 38400 -> 9600", 1, 5.0));
+  const std::string text = readText(trace);
+  const std::vector<std::string> traced = linesTagged(text, "FRAME");
+  const std::vector<std::string> logged = linesTagged(sim.logText(), "FRAME");
+  ASSERT_GT(traced.size(), 1000u) << text.substr(0, 2000);
+  EXPECT_EQ(traced, logged);
+  EXPECT_EQ(splitLines(text).front().substr(11), "START   tarnset-cli " + std::string(TARNSET_VERSION) +
+                                                     " read trace; times in ms since this line");
+  EXPECT_NE(text.find("PORT    open " + sim.link() + " 38400 baud 8N1 (line speed changed from 9600)"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, ATraceThatCannotBeWrittenIsAUsageErrorAndNothingRuns) {
+  const RunResult r =
+      cli({"read", "--port", "/dev/null", "--trace", (scratch_ / "no/such/folder/t.txt").string()});
+  EXPECT_EQ(r.exitCode, 64) << describe(r);
+  EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "tarnset-cli: cannot write the trace file " +
+                                                   (scratch_ / "no/such/folder/t.txt").string() +
+                                                   ": No such file or directory");
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace tarnset::e2e

@@ -118,11 +118,11 @@ TEST_F(WindowTest, HelpAndVersionNeedNoDisplayAndOtherArgumentsAreRefused) {
   EXPECT_NE(version.out.find("(Tarnset ADJ Rev.1.2)\n"), std::string::npos) << version.out;
   const RunResult help = run1("--help");
   EXPECT_EQ(help.exitCode, 0) << help.err;
-  EXPECT_EQ(help.out.substr(0, 39), "usage: tarnset-adj [--help | --version]");
+  const std::string usage = "usage: tarnset-adj [--trace FILE] | --help | --version\n";
+  EXPECT_EQ(help.out.substr(0, usage.size()), usage);
   const RunResult bad = run1("-platform");
   EXPECT_EQ(bad.exitCode, 64);
-  EXPECT_EQ(bad.err,
-            "tarnset-adj: unexpected argument '-platform'\nusage: tarnset-adj [--help | --version]\n");
+  EXPECT_EQ(bad.err, "tarnset-adj: unexpected argument '-platform'\n" + usage);
   EXPECT_FALSE(fs::exists(optionsFile())) << "nothing was started";
 }
 
@@ -156,6 +156,23 @@ TEST_F(WindowTest, WithoutConstIniTheProgramSaysSoAndEnds) {
   keys(x, box, {"Return"});
   EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(1));
   EXPECT_FALSE(fs::exists(optionsFile())) << "no options are saved by a start that failed";
+}
+
+TEST_F(WindowTest, ATraceThatCannotBeWrittenIsSaidAndNothingStarts) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  copyConstFile(scratch_.path());
+  Command c;
+  c.argv = {adj_.string(), "--trace", (scratch_ / "no/such/folder/t.txt").string()};
+  c.cwd = scratch_.path().string();
+  c.env = scratch_.environment({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x.display()});
+  Background adj(c);
+  const std::string box = windowOf(x, adj.pid());
+  ASSERT_FALSE(box.empty()) << adj.takeErr();
+  EXPECT_EQ(x.xdotool({"getwindowname", box}).out, kTitle + "\n");
+  keys(x, box, {"Return"});
+  EXPECT_EQ(adj.waitExit(10.0), std::optional<int>(64));
+  EXPECT_FALSE(fs::exists(optionsFile())) << "the program never started";
 }
 
 TEST_F(WindowTest, ASessionOnTheSimulatorAsCom1AdjustsLiveAndKeepsTheOptionsFile) {

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 #include "base/Checked16.h"
 #include "clone/clsCmcDornSequence.h"
@@ -57,6 +58,12 @@ ProgramHarness::ProgramHarness(HarnessOptions opt)
   config.optionsFile = optionsPath().string();
   config.constFile = (folder_.path() / "Const.ini").string();
   config.constFileCopyFolder = opt_.constFileCopyFolder;
+  if (!opt_.traceFile.empty()) {
+    trace_ = std::make_unique<TraceFile>(clock_);
+    std::string why;
+    if (!trace_->open(opt_.traceFile, "program test", why)) throw std::runtime_error("trace file: " + why);
+    config.trace = trace_.get();
+  }
   program_ = std::make_unique<Program>(toolkit_, clock_, port_,
                                        opt_.resolver != nullptr ? *opt_.resolver : resolver_, config);
   if (opt_.startProgram) startUp();

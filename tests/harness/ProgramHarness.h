@@ -12,6 +12,7 @@
 #include "LoopbackPort.h"
 #include "base/TickSource.h"
 #include "link/SerialPort.h"
+#include "link/TraceFile.h"
 #include "shell/headless/HeadlessToolkit.h"
 #include "shell/start.h"
 #include "sim/VirtualTarn.h"
@@ -33,6 +34,7 @@ class TempFolder {
   TempFolder();
   ~TempFolder();
   const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
  private:
   std::filesystem::path path_;
@@ -50,6 +52,8 @@ struct HarnessOptions {
   bool startProgram = true;
   // Where an installed program's package keeps Const.ini (empty: not installed).
   std::string constFileCopyFolder;
+  // A support trace the program writes, on the harness's clock, to this file; empty: none.
+  std::string traceFile;
   // Another resolver of COM numbers than the loopback one (it must outlive the harness).
   PortResolver* resolver = nullptr;
   // Work the program posts (the tick a key or a button asks for) runs at the next
@@ -99,6 +103,7 @@ class ProgramHarness {
   kvsim::VirtualTarn radio_;
   LoopbackPort port_;
   LoopbackResolver resolver_;
+  std::unique_ptr<TraceFile> trace_;
   std::unique_ptr<Program> program_;
   int startResult_ = -1;
   std::size_t framesSeen_ = 0;

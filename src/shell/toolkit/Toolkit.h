@@ -12,6 +12,10 @@
 #include <memory>
 #include <string>
 
+namespace tarnset {
+class TraceSink;
+}
+
 namespace tarnset::tk {
 
 // Key codes as the logic sees them; adapters map their own keys onto these.
@@ -251,6 +255,11 @@ class Toolkit {
   // Ends the event loop with the given exit code.
   virtual void quit(int exitCode) = 0;
 
+  // The support trace that every message box shown through the program is written to;
+  // nullptr: none.
+  void setTrace(TraceSink* trace) { trace_ = trace; }
+  TraceSink* trace() const { return trace_; }
+
   // The handler of programming errors escaping from a notification. Without a handler
   // the exception propagates to whoever drove the notification (tests see it).
   void setFatalHandler(std::function<void(const std::exception&)> handler) { fatal_ = std::move(handler); }
@@ -271,6 +280,7 @@ class Toolkit {
 
  private:
   std::function<void(const std::exception&)> fatal_;
+  TraceSink* trace_ = nullptr;
 };
 
 }  // namespace tarnset::tk

@@ -115,6 +115,34 @@ TEST(IniFile, WritingAfterALastLineEndingInACrKeepsItsValue) {
   EXPECT_EQ(read(g, "A", "y"), "2");
 }
 
+TEST(IniFile, DeletingAKeyRemovesItsLineAndKeepsEveryOther) {
+  TempDir t;
+  const std::string text =
+      "; bench PC\r\n[OPTION]\r\nComPort=1\r\n\r\n[PORTS]\r\nCOM1 = "
+      "/dev/ttyUSB0\r\nCOM2=/dev/x\r\ncom1=dup\r\n";
+  const std::string f = t.write("a.ini", text);
+  ASSERT_TRUE(iniDeleteKey("ports", "Com1", f));
+  EXPECT_EQ(readAll(f), "; bench PC\r\n[OPTION]\r\nComPort=1\r\n\r\n[PORTS]\r\nCOM2=/dev/x\r\ncom1=dup\r\n")
+      << "the first of two is the one read and the one removed";
+  EXPECT_EQ(read(f, "PORTS", "COM1"), "dup");
+
+  // A key, a section or a file that is not there: nothing to remove, nothing written.
+  const auto before = fs::last_write_time(f);
+  EXPECT_TRUE(iniDeleteKey("PORTS", "COM9", f));
+  EXPECT_TRUE(iniDeleteKey("NONE", "COM2", f));
+  EXPECT_EQ(fs::last_write_time(f), before);
+  EXPECT_TRUE(iniDeleteKey("PORTS", "COM1", t.path("missing.ini")));
+  EXPECT_FALSE(fs::exists(t.path("missing.ini")));
+
+  // The last line without a line break: the file goes on ending without one.
+  const std::string g = t.write("b.ini", "[PORTS]\nCOM1=a\nCOM2=b");
+  ASSERT_TRUE(iniDeleteKey("PORTS", "COM2", g));
+  EXPECT_EQ(readAll(g), "[PORTS]\nCOM1=a");
+  // A folder where the file should be cannot be rewritten.
+  fs::create_directories(t.path("dir.ini"));
+  EXPECT_FALSE(iniDeleteKey("PORTS", "COM1", t.path("dir.ini")));
+}
+
 TEST(IniFile, WritingReplacesTheFileInOneStep) {
   TempDir t;
   const std::string f = t.write("a.ini", "[S]\nk=1\n");
