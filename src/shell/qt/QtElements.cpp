@@ -271,6 +271,9 @@ LabelAdapter::LabelAdapter(WindowAdapter& window, QWidget* parent)
 }
 
 void LabelAdapter::setCaption(const std::string& text) {
+  // The port label is set on every tick: an unchanged caption costs no layout.
+  if (captionSet_ && text == caption_) return;
+  captionSet_ = true;
   caption_ = text;
   widget_->setText(toQtLines(text));
   const QSize size = widget_->sizeHint();
@@ -292,6 +295,9 @@ void LabelAdapter::place() {
 }
 
 void LabelAdapter::setForeColor(tk::SysColor c) {
+  // Set on every tick too: a palette set again would redraw the label each time.
+  if (colorSet_ && c == color_) return;
+  colorSet_ = true;
   color_ = c;
   QPalette p = widget_->palette();
   const QPalette app = QApplication::palette(widget_);

@@ -228,6 +228,8 @@ class LabelAdapter final : public ControlAdapter<tk::Label, QLabel> {
  private:
   std::string caption_;
   tk::SysColor color_ = tk::SysColor::ButtonText;
+  bool captionSet_ = false;
+  bool colorSet_ = false;
 };
 
 class TextPaneAdapter final : public FocusAdapter<tk::TextPane, QPlainTextEdit> {
