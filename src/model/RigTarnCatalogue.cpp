@@ -1,5 +1,6 @@
 // The 17 console rows of the KV-Tarn alignment, in their fixed order.
 #include "console/clsConsole.h"
+#include "model/TarnItems.h"
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 
@@ -17,8 +18,8 @@ struct Row {
   std::int16_t evDisp, evSendE8, evEnter;
 };
 
-constexpr std::int16_t kKeep = -1;   // event or command: the console's default (none)
-constexpr std::int16_t kNoMin = 0;   // default limits 0..255
+constexpr std::int16_t kKeep = -1;  // event or command: the console's default (none)
+constexpr std::int16_t kNoMin = 0;  // default limits 0..255
 constexpr std::int16_t kNoMax = 255;
 
 // Display events: 0 CH No., 1 TXF, 2 BPF ALL, 3 BPF T1..T4, 4 RSSI, 5 CAL.
@@ -43,9 +44,23 @@ constexpr Row kRows[] = {
     {"       CAL", -1, false, kNoMin, kNoMax, kKeep, false, false, 5, kKeep, 2},
 };
 
-constexpr std::int16_t kRowChNo = 0, kRowBpfAll = 9, kRowBpfT1 = 10, kRowTxf = 14, kRowRssi = 15, kRowCal = 16;
+constexpr std::int16_t kRowChNo = 0, kRowBpfAll = 9, kRowBpfT1 = 10, kRowTxf = 14, kRowRssi = 15,
+                       kRowCal = 16;
 
 }  // namespace
+
+const std::vector<TarnItem>& tarnEepromItems() {
+  static const std::vector<TarnItem> items = [] {
+    std::vector<TarnItem> v;
+    std::int16_t row = 0;
+    for (const Row& r : kRows) {
+      if (r.eeAdr >= 0) v.push_back({r.title, row, r.eeAdr, r.eeSigned, r.e8Command});
+      ++row;
+    }
+    return v;
+  }();
+  return items;
+}
 
 void clsIndOp_RigTarn::buildCatalogue() {
   clsConsole& c = *console_;

@@ -218,11 +218,6 @@ void clsIndOp_RigTarn::updateProgress() {
   }
 }
 
-std::int32_t clsIndOp_RigTarn::imageWord(std::int32_t adr) const {
-  const clsCmcEeprom& img = radio_->eepImage();
-  return 256 * std::int32_t{img.ReadByte(adr)} + img.ReadByte(adr + 1);
-}
-
 void clsIndOp_RigTarn::completeCloneRead() {
   modelId_ = HexToBytes(radio_->radioNameM() + radio_->radionameS());
   for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
@@ -231,23 +226,14 @@ void clsIndOp_RigTarn::completeCloneRead() {
   }
   reloadRequest_ = true;
 
-  // Header pointers of the channel memory.
-  nameBase_ = imageWord(TarnMap::kChEntryPointer) + TarnMap::kChEntryMarkerOffset;
-  const std::int32_t f = imageWord(TarnMap::kChRecordPointer);
-  chBase_ = f + TarnMap::kChRecordOffset;
-  rxBase_ = chBase_ + TarnMap::kRecRxFreq;
-  txBase_ = chBase_ + TarnMap::kRecTxFreq;
-
-  // The slots in use, in slot order.
-  const clsCmcEeprom& img = radio_->eepImage();
-  const std::int16_t n = std::min<std::int16_t>(img.ReadByte(TarnMap::kChSlotCount), TarnMap::kMaxChannels);
+  // The channel memory: its bases, and the slots in use (slot 0 alone when none is).
+  const TarnChannelMap map = eep_->RigTarnEep_Channels();
+  nameBase_ = map.nameBase;
+  chBase_ = map.chBase;
+  rxBase_ = map.rxBase;
+  txBase_ = map.txBase;
   chCount_ = 0;
-  for (std::int16_t k = 0; k < n; ++k) {
-    if (img.ReadByte(nameBase_ + TarnMap::kChEntrySize * k) == TarnMap::kChEntryInUse &&
-        eep_->RigTarnEep_GetChAppear(rxBase_, k)) {
-      chList_[static_cast<std::size_t>(chCount_++)] = k;
-    }
-  }
+  for (std::int16_t k : map.inUse) chList_[static_cast<std::size_t>(chCount_++)] = k;
   if (chCount_ == 0) {
     chList_[0] = 0;
     chCount_ = 1;

@@ -1,5 +1,6 @@
 #include "model/clsIndEep_RigTarn.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -138,6 +139,23 @@ std::int16_t clsIndEep_RigTarn::RigTarnEep_GetChRFPower(std::int32_t start_addre
 bool clsIndEep_RigTarn::RigTarnEep_GetChMode(std::int32_t start_address, std::int16_t chNo) const {
   const std::int64_t flags = std::int64_t{recordAddress(start_address, chNo)} + TarnMap::kRecFlags;
   return ((byteAt(flags) >> TarnMap::kFlagNarrowBit) & 1) != 0;
+}
+
+TarnChannelMap clsIndEep_RigTarn::RigTarnEep_Channels() const {
+  TarnChannelMap m;
+  const auto word = [this](std::int32_t adr) { return 256 * std::int32_t{byteAt(adr)} + byteAt(adr + 1); };
+  m.nameBase = word(TarnMap::kChEntryPointer) + TarnMap::kChEntryMarkerOffset;
+  m.chBase = word(TarnMap::kChRecordPointer) + TarnMap::kChRecordOffset;
+  m.rxBase = m.chBase + TarnMap::kRecRxFreq;
+  m.txBase = m.chBase + TarnMap::kRecTxFreq;
+  const std::int16_t n = std::min<std::int16_t>(byteAt(TarnMap::kChSlotCount), TarnMap::kMaxChannels);
+  for (std::int16_t k = 0; k < n; ++k) {
+    if (byteAt(m.nameBase + std::int64_t{TarnMap::kChEntrySize} * k) == TarnMap::kChEntryInUse &&
+        RigTarnEep_GetChAppear(m.rxBase, k)) {
+      m.inUse.push_back(k);
+    }
+  }
+  return m;
 }
 
 bool clsIndEep_RigTarn::RigTarnEep_GetChAppear(std::int32_t start_address, std::int16_t chNo) const {

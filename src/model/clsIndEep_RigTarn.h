@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarnset {
 
@@ -24,6 +25,15 @@ class clsCmcEeprom;
 namespace tk {
 class TextPane;
 }
+
+// Where the channel memory of an image lies and which of its slots hold a channel.
+struct TarnChannelMap {
+  std::int32_t nameBase = 0;        // marker byte of entry n at nameBase + 26 n
+  std::int32_t chBase = 0;          // record n at chBase + 32 n (power, mode)
+  std::int32_t rxBase = 0;          // receive field of record n at rxBase + 32 n
+  std::int32_t txBase = 0;          // transmit field of record n at txBase + 32 n
+  std::vector<std::int16_t> inUse;  // the slots in use, in slot order (at most 40)
+};
 
 class clsIndEep_RigTarn {
  public:
@@ -51,6 +61,10 @@ class clsIndEep_RigTarn {
   void RigTarnEep_DispPara(tk::TextPane& obj) const;
   // The parameter listing: 106 lines, each ending with CR LF.
   std::string RigTarnEep_ParaText() const;
+  // The channel memory of the image: the bases from its header words, and the slots
+  // below the slot count (at most 40) whose entry is marked in use and whose receive
+  // field holds a channel. The list may be empty.
+  TarnChannelMap RigTarnEep_Channels() const;
 
   // The frequency field at start_address, in Hz; 0 for an inhibited field.
   std::int32_t ReadFreqBlock(std::int32_t start_address) const;

@@ -138,8 +138,6 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   bool runState(std::int16_t& next);
   void updateProgress();
   void completeCloneRead();
-  // The 32-bit word at adr of the image (big-endian).
-  std::int32_t imageWord(std::int32_t adr) const;
 
   // ---- catalogue (RigTarnCatalogue.cpp) ----
   void buildCatalogue();
