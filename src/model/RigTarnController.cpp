@@ -48,6 +48,7 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   std::fill(daLast_.begin(), daLast_.begin() + 9, std::int16_t{-1});
   errorLatch_ = false;
   abandonProcedures();
+  restoreQueue_.clear();
   RigOpFunc_FormResource();
   console_->setMyListBox(form_.lboConsole);
   console_->setMyEventClass(this);
@@ -174,7 +175,7 @@ bool clsIndOp_RigTarn::runState(std::int16_t& next) {
       console_->SendE8(i);
       if (seq_->OpRunning()) return false;  // the rest goes out on later passes
     }
-    return true;
+    return sendRestoreValue();
   }
   if (s == 23) {
     for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
@@ -203,6 +204,27 @@ bool clsIndOp_RigTarn::runState(std::int16_t& next) {
     if (form_.cmd00[2] != nullptr) form_.cmd00[2]->setFocus();
     return true;
   }
+  return false;
+}
+
+bool clsIndOp_RigTarn::RigOpFunc_CanRestore() const {
+  return RigTarnProp_EditEnabled() && enterStep_ == 0 && restoreQueue_.empty();
+}
+
+void clsIndOp_RigTarn::RigOpFunc_Restore(const std::vector<std::pair<std::int16_t, std::int16_t>>& rowValues,
+                                         const std::vector<RestoreSend>& sends) {
+  for (const auto& [row, value] : rowValues) console_->setValue(row, value);  // sent in state 22
+  restoreQueue_.insert(restoreQueue_.end(), sends.begin(), sends.end());
+}
+
+// Sends the next value of a restore that is no item; true when none is left (state 22
+// may advance), false after a send (the pause follows, then the next one).
+bool clsIndOp_RigTarn::sendRestoreValue() {
+  if (restoreQueue_.empty()) return true;
+  const RestoreSend next = restoreQueue_.front();
+  restoreQueue_.pop_front();
+  if (sendE8(next.e8Code, next.value)) radio_->eepImage().WriteByte(next.address, next.value);
+  waitE8Pending_ = kItemPause;
   return false;
 }
 
@@ -241,6 +263,7 @@ void clsIndOp_RigTarn::completeCloneRead() {
   console_->setMax(idxChNo_, static_cast<std::int16_t>(chCount_ - 1));
   console_->setValue(idxChNo_, console_->Min(idxChNo_));
   console_->setFlgChanged(idxChNo_, true);
+  if (observer_ != nullptr) observer_->cloneReadCompleted();
 }
 
 }  // namespace tarnset

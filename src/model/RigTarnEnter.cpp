@@ -253,7 +253,7 @@ bool clsIndOp_RigTarn::stepCal() {
       calSent_ = false;
       break;
     case 10:
-      if (calAgain_) sendE8(kE8Cal, calNarrowPhase_ ? 128 : 64);
+      if (calAgain_ && sendE8(kE8Cal, calNarrowPhase_ ? 128 : 64)) ++calPointsSent_;
       calSent_ = calAgain_;
       break;
     case 11:

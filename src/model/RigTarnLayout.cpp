@@ -13,7 +13,9 @@ constexpr std::int32_t kButtonWidth = 1800;
 constexpr std::int32_t kButtonHeight = 330;
 constexpr std::int32_t kMonitorHeight = 2800;
 
-std::int32_t atLeast1(std::int32_t v) { return std::max<std::int32_t>(v, 1); }
+std::int32_t atLeast1(std::int32_t v) {
+  return std::max<std::int32_t>(v, 1);
+}
 
 }  // namespace
 
@@ -58,7 +60,8 @@ void clsIndOp_RigTarn::RigOpFunc_FormLayout() {
   const std::int32_t row = 3 * kButtonWidth + 2 * kMargin;
   for (std::size_t i = 0; i < 3; ++i) {
     tk::CommandButton& b = *form_.cmd00[i];
-    const std::int32_t left = x1 + ((x2 - x1) - row) / 2 + static_cast<std::int32_t>(i) * (kButtonWidth + kMargin);
+    const std::int32_t left =
+        x1 + ((x2 - x1) - row) / 2 + static_cast<std::int32_t>(i) * (kButtonWidth + kMargin);
     b.move(left, y1 + kMargin, kButtonWidth, kButtonHeight);
     b.setTabStop(true);
     b.moveToEndOfTabOrder();

@@ -14,8 +14,11 @@
 //   RigTarnLayout.cpp      captions, layout and panels
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/Types.h"
 #include "base/clsCmcTick.h"
@@ -51,6 +54,21 @@ struct TarnFormControls {
   tk::Label* lblProgress = nullptr;
   tk::TextPane* txtDispPara = nullptr;
   std::array<tk::Line*, 2> linSepa{};
+};
+
+// Told when a clone read has completed and the console shows the radio's values (the
+// service record backs the image up there).
+class ControllerObserver {
+ public:
+  virtual ~ControllerObserver() = default;
+  virtual void cloneReadCompleted() = 0;
+};
+
+// A value to send back to the radio by its E8 code, and its image byte.
+struct RestoreSend {
+  std::int16_t e8Code = 0;
+  std::uint8_t value = 0;
+  std::int32_t address = 0;
 };
 
 class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
@@ -101,6 +119,21 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
                      std::int16_t val) override;
   void ConsEv_Enter(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
 
+  // Told of every completed clone read; nullptr: nobody.
+  void setObserver(ControllerObserver* o) { observer_ = o; }
+  // CAL points sent since the program started (the service record's "CAL run").
+  int RigTarnProp_CalPointsSent() const { return calPointsSent_; }
+  // A restore may start: the adjustment panel is up (states 3..25), no Enter procedure
+  // runs and no restore is still going out.
+  bool RigOpFunc_CanRestore() const;
+  // Sends values back: items by setting their rows (sent as any changed item is), the
+  // rest one at a time through the E8 path, each stored in the image and followed by the
+  // pause an item gets. A reset drops what has not gone out yet.
+  void RigOpFunc_Restore(const std::vector<std::pair<std::int16_t, std::int16_t>>& rowValues,
+                         const std::vector<RestoreSend>& sends);
+  // Values of a restore still to go out.
+  std::size_t RigOpFunc_RestorePending() const { return restoreQueue_.size(); }
+
   // Makes the state machine stop before it runs the action of the given state (-1 = never),
   // so that a front end can take the monitor readings of the first pass and send nothing
   // more. held() tells that it has stopped there.
@@ -136,6 +169,9 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
  private:
   // ---- controller (RigTarnController.cpp) ----
   bool runState(std::int16_t& next);
+  bool sendRestoreValue();
+  // The pause after a restored value, as after an item's E8 command.
+  static constexpr std::int32_t kItemPause = 200;
   void updateProgress();
   void completeCloneRead();
 
@@ -176,6 +212,7 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   void refreshPanels();
 
   // Collaborators.
+  ControllerObserver* observer_ = nullptr;
   TarnFormControls form_;
   clsCmcDornSequence* seq_;
   clsCmcRadio* radio_;
@@ -234,6 +271,10 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   // RSSI and CAL procedures.
   bool rssiAgain_ = false, rssiLowPhase_ = false, rssiReading_ = false, rssiStored_ = false;
   bool calAgain_ = false, calNarrowPhase_ = false, calSent_ = false;
+  int calPointsSent_ = 0;
+
+  // A restore's values that are not items, still to go out.
+  std::deque<RestoreSend> restoreQueue_;
 
   // BPF sweeps.
   std::array<bool, 5> bpfSelected_{};
