@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +19,7 @@
 #include "link/TraceFile.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
+#include "radio/AtomicFile.h"
 #include "radio/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
@@ -104,30 +103,10 @@ std::string withLf(std::string text) {
   return out;
 }
 
-// Writes the image to a temporary file beside path and renames it over path, so that
-// path holds either its old content or the whole new image.
+// Writes the image over path in one step: path holds either its old content or the
+// whole new image.
 bool saveImage(const std::string& path, const Bytes& image, std::string& why) {
-  const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) {
-      why = "cannot create " + tmp;
-      return false;
-    }
-    f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    f.flush();
-    if (!f) {
-      why = "cannot write " + tmp;
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    why = "cannot replace " + path;
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return writeFileAtomically(path, std::string(image.begin(), image.end()), why);
 }
 
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
