@@ -1,15 +1,20 @@
 #include "CliApp.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "AppSetup.h"
 #include "base/TickSource.h"
@@ -20,7 +25,10 @@
 #include "link/SystemPortResolver.h"
 #include "link/TraceFile.h"
 #include "link/frmCom.h"
+#include "model/TarnMap.h"
+#include "model/clsIndEep_RigTarn.h"
 #include "model/clsIndOp_RigTarn.h"
+#include "radio/AtomicFile.h"
 #include "radio/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
@@ -34,6 +42,7 @@ const char* const kUsage =
     "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
+    "       tarnset-cli diff BEFORE AFTER\n"
     "       tarnset-cli --help | --version\n";
 
 const char* const kHelp =
@@ -44,6 +53,9 @@ const char* const kHelp =
     "  monitor   connect as the window does and print the A/D and D/A monitor lines\n"
     "  ports     show which device each COM number resolves to, and the serial ports found;\n"
     "            or map a COM number to a device\n"
+    "  diff      compare two images saved by read --save; it compares what the parameter\n"
+    "            listing shows, and prints each line that differs as \"label: before -> after\"\n"
+    "            (a byte that no listing line shows, such as the channel memory, is not compared)\n"
     "\n"
     "Options:\n"
     "  --port PORT     a COM number 1..10, mapped as the window program maps it (the [PORTS]\n"
@@ -60,8 +72,15 @@ const char* const kHelp =
     "  --help          show this text\n"
     "  --version       show the program's version\n"
     "\n"
-    "Exit status: 0 success, 2 link or clone failure (or an options file that cannot be\n"
-    "written), 64 usage error, 70 internal error.\n";
+    "Exit status: 0 success (diff: the listings are the same), 1 diff: the listings differ,\n"
+    "2 link or clone failure or an options file that cannot be written (diff: a file cannot\n"
+    "be read or is not a 15968-byte image; diff's codes are those of diff(1)), 64 usage\n"
+    "error, 70 internal error.\n";
+
+// diff's exit status, as diff(1) gives it.
+constexpr int kExitSame = 0;
+constexpr int kExitDiffer = 1;
+constexpr int kExitCannotRead = 2;
 
 struct Options {
   std::string command;
@@ -72,6 +91,8 @@ struct Options {
   // ports --map N=DEVICE / --unmap N: the COM number and the device (empty to unmap).
   std::optional<std::int16_t> mapCom;
   std::string mapDevice;
+  // diff BEFORE AFTER: the two image files.
+  std::array<std::string, 2> images;
 };
 
 // A COM number 1..10 as typed; nullopt for anything else.
@@ -104,30 +125,10 @@ std::string withLf(std::string text) {
   return out;
 }
 
-// Writes the image to a temporary file beside path and renames it over path, so that
-// path holds either its old content or the whole new image.
+// Writes the image over path in one step: path holds either its old content or the
+// whole new image.
 bool saveImage(const std::string& path, const Bytes& image, std::string& why) {
-  const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) {
-      why = "cannot create " + tmp;
-      return false;
-    }
-    f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    f.flush();
-    if (!f) {
-      why = "cannot write " + tmp;
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    why = "cannot replace " + path;
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return writeFileAtomically(path, std::string(image.begin(), image.end()), why);
 }
 
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
@@ -160,6 +161,14 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     if (!o.mapCom || o.mapDevice.empty() || o.mapDevice.find_first_of("\r\n") != std::string::npos) {
       return fail("--map needs N=DEVICE with a COM number 1..10 and a device");
     }
+    return o;
+  }
+  if (o.command == "diff") {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i].rfind("--", 0) == 0) return fail("unexpected argument '" + args[i] + "'");
+    }
+    if (args.size() != 3) return fail("diff needs two image files");
+    o.images = {args[1], args[2]};
     return o;
   }
   if (o.command != "read" && o.command != "monitor") return fail("unknown command '" + o.command + "'");
@@ -235,6 +244,105 @@ int listPorts(std::ostream& out) {
     if (!p.serial.empty()) out << "    serial number: " << p.serial << "\n";
   }
   return kExitOk;
+}
+
+// The controller's temperature border table (model/RigTarnConstFile.cpp keeps the
+// program's own, which only the controller can reach), which the listing's REF Area lines
+// show. Both listings of a diff show the same table, so those lines never differ; the
+// listing is still made whole, as the program makes it.
+constexpr std::array<std::int16_t, 22> kTempBorder = {0,   16,  24,  32,  40,  48,  64,  80,  96,  112, 128,
+                                                      144, 160, 176, 192, 208, 216, 224, 232, 240, 255, 0};
+
+// Reads an image that read --save wrote: a regular file of exactly the image's size.
+bool readImage(const std::string& path, Bytes& image, std::string& why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    why = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = false;
+  if (::fstat(fd, &st) != 0) {
+    why = "cannot read " + path + ": " + std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    why = "cannot read " + path + ": " + std::strerror(EISDIR);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = "cannot read " + path + ": not a regular file";
+  } else if (st.st_size != TarnMap::kImageSize) {
+    why = path + " is not a " + std::to_string(TarnMap::kImageSize) + "-byte image (it holds " +
+          std::to_string(st.st_size) + " bytes)";
+  } else {
+    image.assign(static_cast<std::size_t>(TarnMap::kImageSize) + 1, 0);
+    std::size_t got = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n < 0) why = "cannot read " + path + ": " + std::strerror(errno);
+        break;
+      }
+      got += static_cast<std::size_t>(n);
+      if (got == image.size()) break;
+    }
+    ok = why.empty() && got == static_cast<std::size_t>(TarnMap::kImageSize);
+    if (why.empty() && !ok) why = "cannot read " + path + ": it changed while it was read";
+    image.resize(got);
+  }
+  ::close(fd);
+  return ok;
+}
+
+// The parameter listing of an image, line by line, as the program's memory map makes it.
+std::vector<std::string> listingLines(const Bytes& image) {
+  clsCmcRadio radio;
+  radio.eepImage().WriteBlock(0, image);
+  const clsIndEep_RigTarn map(radio,
+                              [](std::int16_t i) { return kTempBorder.at(static_cast<std::size_t>(i)); });
+  const std::string text = map.RigTarnEep_ParaText();
+  std::vector<std::string> lines;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = text.find("\r\n", from);
+    lines.push_back(text.substr(from, end == std::string::npos ? std::string::npos : end - from));
+    from = end == std::string::npos ? text.size() : end + 2;
+  }
+  return lines;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// A listing line's label (without its leading blanks and its colon) and its value
+// (without padding).
+std::pair<std::string_view, std::string_view> labelAndValue(std::string_view line) {
+  const std::size_t colon = line.rfind(':');
+  if (colon == std::string_view::npos) return {std::string_view(), trimBlanks(line)};
+  return {trimBlanks(line.substr(0, colon)), trimBlanks(line.substr(colon + 1))};
+}
+
+// diff BEFORE AFTER: the listing lines that AFTER shows otherwise than BEFORE, as
+// "label: before -> after".
+int diffCommand(const Options& o, std::ostream& out, std::ostream& err) {
+  std::array<Bytes, 2> images;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string why;
+    if (!readImage(o.images[i], images[i], why)) {
+      err << "tarnset-cli: " << why << "\n";
+      return kExitCannotRead;
+    }
+  }
+  const std::vector<std::string> before = listingLines(images[0]);
+  const std::vector<std::string> after = listingLines(images[1]);
+  bool differ = false;
+  for (std::size_t i = 0; i < std::min(before.size(), after.size()); ++i) {
+    if (before[i] == after[i]) continue;
+    const auto [label, was] = labelAndValue(before[i]);
+    out << label << ": " << was << " -> " << labelAndValue(after[i]).second << "\n";
+    differ = true;
+  }
+  return differ ? kExitDiffer : kExitSame;
 }
 
 // One run of the program's objects against the radio.
@@ -393,6 +501,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kExitOk;
   }
   if (o->command == "ports") return o->mapCom ? mapPort(*o, out, err) : listPorts(out);
+  if (o->command == "diff") return diffCommand(*o, out, err);
   // A trace that was asked for and cannot be written is a usage error: never a run
   // without the trace that was asked for.
   MonotonicTickSource traceClock;

@@ -42,7 +42,8 @@ std::string homeDir(const ConfigEnv& env) {
 }  // namespace
 
 ConfigEnv ConfigEnv::fromProcess() {
-  return ConfigEnv{envValue("XDG_CONFIG_HOME"), envValue("XDG_RUNTIME_DIR"), envValue("HOME")};
+  return ConfigEnv{envValue("XDG_CONFIG_HOME"), envValue("XDG_RUNTIME_DIR"), envValue("HOME"),
+                   envValue("XDG_DATA_HOME")};
 }
 
 bool isUnderFolders(const std::string& dir, const std::vector<std::string>& folders) {
@@ -85,6 +86,18 @@ std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
   const fs::path dir = base / "TarnsetADJ";
   fs::create_directories(dir, ec);
   return (dir / kOptionsFileName).string();
+}
+
+std::string backupsFolder(const ConfigEnv& env) {
+  fs::path base;
+  if (usable(env.xdgDataHome)) {
+    base = *env.xdgDataHome;
+  } else {
+    const std::string home = homeDir(env);
+    if (home.empty()) return {};
+    base = fs::path(home) / ".local" / "share";
+  }
+  return (base / "TarnsetADJ" / "backups" / "").string();
 }
 
 }  // namespace tarnset

@@ -1,5 +1,6 @@
 #pragma once
-// Where the program keeps its options file, and the environment that decides it.
+// Where the program keeps its options file and its backups, and the environment that
+// decides it.
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,9 +9,10 @@ namespace tarnset {
 
 // The only environment variables the program reads; unset ones are empty.
 struct ConfigEnv {
-  std::optional<std::string> xdgConfigHome;  // XDG_CONFIG_HOME
-  std::optional<std::string> xdgRuntimeDir;  // XDG_RUNTIME_DIR
-  std::optional<std::string> home;           // HOME
+  std::optional<std::string> xdgConfigHome;               // XDG_CONFIG_HOME
+  std::optional<std::string> xdgRuntimeDir;               // XDG_RUNTIME_DIR
+  std::optional<std::string> home;                        // HOME
+  std::optional<std::string> xdgDataHome = std::nullopt;  // XDG_DATA_HOME (backups)
 
   // The values of this process's environment.
   static ConfigEnv fromProcess();
@@ -31,5 +33,12 @@ bool isUnderFolders(const std::string& dir, const std::vector<std::string>& fold
 // path, and the options are then simply not saved.
 std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
                             const std::vector<std::string>& systemFolders = {"/usr"});
+
+// The folder of the automatic backups of clone reads, ending in "/":
+// $XDG_DATA_HOME/TarnsetADJ/backups/ (a relative or empty value is ignored), default
+// ~/.local/share/TarnsetADJ/backups/ (the home from HOME, else the password database).
+// Empty when there is no home folder either. Not created here: the backup store makes it
+// when it first writes.
+std::string backupsFolder(const ConfigEnv& env);
 
 }  // namespace tarnset

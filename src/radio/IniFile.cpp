@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "radio/AtomicFile.h"
+
 namespace tarnset {
 namespace {
 
@@ -197,58 +199,10 @@ std::string resolveTarget(const std::string& file) {
   return resolved;
 }
 
-bool writeAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Replaces path by content: a temporary file in the same directory takes the old
-// file's mode and owner, is written and flushed, then renamed over path.
+// Replaces path by content in one step (the program's one routine for that).
 bool replaceFile(const std::string& path, const std::string& content) {
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-
-  struct stat old {};
-  const bool hadFile = ::stat(path.c_str(), &old) == 0;
-
-  static unsigned serial = 0;
-  std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    tmp = dir + "." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-
-  if (hadFile) {
-    // Keep the owner and the permissions of the file being replaced; an owner that
-    // cannot be kept (not running as root) is no reason to fail.
-    [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
-    [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
-  }
-  bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
+  std::string why;
+  return writeFileAtomically(path, content, why);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ const std::string kUsage =
     "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
+    "       tarnset-cli diff BEFORE AFTER\n"
     "       tarnset-cli --help | --version\n";
 
 }  // namespace
@@ -96,6 +97,10 @@ TEST_F(CliTest, AMistypedCommandLineGives64AndTheUsage) {
       {{"ports", "--map", "1="}, "--map needs N=DEVICE with a COM number 1..10 and a device"},
       {{"ports", "--unmap", "0"}, "--unmap needs a COM number 1..10"},
       {{"read", "--trace"}, "option --trace needs a value"},
+      {{"diff"}, "diff needs two image files"},
+      {{"diff", "a.bin"}, "diff needs two image files"},
+      {{"diff", "a.bin", "b.bin", "c.bin"}, "diff needs two image files"},
+      {{"diff", "--port", "a.bin", "b.bin"}, "unexpected argument '--port'"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -110,6 +115,16 @@ TEST_F(CliTest, AMistypedCommandLineGives64AndTheUsage) {
   EXPECT_EQ(help.exitCode, 0) << describe(help);
   EXPECT_EQ(help.out.substr(0, kUsage.size()), kUsage);
   EXPECT_EQ(help.err, "");
+  // diff's codes are those of diff(1), not the link failure that 2 means elsewhere.
+  // The help's wrapped lines as one text, each run of blanks and line breaks one blank.
+  std::string oneLine;
+  for (const char c : help.out) {
+    const bool blank = c == ' ' || c == '\n';
+    if (!blank || oneLine.empty() || oneLine.back() != ' ') oneLine += blank ? ' ' : c;
+  }
+  EXPECT_NE(oneLine.find("1 diff: the listings differ"), std::string::npos) << help.out;
+  EXPECT_NE(oneLine.find("(diff: a file cannot be read"), std::string::npos) << help.out;
+  EXPECT_NE(oneLine.find("it compares what the parameter listing shows"), std::string::npos) << help.out;
 }
 
 TEST_F(CliTest, PortsNamesEveryComNumberAndWhatTheMachineHas) {

@@ -1,5 +1,6 @@
-// Where the options file lives, and the single-instance lock.
+// Where the options file and the backups live, and the single-instance lock.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +69,39 @@ TEST_F(OptionsFilePath, ASystemFolderKeepsTheFileOnlyWhenItIsAlreadyThere) {
   EXPECT_TRUE(isUnderFolders("/usr/bin", {"/usr"}));
   EXPECT_TRUE(isUnderFolders("/usr", {"/usr"}));
   EXPECT_FALSE(isUnderFolders("/usrx/bin", {"/usr"}));
+}
+
+using BackupsFolder = TempDir;
+
+TEST_F(BackupsFolder, IsBelowXdgDataHomeElseBelowTheHomeAndIsNotCreated) {
+  ConfigEnv env{(dir_ / "config").string(), std::nullopt, (dir_ / "home").string(), (dir_ / "data").string()};
+  EXPECT_EQ(backupsFolder(env), (dir_ / "data/TarnsetADJ/backups/").string());
+  for (const auto& xdg : {std::optional<std::string>{}, std::optional<std::string>{""},
+                          std::optional<std::string>{"relative/data"}}) {
+    env.xdgDataHome = xdg;
+    EXPECT_EQ(backupsFolder(env), (dir_ / "home/.local/share/TarnsetADJ/backups/").string());
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "data"));
+  EXPECT_FALSE(fs::exists(dir_ / "home"));
+  EXPECT_FALSE(fs::exists(dir_ / "config"));
+
+  // Without HOME (or with a relative one) the password database names the home.
+  const passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  for (const auto& home : {std::optional<std::string>{}, std::optional<std::string>{"home"}}) {
+    EXPECT_EQ(backupsFolder(ConfigEnv{std::nullopt, std::nullopt, home, std::nullopt}),
+              (fs::path(pw->pw_dir) / ".local/share/TarnsetADJ/backups/").string());
+  }
+}
+
+TEST(ConfigEnvTest, TheProcessEnvironmentGivesXdgDataHome) {
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  ::setenv("XDG_DATA_HOME", "/srv/bench/data", 1);
+  EXPECT_EQ(ConfigEnv::fromProcess().xdgDataHome, "/srv/bench/data");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(ConfigEnv::fromProcess().xdgDataHome, std::nullopt);
+  if (saved) ::setenv("XDG_DATA_HOME", saved->c_str(), 1);
 }
 
 using InstanceLockTest = TempDir;
