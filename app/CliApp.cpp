@@ -27,6 +27,7 @@
 #include "link/frmCom.h"
 #include "model/TarnMap.h"
 #include "model/clsIndEep_RigTarn.h"
+#include "model/RigTarnConstFile.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/AtomicFile.h"
 #include "radio/IniFile.h"
@@ -246,13 +247,6 @@ int listPorts(std::ostream& out) {
   return kExitOk;
 }
 
-// The controller's temperature border table (model/RigTarnConstFile.cpp keeps the
-// program's own, which only the controller can reach), which the listing's REF Area lines
-// show. Both listings of a diff show the same table, so those lines never differ; the
-// listing is still made whole, as the program makes it.
-constexpr std::array<std::int16_t, 22> kTempBorder = {0,   16,  24,  32,  40,  48,  64,  80,  96,  112, 128,
-                                                      144, 160, 176, 192, 208, 216, 224, 232, 240, 255, 0};
-
 // Reads an image that read --save wrote: a regular file of exactly the image's size.
 bool readImage(const std::string& path, Bytes& image, std::string& why) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -297,7 +291,7 @@ std::vector<std::string> listingLines(const Bytes& image) {
   clsCmcRadio radio;
   radio.eepImage().WriteBlock(0, image);
   const clsIndEep_RigTarn map(radio,
-                              [](std::int16_t i) { return kTempBorder.at(static_cast<std::size_t>(i)); });
+                              [](std::int16_t i) { return kTarnTempBorder.at(static_cast<std::size_t>(i)); });
   const std::string text = map.RigTarnEep_ParaText();
   std::vector<std::string> lines;
   for (std::size_t from = 0; from < text.size();) {

@@ -14,11 +14,6 @@
 namespace tarnset {
 namespace {
 
-// Borders of the 20 temperature segments in raw counts of the temperature line: 16 counts
-// apart in the middle of the range, 8 at both ends, 255 last; entry 21 is not a border.
-constexpr std::array<std::int16_t, 22> kTempBorder = {0,   16,  24,  32,  40,  48,  64,  80,  96,  112, 128,
-                                                      144, 160, 176, 192, 208, 216, 224, 232, 240, 255, 0};
-
 std::string trim(const std::string& s) {
   const auto b = s.find_first_not_of(' ');
   if (b == std::string::npos) return {};
@@ -79,7 +74,7 @@ bool readLine(std::istream& in, std::string& line) {
 }  // namespace
 
 void clsIndOp_RigTarn::fillTempBorder() {
-  tempBorder_ = kTempBorder;
+  tempBorder_ = kTarnTempBorder;
 }
 
 std::int16_t clsIndOp_RigTarn::RigTarnOp_Table_Txf_TempBorder(std::int16_t Index) const {

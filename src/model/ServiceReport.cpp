@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/NumFormat.h"
+#include "model/RigTarnConstFile.h"
 #include "model/TarnItems.h"
 #include "model/TarnMap.h"
 #include "model/clsIndEep_RigTarn.h"
@@ -103,12 +104,9 @@ ReportRows rowsOf(const ServiceReportInput& in) {
     r.changedItems += v.found != v.left;
     r.items.push_back(v);
   }
-  // The listing's temperature borders of the table (raw thermistor counts).
-  static constexpr std::int32_t kBorders[20] = {0,   16,  24,  32,  40,  48,  64,  80,  96,  112,
-                                                128, 144, 160, 176, 192, 208, 216, 224, 232, 240};
   for (std::int32_t i = 0; i < TarnMap::kTxfSegments; ++i) {
     const std::int32_t initial = TarnMap::kTxfInitial + 2 * i, slant = TarnMap::kTxfSlant + 2 * i;
-    TxfRow t{kBorders[i], valueOf(byteOf(in.asFound, initial), false),
+    TxfRow t{kTarnTempBorder[static_cast<std::size_t>(i)], valueOf(byteOf(in.asFound, initial), false),
              valueOf(byteOf(in.asLeft, initial), false), valueOf(byteOf(in.asFound, slant), true),
              valueOf(byteOf(in.asLeft, slant), true)};
     r.changedTxf += (t.initialFound != t.initialLeft) + (t.slantFound != t.slantLeft);
