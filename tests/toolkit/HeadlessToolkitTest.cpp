@@ -1,8 +1,9 @@
-// The in-memory toolkit: what it records, how it plays the user's part, its timers
-// by a manual clock and its real poll() loop.
+// The in-memory toolkit: what it records (messages, questions, file dialogs), how it
+// plays the user's part, its timers by a manual clock and its real poll() loop.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ TEST_F(HeadlessToolkitTest, RecordsWindowGeometryAndMeasuresLabelsInCharacterCel
   EXPECT_EQ(label.left(), 500);
   EXPECT_EQ(label.width(), 14 * 120);
   EXPECT_EQ(kit.labels().front()->parent(), &frame);
+  label.setTip("Device: /dev/ttyUSB0");  // a tip does not take room
+  EXPECT_EQ(label.tip(), "Device: /dev/ttyUSB0");
+  EXPECT_EQ(label.width(), 14 * 120);
 }
 
 TEST_F(HeadlessToolkitTest, ListBoxKeepsSelectionOnTextChangesAndRefusesBadIndexes) {
@@ -248,6 +252,84 @@ TEST_F(HeadlessToolkitTest, MessageBoxesAreRecordedAndModalWhileShown) {
   kit.beep();
   kit.beep();
   EXPECT_EQ(kit.beeps(), 2);
+}
+
+TEST_F(HeadlessToolkitTest, QuestionBoxesAreRecordedApartFromMessagesAndAnsweredByTheHook) {
+  EXPECT_TRUE(kit.askOkCancel("Replace the report?", "Tarnset ADJ Rev.1.2", ""));  // no hook: OK
+  bool modalDuring = false;
+  kit.setQuestionHook([&](const HeadlessToolkit::Message& q) {
+    modalDuring = kit.modalActive();
+    return q.text != "Overwrite?";
+  });
+  EXPECT_FALSE(kit.askOkCancel("Overwrite?", "Save", "File: /tmp/a.pdf"));
+  EXPECT_TRUE(modalDuring);
+  EXPECT_FALSE(kit.modalActive());
+  EXPECT_TRUE(kit.askOkCancel("Write?", "Save", ""));
+
+  ASSERT_EQ(kit.questions().size(), 3u);
+  EXPECT_EQ(kit.questions()[0].text, "Replace the report?");
+  EXPECT_EQ(kit.questions()[1].title, "Save");
+  EXPECT_EQ(kit.questions()[1].details, "File: /tmp/a.pdf");
+  EXPECT_TRUE(kit.messages().empty());
+  kit.clearQuestions();
+  EXPECT_TRUE(kit.questions().empty());
+}
+
+TEST_F(HeadlessToolkitTest, SaveDialogsAreRecordedAndCancelledUnlessTheHookChooses) {
+  const std::vector<tk::FileFilter> filters{{"PDF document", {"*.pdf"}}, {"Web page", {"*.html"}}};
+  EXPECT_EQ(kit.chooseSaveFile("Save report", "/home/tech/report.pdf", filters), "");  // no hook: cancelled
+
+  bool modalDuring = false;
+  kit.setFileChooserHook([&](const HeadlessToolkit::FileRequest& r) {
+    modalDuring = kit.modalActive();
+    return r.filters.size() == 2 ? "/home/tech/bench-42.pdf" : "";
+  });
+  EXPECT_EQ(kit.chooseSaveFile("Save report", "/home/tech/report.pdf", filters), "/home/tech/bench-42.pdf");
+  EXPECT_TRUE(modalDuring);
+  EXPECT_FALSE(kit.modalActive());
+
+  ASSERT_EQ(kit.fileRequests().size(), 2u);
+  const HeadlessToolkit::FileRequest& r = kit.fileRequests()[1];
+  EXPECT_EQ(r.title, "Save report");
+  EXPECT_EQ(r.suggestedPath, "/home/tech/report.pdf");
+  EXPECT_EQ(r.filters, filters);
+  kit.clearFileRequests();
+  EXPECT_TRUE(kit.fileRequests().empty());
+}
+
+TEST_F(HeadlessToolkitTest, WritePdfRefusesWithAReasonAndWritesNothing) {
+  char folder[] = "/tmp/headless-pdf-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/report.pdf";
+  std::string why;
+  EXPECT_FALSE(kit.writePdf("<html><body><h1>Report</h1></body></html>", path, why));
+  EXPECT_EQ(why, "PDF output is not available in this program");
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  EXPECT_EQ(::rmdir(folder), 0) << "the folder is still empty";
+}
+
+TEST_F(HeadlessToolkitTest, DisabledMenuItemsAreFoundButNotChosen) {
+  tk::Menu& file = win->addMenu("&File");
+  tk::MenuItem& save = file.addItem("&Save report...");
+  file.addSeparator();
+  file.addItem("E&xit");
+  save.onClick = [&] { log.push_back("save"); };
+  EXPECT_TRUE(save.enabled());
+
+  save.setEnabled(false);
+  EXPECT_EQ(&kit.menuItem("File/Save report..."), &save);
+  EXPECT_FALSE(kit.chooseMenu("&File/&Save report..."));
+  EXPECT_TRUE(log.empty());
+
+  // The menu brings its items up to date as it opens: that decides.
+  file.onAboutToShow = [&] { save.setEnabled(true); };
+  EXPECT_TRUE(kit.chooseMenu("&File/&Save report..."));
+  file.onAboutToShow = [&] { save.setEnabled(false); };
+  EXPECT_FALSE(kit.chooseMenu("&File/&Save report..."));
+  EXPECT_EQ(log, std::vector<std::string>{"save"});
+
+  EXPECT_EQ(kit.window()->menus().front()->captions(),
+            (std::vector<std::string>{"&Save report...", headless::Menu::kSeparator, "E&xit"}));
 }
 
 TEST_F(HeadlessToolkitTest, ProgrammingErrorsInNotificationsReachTheFatalHandler) {

@@ -1,25 +1,37 @@
 // The Qt toolkit on the offscreen platform: the window and its widgets, the twips
 // conversion, key routing with preview and consuming, default and cancel buttons,
-// timers, descriptor watches, message boxes and the fatal-error guard.
+// timers, descriptor watches, message and question boxes, the save dialog, PDF output
+// and the fatal-error guard.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <cmath>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,6 +54,85 @@ QApplication& application() {
 template <class W>
 W* widget(tk::Control& c) {
   return qobject_cast<W*>(QtToolkit::widgetOf(c));
+}
+
+// Plays the user in the modal dialog that will be open after delayMs: f gets it as W.
+// A dialog of another kind is a failure and is closed, so that the test does not hang.
+template <class W>
+void inModal(int delayMs, std::function<void(W*)> f) {
+  QTimer::singleShot(delayMs, [f = std::move(f)] {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* w = qobject_cast<W*>(modal);
+    if (w == nullptr) {
+      ADD_FAILURE() << "no modal " << W::staticMetaObject.className() << " open";
+      if (modal != nullptr) modal->close();
+      return;
+    }
+    f(w);
+  });
+}
+
+std::string localPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The page size of a PDF in points, from its first /MediaBox.
+QSizeF mediaBox(const QByteArray& pdf) {
+  static const QRegularExpression re(
+      QStringLiteral(R"(/MediaBox\s*\[\s*0\s+0\s+([0-9.]+)\s+([0-9.]+)\s*\])"));
+  const auto m = re.match(QString::fromLatin1(pdf));
+  return m.hasMatch() ? QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()) : QSizeF();
+}
+
+// The drawing of the first page: the first compressed stream that sets a matrix and
+// shows text.
+QByteArray firstPageDrawing(const QByteArray& pdf) {
+  qsizetype at = 0;
+  while ((at = pdf.indexOf("stream\n", at)) >= 0) {
+    const qsizetype begin = at + 7;
+    const qsizetype end = pdf.indexOf("endstream", begin);
+    if (end < 0) break;
+    if (pdf.mid(std::max<qsizetype>(0, at - 200), 200).contains("/FlateDecode")) {
+      // qUncompress wants the expected size first; it grows its buffer when that is short.
+      const QByteArray plain = qUncompress(QByteArray("\x00\x01\x00\x00", 4) + pdf.mid(begin, end - begin));
+      if (plain.contains(" cm\n") && plain.contains("BT\n")) return plain;
+    }
+    at = end + 9;  // past "endstream", which itself ends in "stream"
+  }
+  return {};
+}
+
+// Where the first page's drawing starts, in points from the page's left and top edges:
+// the page matrix ("s 0 0 -s x y cm") places the printable area, and the first text
+// moves from there ("Tm", then "dx dy Td").
+struct Placement {
+  double areaLeft = -1;
+  double areaTop = -1;
+  double textLeft = -1;
+};
+
+Placement firstPagePlacement(const QByteArray& pdf, double pageHeight) {
+  const QString drawing = QString::fromLatin1(firstPageDrawing(pdf));
+  static const QRegularExpression matrix(QStringLiteral(R"(([0-9.]+) 0 0 -[0-9.]+ ([0-9.]+) ([0-9.]+) cm)"));
+  static const QRegularExpression text(QStringLiteral(R"(Tm\s+(-?[0-9.]+) -?[0-9.]+ Td)"));
+  const auto m = matrix.match(drawing);
+  const auto t = text.match(drawing);
+  if (!m.hasMatch() || !t.hasMatch()) return {};
+  const double scale = m.captured(1).toDouble();
+  const double x = m.captured(2).toDouble();
+  return {x, pageHeight - m.captured(3).toDouble(), x + scale * t.captured(1).toDouble()};
+}
+
+int pageCount(const QByteArray& pdf) {
+  static const QRegularExpression re(QStringLiteral(R"(/Type\s*/Page\b)"));
+  int pages = 0;
+  for (auto it = re.globalMatch(QString::fromLatin1(pdf)); it.hasNext(); it.next()) ++pages;
+  return pages;
 }
 
 class QtToolkitTest : public ::testing::Test {
@@ -374,6 +465,313 @@ TEST_F(QtToolkitTest, UnloadRunsQueryUnloadThenUnloadOnceEvenFromTheCloseBox) {
   win->unload();
   EXPECT_EQ(log, (std::vector<std::string>{"query", "unload"}));
   EXPECT_FALSE(win->isShown());
+}
+
+TEST_F(QtToolkitTest, QuestionBoxAnswersOkOrCancelAndHoldsTheWatchesWhileOpen) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  int reads = 0;
+  auto watch = kit.watchReadable(fds[0], [&] {
+    char c;
+    if (::read(fds[0], &c, 1) == 1) ++reads;
+  });
+
+  bool modal = false;
+  int readsDuringBox = -1;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString text, details;
+  QMessageBox::StandardButtons buttons;
+  bool okIsDefault = false;
+  bool cancelIsEscape = false;
+  QTimer::singleShot(0, [&] { ASSERT_EQ(::write(fds[1], "q", 1), 1); });
+  inModal<QMessageBox>(100, [&](QMessageBox* box) {
+    modal = kit.modalActive();
+    readsDuringBox = reads;
+    icon = box->icon();
+    text = box->text();
+    details = box->informativeText();
+    buttons = box->standardButtons();
+    okIsDefault = box->defaultButton() == box->button(QMessageBox::Ok);
+    cancelIsEscape = box->escapeButton() == box->button(QMessageBox::Cancel);
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  EXPECT_TRUE(kit.askOkCancel("Write the alignment report?\r\nIt holds 12 values.", "Tarnset ADJ Rev.1.2",
+                              "File: /tmp/report.pdf\r\nAn existing file is replaced."));
+  EXPECT_TRUE(modal);
+  EXPECT_EQ(readsDuringBox, 0);  // the pending byte waited for the box
+  EXPECT_EQ(icon, QMessageBox::Question);
+  EXPECT_EQ(text, QStringLiteral("Write the alignment report?\nIt holds 12 values."));
+  EXPECT_EQ(details, QStringLiteral("File: /tmp/report.pdf\nAn existing file is replaced."));
+  EXPECT_EQ(buttons, QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_TRUE(okIsDefault);
+  EXPECT_TRUE(cancelIsEscape);
+  EXPECT_FALSE(kit.modalActive());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return reads == 1; }, 2000));
+
+  inModal<QMessageBox>(0, [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+  EXPECT_FALSE(kit.askOkCancel("Escape?", "T", ""));
+  inModal<QMessageBox>(0, [](QMessageBox* box) { box->button(QMessageBox::Cancel)->click(); });
+  EXPECT_FALSE(kit.askOkCancel("Cancel?", "T", ""));
+  inModal<QMessageBox>(0, [](QMessageBox* box) { box->close(); });  // the close box
+  EXPECT_FALSE(kit.askOkCancel("Close?", "T", ""));
+  QString noDetails = QStringLiteral("unset");
+  inModal<QMessageBox>(0, [&](QMessageBox* box) {
+    noDetails = box->informativeText();
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_TRUE(kit.askOkCancel("OK?", "T", ""));
+  EXPECT_EQ(noDetails, QString());
+  EXPECT_FALSE(kit.modalActive());
+  watch.reset();
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+class QtSaveDialogTest : public QtToolkitTest {
+ protected:
+  QString in(const QString& name) const { return QDir(dir.path()).filePath(name); }
+  static QLineEdit* nameEdit(QFileDialog* d) {
+    return d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  }
+  static QComboBox* typeCombo(QFileDialog* d) {
+    return d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+  }
+
+  std::string choose() { return kit.chooseSaveFile("Save report", localPath(in("report.pdf")), filters); }
+
+  QTemporaryDir dir;
+  const std::vector<tk::FileFilter> filters{{"PDF document", {"*.pdf"}}, {"Web page", {"*.html", "*.htm"}}};
+};
+
+TEST_F(QtSaveDialogTest, StartsAtTheSuggestedFileAndAddsTheSelectedFiltersExtension) {
+  ASSERT_TRUE(dir.isValid());
+  QString title, folder, name, filter;
+  bool modal = false;
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    modal = kit.modalActive();
+    title = d->windowTitle();
+    folder = d->directory().absolutePath();
+    name = nameEdit(d)->text();
+    filter = d->selectedNameFilter();
+    nameEdit(d)->selectAll();
+    QTest::keyClicks(nameEdit(d), "bench-42");
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);
+  });
+  EXPECT_EQ(choose(), localPath(in("bench-42.pdf")));
+  EXPECT_TRUE(modal);
+  EXPECT_FALSE(kit.modalActive());
+  EXPECT_EQ(title, QStringLiteral("Save report"));
+  EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
+  EXPECT_EQ(name, QStringLiteral("report.pdf"));
+  EXPECT_EQ(filter, QStringLiteral("PDF document (*.pdf)"));
+
+  // Another filter chosen by keyboard: its extension goes on the typed name.
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    QTest::keyClick(typeCombo(d), Qt::Key_Down);
+    nameEdit(d)->selectAll();
+    QTest::keyClicks(nameEdit(d), "notes");
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);
+  });
+  EXPECT_EQ(choose(), localPath(in("notes.html")));
+
+  // A suggested web page starts with the web page filter.
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    filter = d->selectedNameFilter();
+    nameEdit(d)->selectAll();
+    QTest::keyClicks(nameEdit(d), "sheet");
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);
+  });
+  EXPECT_EQ(kit.chooseSaveFile("Save", localPath(in("report.html")), filters), localPath(in("sheet.html")));
+  EXPECT_EQ(filter, QStringLiteral("Web page (*.html *.htm)"));
+
+  // The name is taken in the dialog's folder even where the working directory holds a
+  // folder of that name.
+  QTemporaryDir work;
+  ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("summary")));
+  const QString savedCurrent = QDir::currentPath();
+  QDir::setCurrent(work.path());
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    nameEdit(d)->selectAll();
+    QTest::keyClicks(nameEdit(d), "summary");
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);
+  });
+  const std::string summary = choose();
+  QDir::setCurrent(savedCurrent);
+  EXPECT_EQ(summary, localPath(in("summary.pdf")));
+
+  // A name typed with an extension keeps it.
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    nameEdit(d)->selectAll();
+    QTest::keyClicks(nameEdit(d), "report.htm");
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);
+  });
+  EXPECT_EQ(choose(), localPath(in("report.htm")));
+}
+
+TEST_F(QtSaveDialogTest, CancelOrEscapeGivesAnEmptyPath) {
+  ASSERT_TRUE(dir.isValid());
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    QTest::keyClicks(nameEdit(d), "x");
+    QTest::keyClick(nameEdit(d), Qt::Key_Escape);
+  });
+  EXPECT_EQ(choose(), "");
+  inModal<QFileDialog>(0, [](QFileDialog* d) {
+    const auto buttons = d->findChildren<QPushButton*>();
+    for (QPushButton* b : buttons) {
+      if (b->text().remove(QLatin1Char('&')) == QStringLiteral("Cancel")) b->click();
+    }
+  });
+  EXPECT_EQ(choose(), "");
+  EXPECT_FALSE(kit.modalActive());
+}
+
+TEST_F(QtSaveDialogTest, AsksBeforeReplacingAnExistingFileUnderItsFullName) {
+  ASSERT_TRUE(dir.isValid());
+  {
+    QFile existing(in("existing.pdf"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  }
+  QString question;
+  bool stillOpen = false;
+  inModal<QFileDialog>(0, [&](QFileDialog* d) {
+    nameEdit(d)->setText(QStringLiteral("existing"));
+    inModal<QMessageBox>(0, [&](QMessageBox* box) {
+      question = box->text();
+      box->button(QMessageBox::No)->click();
+    });
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);  // answered No: the dialog stays
+    stillOpen = d->isVisible();
+    inModal<QMessageBox>(0, [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    QTest::keyClick(nameEdit(d), Qt::Key_Return);
+  });
+  EXPECT_EQ(choose(), localPath(in("existing.pdf")));
+  EXPECT_TRUE(question.contains(QStringLiteral("existing.pdf"))) << question.toStdString();
+  EXPECT_TRUE(stillOpen);
+}
+
+class QtPdfTest : public QtToolkitTest {
+ protected:
+  void TearDown() override { QLocale::setDefault(savedLocale); }
+  QString in(const QString& name) const { return QDir(dir.path()).filePath(name); }
+
+  // Writes html as a PDF under the locale and returns the file's bytes.
+  QByteArray write(const QLocale& locale, const std::string& html, const QString& name) {
+    QLocale::setDefault(locale);
+    std::string why;
+    const bool ok = kit.writePdf(html, localPath(in(name)), why);
+    EXPECT_TRUE(ok) << why;
+    return readAll(in(name));
+  }
+
+  static std::string report(int rows) {
+    std::string html =
+        "<html><head><title>Alignment report</title></head><body><h1>Alignment report</h1>"
+        "<p>Radio serial 123456, read at 10:42.</p><table border=\"1\" cellpadding=\"2\">"
+        "<tr><th>Item</th><th>Value</th></tr>";
+    for (int i = 0; i < rows; ++i) html += "<tr><td>Item " + std::to_string(i) + "</td><td>\xB5V</td></tr>";
+    return html + "</table></body></html>";
+  }
+
+  const QLocale savedLocale;
+  QTemporaryDir dir;
+};
+
+TEST_F(QtPdfTest, WritesAPdfOnLetterPagesForUsUnitsAndA4Elsewhere) {
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray us = write(QLocale(QLocale::English, QLocale::UnitedStates), report(3), "us.pdf");
+  EXPECT_TRUE(us.startsWith("%PDF-"));
+  EXPECT_EQ(mediaBox(us).toSize(), QSize(612, 792));
+  EXPECT_EQ(pageCount(us), 1);
+
+  const QByteArray de = write(QLocale(QLocale::German, QLocale::Germany), report(3), "de.pdf");
+  EXPECT_TRUE(de.startsWith("%PDF-"));
+  EXPECT_EQ(mediaBox(de).toSize(), QSize(595, 842));
+
+  // Imperial units the British way still mean A4 paper.
+  const QByteArray uk = write(QLocale(QLocale::English, QLocale::UnitedKingdom), report(3), "uk.pdf");
+  EXPECT_EQ(mediaBox(uk).toSize(), QSize(595, 842));
+
+  // A long table runs on over further pages.
+  const QByteArray longReport = write(QLocale(QLocale::German, QLocale::Germany), report(300), "long.pdf");
+  EXPECT_GT(pageCount(longReport), 3);
+
+  // Nothing but the finished files is left in the folder.
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+            (QStringList{"de.pdf", "long.pdf", "uk.pdf", "us.pdf"}));
+}
+
+TEST_F(QtPdfTest, PagesHaveMarginsOf15MillimetresWhereTheTextBegins) {
+  ASSERT_TRUE(dir.isValid());
+  constexpr double kMarginPt = 15 / 25.4 * 72;
+  const QByteArray pdf = write(QLocale(QLocale::English, QLocale::UnitedStates), report(3), "m.pdf");
+  const Placement p = firstPagePlacement(pdf, 792);
+  EXPECT_NEAR(p.areaLeft, kMarginPt, 1.0);
+  EXPECT_NEAR(p.areaTop, kMarginPt, 1.0);
+  EXPECT_NEAR(p.textLeft, kMarginPt, 1.0) << "the heading starts at the margin, not further in";
+}
+
+TEST_F(QtPdfTest, AFileThatCannotBeMadeGivesTheReasonAndLeavesNothing) {
+  ASSERT_TRUE(dir.isValid());
+  std::string why;
+  EXPECT_FALSE(kit.writePdf(report(1), localPath(in("missing/report.pdf")), why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_FALSE(QFile::exists(in("missing/report.pdf")));
+
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+  why.clear();
+  EXPECT_FALSE(kit.writePdf(report(1), localPath(in("folder")), why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_TRUE(QDir(in("folder")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(QtToolkitTest, DisabledMenuItemsAreGreyedAndCannotBeChosen) {
+  tk::Menu& file = win->addMenu("&File");
+  tk::MenuItem& save = file.addItem("&Save report...");
+  file.addSeparator();
+  tk::MenuItem& exit = file.addItem("E&xit");
+  save.onClick = [&] { log.push_back("save"); };
+  exit.onClick = [&] { log.push_back("exit"); };
+  EXPECT_TRUE(save.enabled());
+
+  save.setEnabled(false);
+  EXPECT_FALSE(save.enabled());
+  QAction* action = QtToolkit::actionOf(save);
+  EXPECT_FALSE(action->isEnabled());
+  action->trigger();
+  EXPECT_TRUE(log.empty());
+
+  save.setEnabled(true);
+  EXPECT_TRUE(action->isEnabled());
+  action->trigger();
+  QtToolkit::actionOf(exit)->trigger();
+  EXPECT_EQ(log, (std::vector<std::string>{"save", "exit"}));
+
+  const auto actions = qobject_cast<QMenu*>(action->parent())->actions();
+  ASSERT_EQ(actions.size(), 3);
+  EXPECT_FALSE(actions[0]->isSeparator());
+  EXPECT_TRUE(actions[1]->isSeparator());
+  EXPECT_EQ(actions[2], QtToolkit::actionOf(exit));
+}
+
+TEST_F(QtToolkitTest, ALabelTipShowsAsItsToolTip) {
+  tk::Label& port = win->addLabel(nullptr);
+  port.setCaption("COM 1: OPEN");
+  port.setTip("COM 1 is /dev/ttyUSB0\r\nexclusive");
+  showActive();
+  QWidget* w = QtToolkit::widgetOf(port);
+  EXPECT_EQ(w->toolTip(), QStringLiteral("COM 1 is /dev/ttyUSB0\nexclusive"));
+  EXPECT_EQ(port.tip(), "COM 1 is /dev/ttyUSB0\r\nexclusive");
+
+  const QPoint inside = w->rect().center();
+  QHelpEvent hover(QEvent::ToolTip, inside, w->mapToGlobal(inside));
+  QApplication::sendEvent(w, &hover);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("COM 1 is /dev/ttyUSB0\nexclusive"));
+  QToolTip::hideText();
+
+  port.setTip("");
+  EXPECT_EQ(w->toolTip(), QString());
 }
 
 }  // namespace

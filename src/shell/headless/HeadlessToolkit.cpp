@@ -146,6 +146,35 @@ std::int16_t HeadlessToolkit::messageBox(const std::string& text, const std::str
   return 1;
 }
 
+bool HeadlessToolkit::askOkCancel(const std::string& text, const std::string& title,
+                                  const std::string& details) {
+  questions_.push_back({text, title, details});
+  const Message shown = questions_.back();
+  ++modalDepth_;
+  struct Close {
+    int& depth;
+    ~Close() { --depth; }
+  } close{modalDepth_};
+  return questionHook_ ? questionHook_(shown) : true;
+}
+
+std::string HeadlessToolkit::chooseSaveFile(const std::string& title, const std::string& suggestedPath,
+                                            const std::vector<tk::FileFilter>& filters) {
+  fileRequests_.push_back({title, suggestedPath, filters});
+  const FileRequest shown = fileRequests_.back();
+  ++modalDepth_;
+  struct Close {
+    int& depth;
+    ~Close() { --depth; }
+  } close{modalDepth_};
+  return fileChooserHook_ ? fileChooserHook_(shown) : std::string();
+}
+
+bool HeadlessToolkit::writePdf(const std::string& /*html*/, const std::string& /*path*/, std::string& why) {
+  why = "PDF output is not available in this program";
+  return false;
+}
+
 std::int32_t HeadlessToolkit::screenWidth() const {
   return headless::kScreenWidthPx * headless::kTwipsPerPixel;
 }
@@ -713,15 +742,18 @@ void MainWindow::openMenu(const std::string& path) {
   }
 }
 
-void MainWindow::chooseMenu(const std::string& path) {
+bool MainWindow::chooseMenu(const std::string& path) {
   const auto parts = splitPath(path);
   std::string menus;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) menus += (i > 0 ? "/" : "") + parts[i];
   MenuItem& item = menuItem(path);
-  openMenu(menus);
+  const auto alive = alive_;
+  openMenu(menus);  // its onAboutToShow may enable or disable the item
+  if (!*alive || !item.enabled()) return false;
   toolkit_.guarded([&] {
     if (item.onClick) item.onClick();
   });
+  return true;
 }
 
 bool MainWindow::pressKey(Focusable* target, std::int16_t keyCode, std::int16_t shift) {

@@ -194,6 +194,8 @@ class Label final : public ControlBase<tk::Label> {
   std::string caption() const override { return caption_; }
   void setForeColor(tk::SysColor c) override { color_ = c; }
   tk::SysColor foreColor() const override { return color_; }
+  void setTip(const std::string& text) override { tip_ = text; }
+  std::string tip() const override { return tip_; }
 
   // The caption's lines (CR LF, CR or LF separate them).
   std::vector<std::string> lines() const;
@@ -201,6 +203,7 @@ class Label final : public ControlBase<tk::Label> {
  private:
   std::string caption_;
   tk::SysColor color_ = tk::SysColor::ButtonText;
+  std::string tip_;
 };
 
 class TextPane final : public FocusBase<tk::TextPane> {
@@ -233,10 +236,13 @@ class MenuItem final : public tk::MenuItem {
   bool checked() const override { return checked_; }
   void setTip(const std::string& text) override { tip_ = text; }
   std::string tip() const override { return tip_; }
+  void setEnabled(bool on) override { enabled_ = on; }
+  bool enabled() const override { return enabled_; }
 
  private:
   std::string caption_;
   bool checked_ = false;
+  bool enabled_ = true;
   std::string tip_;
 };
 
@@ -246,11 +252,14 @@ class Menu final : public tk::Menu {
   std::string caption() const override { return caption_; }
   MenuItem& addItem(const std::string& caption) override;
   Menu& addSubMenu(const std::string& caption) override;
+  void addSeparator() override { order_.push_back(kSeparator); }
 
+  // How captions() shows a separator.
+  static constexpr const char* kSeparator = "-";
   // The item or sub-menu of that caption ("&" may be left out); nullptr when none.
   MenuItem* findItem(const std::string& caption) const;
   Menu* findSubMenu(const std::string& caption) const;
-  // Captions of items and sub-menus in menu order.
+  // Captions of items and sub-menus in menu order, separators as kSeparator.
   std::vector<std::string> captions() const;
 
  private:
@@ -310,8 +319,9 @@ class MainWindow final : public tk::MainWindow {
   // Opens the menus along a caption path ("&Option" or "&Option/&Port"), each telling
   // its onAboutToShow, as a user opening them does; throws when there is no such menu.
   void openMenu(const std::string& path);
-  // Opens the menus along the path, then chooses its item.
-  void chooseMenu(const std::string& path);
+  // Opens the menus along the path, then chooses its item; false (and no onClick) when
+  // the item is disabled once the menus are open.
+  bool chooseMenu(const std::string& path);
   bool pressKey(Focusable* target, std::int16_t keyCode, std::int16_t shift);
   bool typeChar(CommandButton& button, char typed);
   void resize(std::int32_t scaleWidth, std::int32_t scaleHeight);
@@ -359,11 +369,17 @@ class MainWindow final : public tk::MainWindow {
 
 class HeadlessToolkit final : public tk::Toolkit {
  public:
-  // A message box that the logic showed.
+  // A message box or question box that the logic showed.
   struct Message {
     std::string text;
     std::string title;
     std::string details;
+  };
+  // A save-file dialog that the logic opened.
+  struct FileRequest {
+    std::string title;
+    std::string suggestedPath;
+    std::vector<tk::FileFilter> filters;
   };
 
   explicit HeadlessToolkit(const TickSource& clock);
@@ -381,8 +397,17 @@ class HeadlessToolkit final : public tk::Toolkit {
   // Records the box, runs the message-box hook while it is "open", and answers OK (1).
   std::int16_t messageBox(const std::string& text, const std::string& title,
                           const std::string& details) override;
+  // Records the question, asks the question hook while the box is "open" and returns
+  // its answer; true (OK) without a hook.
+  bool askOkCancel(const std::string& text, const std::string& title, const std::string& details) override;
+  // Records the request, asks the file chooser hook while the dialog is "open" and
+  // returns its answer as the chosen path; empty (cancelled) without a hook.
+  std::string chooseSaveFile(const std::string& title, const std::string& suggestedPath,
+                             const std::vector<tk::FileFilter>& filters) override;
   bool modalActive() const override { return modalDepth_ > 0; }
   void beep() override { ++beeps_; }
+  // Makes no PDF: returns false with a reason and leaves the file system alone.
+  bool writePdf(const std::string& html, const std::string& path, std::string& why) override;
   std::int32_t screenWidth() const override;
   std::int32_t screenHeight() const override;
   std::int32_t twipsPerPixelX() const override { return headless::kTwipsPerPixel; }
@@ -395,6 +420,19 @@ class HeadlessToolkit final : public tk::Toolkit {
   void clearMessages() { messages_.clear(); }
   // Called while a message box is open, before it answers OK.
   void setMessageBoxHook(std::function<void(const Message&)> hook) { messageHook_ = std::move(hook); }
+  // Every question box shown, oldest first (not among messages()).
+  const std::vector<Message>& questions() const { return questions_; }
+  void clearQuestions() { questions_.clear(); }
+  // Plays the user answering a question box: true = OK, false = Cancel.
+  void setQuestionHook(std::function<bool(const Message&)> hook) { questionHook_ = std::move(hook); }
+  // Every save-file dialog opened, oldest first.
+  const std::vector<FileRequest>& fileRequests() const { return fileRequests_; }
+  void clearFileRequests() { fileRequests_.clear(); }
+  // Plays the user in a save-file dialog: returns the chosen path as the dialog would
+  // (extension added, replacing agreed), or empty to cancel.
+  void setFileChooserHook(std::function<std::string(const FileRequest&)> hook) {
+    fileChooserHook_ = std::move(hook);
+  }
   // Number of beeps.
   int beeps() const { return beeps_; }
   // Whether quit() was called, and its last exit code.
@@ -419,8 +457,8 @@ class HeadlessToolkit final : public tk::Toolkit {
   // Clicks a button when it is shown and enabled (it takes the focus, as under a mouse).
   bool click(tk::CommandButton& button);
   // Chooses the menu item at a caption path such as "&Option/&Auto port release/&2 sec",
-  // opening the menus on the way.
-  void chooseMenu(const std::string& path) { mainWindow().chooseMenu(path); }
+  // opening the menus on the way; false when the item is disabled (it is not chosen).
+  bool chooseMenu(const std::string& path) { return mainWindow().chooseMenu(path); }
   // Opens the menus along a path such as "&Option/&Port".
   void openMenu(const std::string& path) { mainWindow().openMenu(path); }
   // Presses a key on a control as if it had the focus: the window's key preview, then the
@@ -475,6 +513,10 @@ class HeadlessToolkit final : public tk::Toolkit {
   std::map<std::uint64_t, WatchImpl*> watches_;
   std::vector<Message> messages_;
   std::function<void(const Message&)> messageHook_;
+  std::vector<Message> questions_;
+  std::function<bool(const Message&)> questionHook_;
+  std::vector<FileRequest> fileRequests_;
+  std::function<std::string(const FileRequest&)> fileChooserHook_;
   std::deque<std::function<void()>> posted_;
   int modalDepth_ = 0;
   int beeps_ = 0;

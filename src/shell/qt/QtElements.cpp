@@ -23,11 +23,6 @@ namespace {
 constexpr double kTwipsPerInch = 1440.0;
 constexpr int kFontPointSize = 9;  // the longest console line (80 characters) fits the window's first width
 
-std::string fromQt(const QString& s) {
-  const QByteArray bytes = s.toLatin1();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- shared
@@ -60,6 +55,11 @@ QFont Env::fixedFont() const {
 
 QString toQt(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string fromQt(const QString& s) {
+  const QByteArray bytes = s.toLatin1();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 QString toQtLines(const std::string& text) {
@@ -294,6 +294,13 @@ void LabelAdapter::place() {
   widget_->setGeometry(env.pxX(left_), env.pxY(top_), env.pxX(width_), env.pxY(height_));
 }
 
+void LabelAdapter::setTip(const std::string& text) {
+  // Like the caption, a tip may be set on every tick.
+  if (text == tip_) return;
+  tip_ = text;
+  widget_->setToolTip(toQtLines(text));
+}
+
 void LabelAdapter::setForeColor(tk::SysColor c) {
   // Set on every tick too: a palette set again would redraw the label each time.
   if (colorSet_ && c == color_) return;
@@ -334,7 +341,7 @@ MenuItemAdapter::MenuItemAdapter(Env& env, QMenu& menu, const std::string& capti
                                  std::shared_ptr<bool> alive)
     : caption_(caption), action_(menu.addAction(toQt(caption))) {
   QObject::connect(action_, &QAction::triggered, action_, [this, &env, alive = std::move(alive)] {
-    if (!*alive) return;
+    if (!*alive || !enabled_) return;
     // A checkable action toggles itself when chosen; only the logic sets the mark.
     action_->setChecked(checked_);
     env.guarded([&] {
@@ -357,6 +364,11 @@ void MenuItemAdapter::setTip(const std::string& text) {
   action_->setStatusTip(toQt(text));
 }
 
+void MenuItemAdapter::setEnabled(bool on) {
+  enabled_ = on;
+  action_->setEnabled(on);
+}
+
 MenuAdapter::MenuAdapter(Env& env, QMenu* menu, std::string caption, std::shared_ptr<bool> alive)
     : env_(env), menu_(menu), caption_(std::move(caption)), alive_(std::move(alive)) {
   menu_->setToolTipsVisible(true);
@@ -376,6 +388,10 @@ tk::MenuItem& MenuAdapter::addItem(const std::string& caption) {
 tk::Menu& MenuAdapter::addSubMenu(const std::string& caption) {
   subMenus_.push_back(std::make_unique<MenuAdapter>(env_, menu_->addMenu(toQt(caption)), caption, alive_));
   return *subMenus_.back();
+}
+
+void MenuAdapter::addSeparator() {
+  menu_->addSeparator();
 }
 
 // ---------------------------------------------------------------- main window

@@ -63,6 +63,8 @@ class Env {
 // Program text as Qt text: Latin-1, and for multi-line texts CR LF (or a lone CR) as a line break.
 QString toQt(const std::string& text);
 QString toQtLines(const std::string& text);
+// Qt text as program text: Latin-1, characters outside it become "?".
+std::string fromQt(const QString& s);
 
 // --- Widgets with the hooks the adapters need ---
 
@@ -221,6 +223,8 @@ class LabelAdapter final : public ControlAdapter<tk::Label, QLabel> {
   std::string caption() const override { return caption_; }
   void setForeColor(tk::SysColor c) override;
   tk::SysColor foreColor() const override { return color_; }
+  void setTip(const std::string& text) override;
+  std::string tip() const override { return tip_; }
 
  protected:
   void place() override;
@@ -228,6 +232,7 @@ class LabelAdapter final : public ControlAdapter<tk::Label, QLabel> {
  private:
   std::string caption_;
   tk::SysColor color_ = tk::SysColor::ButtonText;
+  std::string tip_;
   bool captionSet_ = false;
   bool colorSet_ = false;
 };
@@ -267,6 +272,8 @@ class MenuItemAdapter final : public tk::MenuItem {
   bool checked() const override { return checked_; }
   void setTip(const std::string& text) override;
   std::string tip() const override { return tip_; }
+  void setEnabled(bool on) override;
+  bool enabled() const override { return enabled_; }
 
   QAction* action() const { return action_; }
 
@@ -274,6 +281,7 @@ class MenuItemAdapter final : public tk::MenuItem {
   std::string caption_;
   QAction* action_;
   bool checked_ = false;
+  bool enabled_ = true;
   std::string tip_;
 };
 
@@ -283,6 +291,7 @@ class MenuAdapter final : public tk::Menu {
   std::string caption() const override { return caption_; }
   tk::MenuItem& addItem(const std::string& caption) override;
   tk::Menu& addSubMenu(const std::string& caption) override;
+  void addSeparator() override;
 
   QMenu* menu() const { return menu_; }
 

@@ -1,11 +1,22 @@
 #include "shell/qt/QtToolkit.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPageLayout>
+#include <QPdfWriter>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QTextDocument>
 #include <QThread>
 #include <cmath>
 #include <stdexcept>
@@ -60,6 +71,116 @@ QScreen* primaryScreen() {
   return QGuiApplication::primaryScreen();
 }
 
+// Holds the program's ticks while a modal dialog is open: the descriptor watches pause
+// (unread data would otherwise spin the dialog's event loop) and resume however the
+// dialog ends.
+class ModalScope {
+ public:
+  explicit ModalScope(qtk::Env& env) : env_(env) {
+    if (env_.modalDepth++ == 0) {
+      for (auto* watch : env_.watches) watch->setActive(false);
+    }
+  }
+  ~ModalScope() {
+    if (--env_.modalDepth == 0) {
+      for (auto* watch : env_.watches) watch->setActive(true);
+    }
+  }
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  qtk::Env& env_;
+};
+
+// File paths are the system's file-name bytes, not Latin-1 display text.
+QString pathToQt(const std::string& path) {
+  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+std::string pathFromQt(const QString& path) {
+  const QByteArray bytes = QFile::encodeName(path);
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// "PDF document (*.pdf)", as QFileDialog lists a filter.
+QString nameFilterOf(const tk::FileFilter& filter) {
+  QStringList patterns;
+  for (const auto& p : filter.patterns) patterns << qtk::toQt(p);
+  return qtk::toQt(filter.name) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+// The extension of a filter's first pattern ("*.pdf" gives "pdf"); empty when the
+// pattern is not of that plain form ("*", "*.*", "report*").
+QString extensionOf(const tk::FileFilter& filter) {
+  if (filter.patterns.empty()) return {};
+  const QString pattern = qtk::toQt(filter.patterns.front());
+  if (!pattern.startsWith(QStringLiteral("*."))) return {};
+  const QString ext = pattern.mid(2);
+  const bool plain = !ext.isEmpty() && !ext.contains(QLatin1Char('*')) && !ext.contains(QLatin1Char('?')) &&
+                     !ext.contains(QLatin1Char('['));
+  return plain ? ext : QString();
+}
+
+// A save dialog that gives a name typed without an extension the extension of the
+// filter selected at the moment it is accepted (before it checks for an existing file).
+class SaveDialog final : public QFileDialog {
+ public:
+  SaveDialog(QWidget* parent, const QString& caption, const std::vector<tk::FileFilter>& filters)
+      : QFileDialog(parent, caption), filters_(filters) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setAcceptMode(QFileDialog::AcceptSave);
+    setFileMode(QFileDialog::AnyFile);
+    for (const auto& f : filters_) names_ << nameFilterOf(f);
+    if (!names_.isEmpty()) setNameFilters(names_);
+  }
+
+  void accept() override {
+    const qsizetype n = names_.indexOf(selectedNameFilter());
+    const QString ext = n >= 0 ? extensionOf(filters_[static_cast<std::size_t>(n)]) : QString();
+    setDefaultSuffix(ext);
+    // Qt looks at a typed name relative to the working directory when it decides whether
+    // to add the suffix: a name that is a folder there would stay bare. The extension
+    // goes on the name in the field instead, where the user sees it too.
+    auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (edit != nullptr && !ext.isEmpty()) {
+      const QString typed = edit->text();
+      const bool plainName = !typed.isEmpty() && !typed.contains(QLatin1Char('"')) &&
+                             !QFileInfo(typed).fileName().contains(QLatin1Char('.'));
+      if (plainName && !QFileInfo(directory(), typed).isDir()) edit->setText(typed + QLatin1Char('.') + ext);
+    }
+    QFileDialog::accept();
+  }
+
+  // Selects the first filter that matches the file name; the first filter when none does.
+  void selectFilterFor(const QString& fileName) {
+    for (std::size_t i = 0; i < filters_.size(); ++i) {
+      for (const auto& p : filters_[i].patterns) {
+        const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(qtk::toQt(p)),
+                                    QRegularExpression::CaseInsensitiveOption);
+        if (!fileName.isEmpty() && re.match(fileName).hasMatch()) {
+          selectNameFilter(names_.at(static_cast<qsizetype>(i)));
+          return;
+        }
+      }
+    }
+    if (!names_.isEmpty()) selectNameFilter(names_.front());
+  }
+
+ private:
+  std::vector<tk::FileFilter> filters_;
+  QStringList names_;
+};
+
+// PDF pages are US Letter where the locale measures in US units, A4 elsewhere
+// (including where imperial units are British).
+QPageSize::PageSizeId pdfPageSizeFor(QLocale::MeasurementSystem system) {
+  return system == QLocale::ImperialUSSystem ? QPageSize::Letter : QPageSize::A4;
+}
+
+constexpr double kPdfMarginMm = 15.0;
+constexpr double kPdfFontPoints = 10.0;  // body text; headings scale from it
+
 }  // namespace
 
 QtToolkit::QtToolkit() {
@@ -98,31 +219,53 @@ void QtToolkit::post(std::function<void()> f) {
       router_.get(), [this, f = std::move(f)] { guarded(f); }, Qt::QueuedConnection);
 }
 
-std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title,
-                                   const std::string& details) {
+QWidget* QtToolkit::dialogParent() const {
   QWidget* parent = nullptr;
   for (qtk::WindowAdapter* w : env_->windows) {
     if (w->widget()->isVisible()) parent = w->widget();
   }
-  // Watches pause while the box is open; the RAII guard resumes them however it ends.
-  struct Modal {
-    qtk::Env& env;
-    explicit Modal(qtk::Env& e) : env(e) {
-      if (env.modalDepth++ == 0) {
-        for (auto* watch : env.watches) watch->setActive(false);
-      }
-    }
-    ~Modal() {
-      if (--env.modalDepth == 0) {
-        for (auto* watch : env.watches) watch->setActive(true);
-      }
-    }
-  } modal(*env_);
-  QMessageBox box(QMessageBox::Critical, qtk::toQt(title), qtk::toQtLines(text), QMessageBox::Ok, parent);
+  return parent;
+}
+
+std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title,
+                                   const std::string& details) {
+  const ModalScope modal(*env_);
+  QMessageBox box(QMessageBox::Critical, qtk::toQt(title), qtk::toQtLines(text), QMessageBox::Ok,
+                  dialogParent());
   box.setTextFormat(Qt::PlainText);
   if (!details.empty()) box.setInformativeText(qtk::toQtLines(details));
   box.exec();
   return 1;
+}
+
+bool QtToolkit::askOkCancel(const std::string& text, const std::string& title, const std::string& details) {
+  const ModalScope modal(*env_);
+  QMessageBox box(QMessageBox::Question, qtk::toQt(title), qtk::toQtLines(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, dialogParent());
+  box.setTextFormat(Qt::PlainText);
+  if (!details.empty()) box.setInformativeText(qtk::toQtLines(details));
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Cancel);
+  box.exec();
+  return box.clickedButton() == box.button(QMessageBox::Ok);
+}
+
+std::string QtToolkit::chooseSaveFile(const std::string& title, const std::string& suggestedPath,
+                                      const std::vector<tk::FileFilter>& filters) {
+  const ModalScope modal(*env_);
+  SaveDialog dialog(dialogParent(), qtk::toQt(title), filters);
+  const QFileInfo suggested(pathToQt(suggestedPath));
+  QString fileName;
+  if (!suggestedPath.empty()) {
+    const bool isFolder = suggested.isDir();
+    dialog.setDirectory(isFolder ? suggested.absoluteFilePath() : suggested.absolutePath());
+    if (!isFolder) fileName = suggested.fileName();
+  }
+  dialog.selectFilterFor(fileName);
+  if (!fileName.isEmpty()) dialog.selectFile(fileName);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList chosen = dialog.selectedFiles();
+  return chosen.isEmpty() ? std::string() : pathFromQt(chosen.front());
 }
 
 bool QtToolkit::modalActive() const {
@@ -131,6 +274,44 @@ bool QtToolkit::modalActive() const {
 
 void QtToolkit::beep() {
   QApplication::beep();
+}
+
+bool QtToolkit::writePdf(const std::string& html, const std::string& path, std::string& why) {
+  QSaveFile file(pathToQt(path));
+  if (!file.open(QIODevice::WriteOnly)) {
+    why = "Cannot create the file: " + qtk::fromQt(file.errorString());
+    return false;
+  }
+  {
+    QPdfWriter writer(&file);
+    writer.setPageLayout(QPageLayout(
+        QPageSize(pdfPageSizeFor(QLocale().measurementSystem())), QPageLayout::Portrait,
+        QMarginsF(kPdfMarginMm, kPdfMarginMm, kPdfMarginMm, kPdfMarginMm), QPageLayout::Millimeter));
+    QTextDocument doc;
+    // Laid out at the writer's resolution on pages of its printable area, the document
+    // prints as it is: the margins are the page layout's, without the extra margins and
+    // page numbers that print() adds to a document without pages.
+    doc.documentLayout()->setPaintDevice(&writer);
+    doc.setDocumentMargin(0);
+    QFont font = doc.defaultFont();
+    font.setPointSizeF(kPdfFontPoints);
+    doc.setDefaultFont(font);
+    doc.setHtml(qtk::toQt(html));
+    doc.setPageSize(QSizeF(writer.width(), writer.height()));
+    writer.setTitle(doc.metaInformation(QTextDocument::DocumentTitle));
+    writer.setCreator(QGuiApplication::applicationDisplayName());
+    doc.print(&writer);
+  }
+  if (file.pos() == 0) {
+    file.cancelWriting();
+    why = "The PDF could not be drawn";
+    return false;
+  }
+  if (!file.commit()) {
+    why = "Cannot write the file: " + qtk::fromQt(file.errorString());
+    return false;
+  }
+  return true;
 }
 
 std::int32_t QtToolkit::screenWidth() const {

@@ -35,17 +35,27 @@ class QtToolkit final : public tk::Toolkit {
   std::unique_ptr<tk::MainWindow> createMainWindow() override;
   // Timers start disabled with interval 0; one ticks only while enabled with an interval above 0.
   std::unique_ptr<tk::Timer> createTimer() override;
-  // Watches are paused while a message box is open, so that unread data cannot spin
-  // the box's event loop; they fire again afterwards if data is still pending. Destroy
-  // a watch before closing its descriptor.
+  // Watches are paused while a modal dialog (message box, question, file dialog) is
+  // open, so that unread data cannot spin its event loop; they fire again afterwards if
+  // data is still pending. Destroy a watch before closing its descriptor.
   std::unique_ptr<tk::FdWatch> watchReadable(int fd, std::function<void()> onReadable) override;
   // A queued call on the application; dropped when the toolkit goes first.
   void post(std::function<void()> f) override;
   // A critical QMessageBox; details become its informative text.
   std::int16_t messageBox(const std::string& text, const std::string& title,
                           const std::string& details) override;
+  // A question QMessageBox with OK and Cancel; details become its informative text.
+  bool askOkCancel(const std::string& text, const std::string& title, const std::string& details) override;
+  // Qt's own QFileDialog (never the desktop's), the same on every desktop and drivable
+  // by keys; the extension follows the filter selected when the dialog is accepted.
+  std::string chooseSaveFile(const std::string& title, const std::string& suggestedPath,
+                             const std::vector<tk::FileFilter>& filters) override;
   bool modalActive() const override;
   void beep() override;
+  // QTextDocument printed on a QPdfWriter through a QSaveFile (a temporary file beside
+  // the target, renamed over it when complete). The page follows the measurement system
+  // of the default QLocale (the system's unless the program sets another).
+  bool writePdf(const std::string& html, const std::string& path, std::string& why) override;
   std::int32_t screenWidth() const override;
   std::int32_t screenHeight() const override;
   std::int32_t twipsPerPixelX() const override;
@@ -63,6 +73,9 @@ class QtToolkit final : public tk::Toolkit {
   static QAction* actionOf(tk::MenuItem& item);
 
  private:
+  // The visible main window, as the parent of a modal dialog; nullptr when none.
+  QWidget* dialogParent() const;
+
   std::unique_ptr<qtk::Env> env_;
   std::unique_ptr<qtk::KeyRouter> router_;
   bool quitRequested_ = false;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tarnset {
 class TraceSink;
@@ -47,6 +48,16 @@ constexpr std::int16_t kAltBit = 4;
 
 // Text colours taken from the system palette.
 enum class SysColor { ButtonText, GrayText };
+
+// A kind of file offered by a file dialog: its name and its patterns, such as
+// {"PDF document", {"*.pdf"}}. The first pattern's extension is the one added to a
+// name typed without one.
+struct FileFilter {
+  std::string name;
+  std::vector<std::string> patterns;
+
+  bool operator==(const FileFilter&) const = default;
+};
 
 // Key-down handler: the handler may consume the key by setting keyCode to 0.
 using KeyDownHandler = std::function<void(std::int16_t& keyCode, std::int16_t shift)>;
@@ -121,6 +132,9 @@ class Label : public Control {
   virtual std::string caption() const = 0;
   virtual void setForeColor(SysColor c) = 0;
   virtual SysColor foreColor() const = 0;
+  // Tool tip shown when the pointer rests on the label; empty = none.
+  virtual void setTip(const std::string& text) = 0;
+  virtual std::string tip() const = 0;
 };
 
 // A read-only multi-line text pane in the fixed-pitch font.
@@ -151,6 +165,10 @@ class MenuItem {
   // Tool tip and status tip.
   virtual void setTip(const std::string& text) = 0;
   virtual std::string tip() const = 0;
+  // A disabled item is shown greyed and cannot be chosen (onClick does not run). Items
+  // start enabled.
+  virtual void setEnabled(bool on) = 0;
+  virtual bool enabled() const = 0;
 
   std::function<void()> onClick;
 };
@@ -161,6 +179,8 @@ class Menu {
   virtual std::string caption() const = 0;
   virtual MenuItem& addItem(const std::string& caption) = 0;
   virtual Menu& addSubMenu(const std::string& caption) = 0;
+  // Adds a dividing line after the items and sub-menus added so far.
+  virtual void addSeparator() = 0;
 
   // The menu is about to open: the moment to bring what it shows up to date.
   std::function<void()> onAboutToShow;
@@ -242,9 +262,26 @@ class Toolkit {
   // in the same box (no further click needed): the particulars and what to do next.
   virtual std::int16_t messageBox(const std::string& text, const std::string& title,
                                   const std::string& details) = 0;
-  // True while a message box is open.
+  // Modal question box with the question icon, OK (the default button) and Cancel (also
+  // Escape and the close box); details as in messageBox. Returns true for OK.
+  virtual bool askOkCancel(const std::string& text, const std::string& title, const std::string& details) = 0;
+  // Modal save-file dialog that starts in the folder of suggestedPath with its file name
+  // filled in and asks before replacing an existing file. A name typed without an
+  // extension gets the extension of the selected filter. Returns the chosen full path,
+  // or an empty string when cancelled. Paths are the system's file-name bytes (UTF-8
+  // on Linux), not display text.
+  virtual std::string chooseSaveFile(const std::string& title, const std::string& suggestedPath,
+                                     const std::vector<FileFilter>& filters) = 0;
+  // True while a message box, question box or file dialog is open.
   virtual bool modalActive() const = 0;
   virtual void beep() = 0;
+
+  // Writes a simple HTML document in the program's single-byte text (headings,
+  // paragraphs, bordered tables; no scripts, no external resources) to path as a PDF:
+  // Letter pages where the locale measures in US units, else A4, with margins of 15 mm.
+  // The file appears whole or not at all (an existing one stays as it was on failure).
+  // Returns false with the reason in why (one line) when the file cannot be made.
+  virtual bool writePdf(const std::string& html, const std::string& path, std::string& why) = 0;
 
   // Screen metrics in twips.
   virtual std::int32_t screenWidth() const = 0;

@@ -26,8 +26,14 @@ class RecordingToolkit final : public tk::Toolkit {
     boxes.emplace_back(text, title);
     return answer;
   }
+  bool askOkCancel(const std::string&, const std::string&, const std::string&) override { return false; }
+  std::string chooseSaveFile(const std::string&, const std::string&,
+                             const std::vector<tk::FileFilter>&) override {
+    return {};
+  }
   bool modalActive() const override { return false; }
   void beep() override {}
+  bool writePdf(const std::string&, const std::string&, std::string&) override { return false; }
   std::int32_t screenWidth() const override { return 0; }
   std::int32_t screenHeight() const override { return 0; }
   std::int32_t twipsPerPixelX() const override { return 15; }
