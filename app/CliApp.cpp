@@ -8,6 +8,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,11 +27,13 @@
 #include "link/SystemPortResolver.h"
 #include "link/TraceFile.h"
 #include "link/frmCom.h"
+#include "model/RigTarnConstFile.h"
+#include "model/ServiceReport.h"
 #include "model/TarnMap.h"
 #include "model/clsIndEep_RigTarn.h"
-#include "model/RigTarnConstFile.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/AtomicFile.h"
+#include "radio/BackupStore.h"
 #include "radio/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
@@ -44,6 +48,7 @@ const char* const kUsage =
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli diff BEFORE AFTER\n"
+    "       tarnset-cli report AS_FOUND AS_LEFT [--html FILE]\n"
     "       tarnset-cli --help | --version\n";
 
 const char* const kHelp =
@@ -57,6 +62,9 @@ const char* const kHelp =
     "  diff      compare two images saved by read --save; it compares what the parameter\n"
     "            listing shows, and prints each line that differs as \"label: before -> after\"\n"
     "            (a byte that no listing line shows, such as the channel memory, is not compared)\n"
+    "  report    the service report of two saved images, as found and as left (the window's\n"
+    "            backups or read --save files), as text; a report from files has no monitor\n"
+    "            readings and says so\n"
     "\n"
     "Options:\n"
     "  --port PORT     a COM number 1..10, mapped as the window program maps it (the [PORTS]\n"
@@ -70,13 +78,14 @@ const char* const kHelp =
     "  --map N=DEVICE  ports: make COM N open DEVICE (written to the [PORTS] section of the\n"
     "                  options file, which the window program reads too)\n"
     "  --unmap N       ports: remove the mapping of COM N (it is then found among the ports)\n"
+    "  --html FILE     report: also write the report as an HTML page to FILE, for printing\n"
     "  --help          show this text\n"
     "  --version       show the program's version\n"
     "\n"
     "Exit status: 0 success (diff: the listings are the same), 1 diff: the listings differ,\n"
-    "2 link or clone failure or an options file that cannot be written (diff: a file cannot\n"
-    "be read or is not a 15968-byte image; diff's codes are those of diff(1)), 64 usage\n"
-    "error, 70 internal error.\n";
+    "2 link or clone failure or an options file that cannot be written (diff and report: a\n"
+    "file cannot be read or is not a 15968-byte image, or the page cannot be written; diff's\n"
+    "codes are those of diff(1)), 64 usage error, 70 internal error.\n";
 
 // diff's exit status, as diff(1) gives it.
 constexpr int kExitSame = 0;
@@ -89,6 +98,8 @@ struct Options {
   bool listing = false, dump = false;
   std::optional<std::string> save;
   std::optional<std::string> trace;
+  // report --html FILE.
+  std::optional<std::string> html;
   // ports --map N=DEVICE / --unmap N: the COM number and the device (empty to unmap).
   std::optional<std::int16_t> mapCom;
   std::string mapDevice;
@@ -170,6 +181,22 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     }
     if (args.size() != 3) return fail("diff needs two image files");
     o.images = {args[1], args[2]};
+    return o;
+  }
+  if (o.command == "report") {
+    std::vector<std::string> files;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i] == "--html" && i + 1 < args.size()) {
+        o.html = args[++i];
+      } else if (args[i].rfind("--", 0) == 0) {
+        return fail(args[i] == "--html" ? "option --html needs a value"
+                                        : "unexpected argument '" + args[i] + "'");
+      } else {
+        files.push_back(args[i]);
+      }
+    }
+    if (files.size() != 2) return fail("report needs two image files, as found and as left");
+    o.images = {files[0], files[1]};
     return o;
   }
   if (o.command != "read" && o.command != "monitor") return fail("unknown command '" + o.command + "'");
@@ -314,6 +341,47 @@ std::pair<std::string_view, std::string_view> labelAndValue(std::string_view lin
   const std::size_t colon = line.rfind(':');
   if (colon == std::string_view::npos) return {std::string_view(), trimBlanks(line)};
   return {trimBlanks(line.substr(0, colon)), trimBlanks(line.substr(colon + 1))};
+}
+
+// report AS_FOUND AS_LEFT [--html FILE]: the service report of two saved images. The
+// model and sub-model codes come from a backup's name where there is one.
+int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
+  std::array<Bytes, 2> images;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string why;
+    if (!readImage(o.images[i], images[i], why)) {
+      err << "tarnset-cli: " << why << "\n";
+      return kExitCannotRead;
+    }
+  }
+  ServiceReportInput in;
+  in.model = in.subModel = "not known";
+  const std::string name = std::filesystem::path(o.images[1]).filename().string();
+  if (!BackupStore::describe(o.images[1]).empty()) {
+    in.model = name.substr(16, 4);
+    in.subModel = name.substr(21, 4);
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
+  in.dateTime = stamp;
+  in.programVersion = "tarnset-cli " + kVersionText + " (" + kAppTitle + ")";
+  in.asFound = images[0];
+  in.asLeft = images[1];
+  in.asFoundSource = "the file " + o.images[0];
+  in.asLeftState = "the file " + o.images[1];
+  in.monitorNote = "No monitor readings: this report was made from saved images.";
+  out << serviceReportText(in);
+  if (o.html) {
+    std::string why;
+    if (!writeFileAtomically(*o.html, serviceReportHtml(in), why)) {
+      err << "tarnset-cli: " << why << "\n";
+      return kExitCannotRead;
+    }
+  }
+  return kExitOk;
 }
 
 // diff BEFORE AFTER: the listing lines that AFTER shows otherwise than BEFORE, as
@@ -496,6 +564,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   if (o->command == "ports") return o->mapCom ? mapPort(*o, out, err) : listPorts(out);
   if (o->command == "diff") return diffCommand(*o, out, err);
+  if (o->command == "report") return reportCommand(*o, out, err);
   // A trace that was asked for and cannot be written is a usage error: never a run
   // without the trace that was asked for.
   MonotonicTickSource traceClock;

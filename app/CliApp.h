@@ -3,12 +3,15 @@
 // root, headless toolkit, real serial port, real 50 ms poll timer) and reports what the
 // window program would show.
 //
-//   tarnset-cli read    [--port PORT] [--listing] [--dump] [--save FILE]
-//   tarnset-cli monitor [--port PORT]
-//   tarnset-cli ports
+//   tarnset-cli read    [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]
+//   tarnset-cli monitor [--port PORT] [--trace FILE]
+//   tarnset-cli ports   [--map N=DEVICE | --unmap N]
+//   tarnset-cli diff    BEFORE AFTER
+//   tarnset-cli report  AS_FOUND AS_LEFT [--html FILE]
 //   tarnset-cli --help | --version
 //
-// Exit status: 0 success, 2 link or clone failure, 64 usage error, 70 programming error.
+// Exit status: 0 success, 1 diff: the images differ, 2 link or clone failure (diff and
+// report: a file that cannot be read), 64 usage error, 70 programming error.
 #include <iosfwd>
 #include <string>
 #include <vector>

@@ -53,6 +53,8 @@ int runProgram(tarnset::QtToolkit& toolkit, const tarnset::AdjCommandLine& cmd) 
   ProgramConfig config;
   config.optionsFile = optionsFile;
   config.constFileCopyFolder = installedConstFolder();
+  config.backupFolder = backupsFolder(ConfigEnv::fromProcess());
+  config.programVersion = "tarnset-adj " + kVersionText + " (" + kAppTitle + ")";
   if (trace.isOpen()) config.trace = &trace;
   config.refreshPorts = [&resolver] { resolver.refresh(); };
   Program program(toolkit, clock, port, resolver, config);

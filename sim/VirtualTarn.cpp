@@ -362,6 +362,13 @@ std::optional<int> VirtualTarn::itemValue(int e8Code) const {
   return eep::isSignedAddress(*address) && v >= 128 ? v - 256 : v;
 }
 
+void VirtualTarn::setImage(const Bytes& image) {
+  if (image.size() != static_cast<std::size_t>(eep::kImageSize)) {
+    throw std::invalid_argument("image must be 15968 bytes, got " + std::to_string(image.size()));
+  }
+  image_ = image;
+}
+
 std::uint8_t VirtualTarn::txfEntry(int k) const {
   if (k < 0 || k >= eep::kTxfEntries) throw std::out_of_range("compensation entry " + std::to_string(k));
   return readByte(image_, eep::kTxfTable + k);

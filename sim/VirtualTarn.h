@@ -168,6 +168,9 @@ class VirtualTarn {
   // Environment: the radio's temperature (drift continues from it) and the test signal.
   void setTemperatureC(double celsius) { physics_.setTemperatureC(celsius); }
   void setSignalLevelDbu(double dbu) { physics_.setSignalLevelDbu(dbu); }
+  // Another radio on the same cable: its EEPROM holds image (15968 bytes, else
+  // std::invalid_argument).
+  void setImage(const Bytes& image);
 
   // Switches a test throws while the radio runs.
   // Falls silent (true) or answers again (false), at the radio's present time (the latest

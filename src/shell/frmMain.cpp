@@ -15,6 +15,7 @@
 #include "link/frmCom.h"
 #include "radio/clsCmcProfileIO.h"
 #include "shell/Common.h"
+#include "shell/ServiceDesk.h"
 
 namespace tarnset {
 namespace {
@@ -51,6 +52,26 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildMenus() {
   tk::Menu& file = window_->addMenu("&File");
+  mnuFileSaveImage_ = &file.addItem("&Save Image As...");
+  mnuFileSaveImage_->onClick = [this] {
+    if (desk_ != nullptr) desk_->SaveImageAs();
+  };
+  mnuFileReport_ = &file.addItem("Service &Report...");
+  mnuFileReport_->onClick = [this] {
+    if (desk_ != nullptr) desk_->ServiceReport();
+  };
+  mnuFileRestore_ = &file.addItem("Restore &As-Found Values...");
+  mnuFileRestore_->onClick = [this] {
+    if (desk_ != nullptr) desk_->RestoreAsFound();
+    actNow();
+  };
+  tk::MenuItem& newRadio = file.addItem("&New Radio");
+  newRadio.onClick = [this] {
+    if (desk_ != nullptr) desk_->NewRadio();
+    showServiceState();
+  };
+  file.onAboutToShow = [this] { showServiceState(); };
+  file.addSeparator();
   mnuFileExit_ = &file.addItem("E&xit");
   mnuFileExit_->onClick = [this] { window_->unload(); };
 
@@ -237,6 +258,19 @@ void frmMain::task() {
     mnuOptionSelAutoRelease_[static_cast<std::size_t>(i)]->setChecked(comAutoRelease_ == i);
   }
   showPortState();
+  showServiceState();
+}
+
+void frmMain::showServiceState() {
+  const bool desk = desk_ != nullptr;
+  mnuFileSaveImage_->setEnabled(desk && desk_->canSaveImage());
+  mnuFileReport_->setEnabled(desk && desk_->canReport());
+  mnuFileRestore_->setEnabled(desk && desk_->canRestore());
+  const std::string tip = desk ? desk_->asFoundTip() : std::string();
+  if (tip != portTip_) {
+    portTip_ = tip;
+    lblComBusy_->setTip(tip);
+  }
 }
 
 void frmMain::showPortState() {

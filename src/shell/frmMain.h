@@ -22,6 +22,7 @@ class frmCom;
 class clsCmcDornSequence;
 class clsConsole;
 class PortResolver;
+class ServiceDesk;
 
 class frmMain final : public CloneErrorReporter, public ComHostOwner {
  public:
@@ -36,6 +37,8 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   TarnFormControls controls() const;
   // Connects the model controller (created after the window's controls exist).
   void setController(clsIndOp_RigTarn& controller) { controller_ = &controller; }
+  // Connects the service record behind the File menu's image, report and restore items.
+  void setServiceDesk(ServiceDesk* desk) { desk_ = desk; }
 
   // Called after the port mapping was taken again (the user chose a port): refresh tips.
   void setRefreshPorts(std::function<void()> f) { refreshPorts_ = std::move(f); }
@@ -84,6 +87,9 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   tk::Frame& fra01(std::size_t i) { return *fra01_.at(i); }
   tk::Line& linSepa(std::size_t i) { return *linSepa_.at(i); }
   tk::MenuItem& mnuOptSelCom(std::size_t i) { return *mnuOptSelCom_.at(i - 1); }
+  tk::MenuItem& mnuFileReport() { return *mnuFileReport_; }
+  tk::MenuItem& mnuFileRestore() { return *mnuFileRestore_; }
+  tk::MenuItem& mnuFileSaveImage() { return *mnuFileSaveImage_; }
   tk::MenuItem& mnuOptionSelAutoRelease(std::size_t i) { return *mnuOptionSelAutoRelease_.at(i); }
 
   // The third line of the title block.
@@ -98,6 +104,9 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   void actNow();
   // The port label: "COM n: OPEN" or "COM n: CLOSE" in its colour.
   void showPortState();
+  // The File menu's service items enabled as the service record allows, and the port
+  // label's tip naming the as-found backup.
+  void showServiceState();
   void lboConsole_GotFocus();
   void lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift);
   void Form_KeyDown(std::int16_t& keyCode, std::int16_t shift);
@@ -109,6 +118,7 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   clsConsole& console_;
   PortResolver& resolver_;
   clsIndOp_RigTarn* controller_ = nullptr;
+  ServiceDesk* desk_ = nullptr;
   std::function<void()> refreshPorts_;
   std::string portText_;
 
@@ -121,6 +131,10 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   std::array<tk::MenuItem*, 4> mnuOptSelCom_{};
   std::array<tk::MenuItem*, 6> mnuOptionSelAutoRelease_{};
   tk::MenuItem* mnuFileExit_ = nullptr;
+  tk::MenuItem* mnuFileSaveImage_ = nullptr;
+  tk::MenuItem* mnuFileReport_ = nullptr;
+  tk::MenuItem* mnuFileRestore_ = nullptr;
+  std::string portTip_;
   std::array<tk::Frame*, 4> fra01_{};
   std::array<tk::CommandButton*, 3> cmd00_{};
   std::array<tk::ListBox*, 2> lbo01_{};

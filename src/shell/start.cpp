@@ -9,6 +9,7 @@
 #include "radio/clsCmcProfileIO.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/Common.h"
+#include "shell/ServiceDesk.h"
 #include "shell/frmMain.h"
 #include "shell/toolkit/Toolkit.h"
 
@@ -20,6 +21,7 @@ Program::Program(tk::Toolkit& toolkit, const TickSource& clock, SerialPort& port
 
 Program::~Program() {
   // The window's controls go before the objects that draw into them.
+  desk_.reset();
   controller_.reset();
   main_.reset();
 }
@@ -75,6 +77,11 @@ int Program::startUpSteps(const SingleInstance* guard) {
   controller_ =
       std::make_unique<clsIndOp_RigTarn>(main_->controls(), *seq_, *radio_, *console_, *main_, clock_);
   main_->setController(*controller_);
+  desk_ = std::make_unique<ServiceDesk>(
+      toolkit_, *controller_, *radio_, main_->controls(),
+      ServiceDeskConfig{config_.backupFolder, config_.wallClock, config_.programVersion});
+  controller_->setObserver(desk_.get());
+  main_->setServiceDesk(desk_.get());
   seq_->setErrorReporter(main_.get());
   seq_->setSubModelCheck(controller_.get());
   com_->setOwner(main_.get());

@@ -3,18 +3,21 @@
 // wires their calls to each other, and offers the start module's option procedures.
 // Two complete programs can live side by side (tests build several).
 #include <cstdint>
+#include <ctime>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "base/TickSource.h"
+#include "base/Types.h"
 
 namespace tarnset {
 
 class frmCom;
 class TraceSink;
 class frmMain;
+class ServiceDesk;
 class clsCmcRadio;
 class clsCmcDornSequence;
 class clsConsole;
@@ -49,6 +52,12 @@ struct ProgramConfig {
   std::function<void()> refreshPorts;
   // The support trace (the caller's, outliving the program); nullptr: none.
   TraceSink* trace = nullptr;
+  // Where every clone read of the window is backed up; empty: no backups.
+  std::string backupFolder;
+  // The wall clock of backups and reports; unset: the system's.
+  std::function<std::time_t()> wallClock;
+  // The program and its version as the service report names it.
+  std::string programVersion = kAppTitle;
 };
 
 // The message box text of a programming error that ends the program.
@@ -90,6 +99,7 @@ class Program {
   clsConsole& console() { return *console_; }
   clsIndOp_RigTarn& controller() { return *controller_; }
   frmMain& mainWindow() { return *main_; }
+  ServiceDesk& serviceDesk() { return *desk_; }
   tk::Toolkit& toolkit() { return toolkit_; }
 
  private:
@@ -109,6 +119,7 @@ class Program {
   std::unique_ptr<clsConsole> console_;
   std::unique_ptr<frmMain> main_;
   std::unique_ptr<clsIndOp_RigTarn> controller_;
+  std::unique_ptr<ServiceDesk> desk_;
 };
 
 }  // namespace tarnset

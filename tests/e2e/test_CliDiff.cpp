@@ -4,6 +4,7 @@
 #include <array>
 
 #include "CliFixture.h"
+#include "model/RigTarnConstFile.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "radio/clsCmcRadio.h"
 #include "sim/TarnImage.h"
@@ -11,16 +12,12 @@
 namespace tarnset::e2e {
 namespace {
 
-// The controller's temperature border table, as the listing shows it.
-constexpr std::array<std::int16_t, 22> kBorderTable = {0,   16,  24,  32,  40,  48,  64,  80,  96,  112, 128,
-                                                       144, 160, 176, 192, 208, 216, 224, 232, 240, 255, 0};
-
 // The listing lines of an image, made in-process by the memory map itself.
 std::vector<std::string> listingLines(const kvsim::Bytes& image) {
   clsCmcRadio radio;
   EXPECT_EQ(radio.eepImage().WriteBlock(0, image), 0);
   const clsIndEep_RigTarn map(radio,
-                              [](std::int16_t i) { return kBorderTable.at(static_cast<std::size_t>(i)); });
+                              [](std::int16_t i) { return kTarnTempBorder.at(static_cast<std::size_t>(i)); });
   std::string text = map.RigTarnEep_ParaText();
   std::string lf;
   for (const char c : text) {
@@ -156,4 +153,46 @@ TEST_F(CliDiffTest, AFileThatIsNoSavedImageGives2AndOneLineWhy) {
 }
 
 }  // namespace
+// report AS_FOUND AS_LEFT: the service report of two saved images, as text, and as HTML
+// with --html; the radio's codes come from a backup's name.
+TEST_F(CliDiffTest, AReportFromFilesShowsWhatChangedAndSaysWhatItCannotKnow) {
+  const kvsim::Bytes found = kvsim::defaultImage();
+  kvsim::Bytes left = found;
+  left[79] = static_cast<std::uint8_t>(found[79] - 3);  // Power(Hi)
+  left[86] = static_cast<std::uint8_t>(found[86] + 2);  // RSSI L0
+  const std::string a = save("20261207-140102-2651-0100-11111111.bin", found);
+  const std::string b = save("20261207-153000-2651-0100-22222222.bin", left);
+  const fs::path page = scratch_ / "report.html";
+  const RunResult r = cli({"report", a, b, "--html", page.string()});
+  ASSERT_EQ(r.exitCode, 0) << describe(r);
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("Radio:          KV-Tarn, model code 2651, sub-model 0100\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("As found:       the file " + a + "\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Changed: 1 alignment item, 0 compensation entries, 1 RSSI point.\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("  No monitor readings: this report was made from saved images.\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("CAL:            not known"), std::string::npos);
+  const std::string html = readText(page);
+  EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(html.find("<tr class=\"changed\"><td>Power(Hi)</td>"), std::string::npos);
+  EXPECT_NE(html.find("<tr class=\"changed\"><td>RSSI L0 Level</td>"), std::string::npos);
+
+  // Other names give no codes; files that are no images end with 2 and write no page.
+  const RunResult plain = cli({"report", save("a.bin", found), save("b.bin", found)});
+  EXPECT_EQ(plain.exitCode, 0) << describe(plain);
+  EXPECT_NE(plain.out.find("model code not known, sub-model not known"), std::string::npos);
+  EXPECT_NE(plain.out.find("No value was changed."), std::string::npos);
+  const fs::path other = scratch_ / "other.html";
+  const RunResult shortFile =
+      cli({"report", a, save("short.bin", kvsim::Bytes(found.begin(), found.end() - 1)), "--html",
+           other.string()});
+  EXPECT_EQ(shortFile.exitCode, 2);
+  EXPECT_NE(shortFile.err.find("is not a 15968-byte image"), std::string::npos) << shortFile.err;
+  EXPECT_FALSE(fs::exists(other));
+  EXPECT_EQ(cli({"report", a, (scratch_ / "missing.bin").string()}).exitCode, 2);
+  EXPECT_EQ(cli({"report", a}).exitCode, 64);
+}
+
 }  // namespace tarnset::e2e

@@ -14,6 +14,7 @@ const std::string kUsage =
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli diff BEFORE AFTER\n"
+    "       tarnset-cli report AS_FOUND AS_LEFT [--html FILE]\n"
     "       tarnset-cli --help | --version\n";
 
 }  // namespace
@@ -123,7 +124,7 @@ TEST_F(CliTest, AMistypedCommandLineGives64AndTheUsage) {
     if (!blank || oneLine.empty() || oneLine.back() != ' ') oneLine += blank ? ' ' : c;
   }
   EXPECT_NE(oneLine.find("1 diff: the listings differ"), std::string::npos) << help.out;
-  EXPECT_NE(oneLine.find("(diff: a file cannot be read"), std::string::npos) << help.out;
+  EXPECT_NE(oneLine.find("(diff and report: a file cannot be read"), std::string::npos) << help.out;
   EXPECT_NE(oneLine.find("it compares what the parameter listing shows"), std::string::npos) << help.out;
 }
 

@@ -58,6 +58,9 @@ ProgramHarness::ProgramHarness(HarnessOptions opt)
   config.optionsFile = optionsPath().string();
   config.constFile = (folder_.path() / "Const.ini").string();
   config.constFileCopyFolder = opt_.constFileCopyFolder;
+  if (opt_.backups) config.backupFolder = backupFolder().string() + "/";
+  config.wallClock = [this] { return wallTime(); };
+  config.programVersion = "tarnset-adj test (Tarnset ADJ Rev.1.2)";
   if (!opt_.traceFile.empty()) {
     trace_ = std::make_unique<TraceFile>(clock_);
     std::string why;

@@ -4,6 +4,7 @@
 // click buttons and let time pass, then look at the frames the radio saw, the lines of
 // the list boxes and the message boxes shown.
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -52,6 +53,8 @@ struct HarnessOptions {
   bool startProgram = true;
   // Where an installed program's package keeps Const.ini (empty: not installed).
   std::string constFileCopyFolder;
+  // Clone reads are backed up in the folder's "backups" subfolder; false: no backups.
+  bool backups = true;
   // A support trace the program writes, on the harness's clock, to this file; empty: none.
   std::string traceFile;
   // Another resolver of COM numbers than the loopback one (it must outlive the harness).
@@ -87,6 +90,11 @@ class ProgramHarness {
   LoopbackResolver& resolver() { return resolver_; }
   const std::filesystem::path& folder() const { return folder_.path(); }
   std::filesystem::path optionsPath() const { return folder_.path() / "TarnsetADJ.rs"; }
+  // Where the program backs up its clone reads.
+  std::filesystem::path backupFolder() const { return folder_.path() / "backups"; }
+  // The program's wall clock: a fixed day, moving with the manual clock.
+  std::time_t wallTime() const { return kWallStart + clock_.nowMs() / 1000; }
+  static constexpr std::time_t kWallStart = 1796655600;  // 2026-12-07 14:20 UTC
   std::int64_t nowUs() const { return nowUs_; }
   std::int32_t nowMs() const { return clock_.nowMs(); }
 
