@@ -4,13 +4,16 @@ namespace tarnset {
 
 namespace {
 
-// How to point the program at the right device: a COM number is mapped, a path is given.
+// How to point the program at the right device: a COM number is mapped (the command on a
+// line of its own, ready to copy), a path is given anew.
 std::string mapHint(const std::string& comName) {
-  if (comName.empty())
-    return "give the adapter's device with --port (tarnset-cli ports lists the serial ports found)";
+  if (comName.empty()) {
+    return "give the adapter's device with --port (tarnset-cli ports lists the serial ports found).";
+  }
   const std::string n = comName.substr(comName.find_last_of(' ') + 1);
-  return "map " + comName + " to the adapter's device: tarnset-cli ports --map " + n +
-         "=DEVICE (tarnset-cli ports lists the serial ports found)";
+  return "map " + comName +
+         " to the adapter's device (tarnset-cli ports lists the serial ports found):\r\n    " +
+         "tarnset-cli ports --map " + n + "=DEVICE";
 }
 
 std::string nextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
@@ -19,7 +22,7 @@ std::string nextStep(const PortFailure& f, const std::string& device, const std:
     case Kind::None:
       return {};
     case Kind::NoDevice:
-      return "plug in the cable's adapter and connect again, or " + mapHint(comName) + ".";
+      return "plug in the cable's adapter and connect again, or " + mapHint(comName);
     case Kind::PermissionDenied:
       if (!f.group.empty()) {
         return "add your user to group " + f.group + " (sudo usermod -aG " + f.group +
@@ -39,7 +42,7 @@ std::string nextStep(const PortFailure& f, const std::string& device, const std:
       if (!f.holder.empty()) return "close " + f.holder + ", which holds the port, then connect again.";
       return "the port is held by another program: close it, then connect again.";
     case Kind::NotASerialPort:
-      return mapHint(comName) + ".";
+      return mapHint(comName);
     case Kind::Gone:
       return "plug the cable in again and connect again.";
     case Kind::WriteRefused:

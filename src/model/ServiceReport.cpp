@@ -345,7 +345,9 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
   add("</table>");
   add("<p>" + html(summaryOf(r)) + "</p>");
 
-  add("<h2>Alignment items</h2>");
+  // An empty paragraph before each heading: a printed page keeps no margin after a table.
+  const auto heading = [&add](const char* text) { add(std::string("<p>&nbsp;</p><h2>") + text + "</h2>"); };
+  heading("Alignment items");
   add("<table><tr><th>Item</th><th>Byte</th><th>As found</th><th>As left</th><th>Change</th></tr>");
   for (const ValueRow& v : r.items) {
     add(changedRow(v.found != v.left) + cell(v.name) + cell(v.where) + cell(std::to_string(v.found), true) +
@@ -353,7 +355,7 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
   }
   add("</table>");
 
-  add("<h2>TXF compensation table</h2>");
+  heading("TXF compensation table");
   add("<table><tr><th>Border</th><th>Raw count</th><th>REF Initial as found</th><th>as left</th>"
       "<th>REF Slant as found</th><th>as left</th></tr>");
   for (std::size_t i = 0; i < r.txf.size(); ++i) {
@@ -365,7 +367,7 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
   }
   add("</table>");
 
-  add("<h2>RSSI points</h2>");
+  heading("RSSI points");
   add("<table><tr><th>Point</th><th>Byte</th><th>As found</th><th>As left</th><th>Change</th></tr>");
   for (const ValueRow& v : r.rssi) {
     add(changedRow(v.found != v.left) + cell(v.name) + cell(v.where) + cell(std::to_string(v.found), true) +
@@ -374,16 +376,17 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
   add("</table>");
   add("<p>CAL: " + html(calText(in.calRun)) + "</p>");
 
-  add("<h2>Monitor readings</h2>");
+  heading("Monitor readings");
   if (in.monitorLines.empty()) {
     add("<p>" + html(in.monitorNote) + "</p>");
   } else {
-    add("<table>");
-    for (const std::string& m : in.monitorLines) add("<tr><td><tt>" + html(m) + "</tt></td></tr>");
-    add("</table>");
+    // The lines as the window shows them: their columns need every blank.
+    std::string lines;
+    for (const std::string& m : in.monitorLines) lines += html(m) + "\n";
+    add("<pre>" + lines + "</pre>");
   }
 
-  add("<h2>Channels (as left)</h2>");
+  heading("Channels (as left)");
   if (r.channels.empty()) {
     add("<p>None programmed.</p>");
   } else {
@@ -393,7 +396,8 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
     }
     add("</table>");
   }
-  add("<p class=\"sign\">Technician: ______________________ &nbsp; Date: ____________ &nbsp; "
+  add("<p>&nbsp;</p><p>&nbsp;</p><p class=\"sign\">Technician: ______________________ &nbsp; Date: "
+      "____________ &nbsp; "
       "Signature: ______________________</p>");
   add("</body></html>");
   return h;

@@ -285,4 +285,65 @@ TEST_F(WindowTest, ATxfRunCutOffByASilentRadioSendsNothingOfItAfterReconnecting)
   EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();
 }
 
+// The service record from the window: after two items were changed, File > Service
+// Report... saves a page that shows both beside their as-found values, and the read was
+// backed up on the way.
+TEST_F(WindowTest, AServiceReportSavedFromTheWindowShowsTheChangedItems) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  copyConstFile(scratch_.path());
+  Simulator sim(scratch_, kSimBinary);
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
+  auto adj = start(x.display());
+  const std::string window = windowOf(x, adj->pid());
+  ASSERT_FALSE(window.empty()) << adj->takeErr();
+
+  keys(x, window, {"space"});
+  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  const kvsim::Bytes found = kvsim::defaultImage();
+  keys(x, window, {"Down", "Right", "Down", "Left"});
+  ASSERT_TRUE(sim.waitForLog("E8 code 06 value " + std::to_string(found[78] - 1) + " -> EEPROM 78", 1, 10.0));
+
+  const std::vector<std::string> before = windowsOf(x, adj->pid());
+  keys(x, window, {"alt+f", "r"});
+  std::string dialog;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        for (const std::string& w : windowsOf(x, adj->pid())) {
+          if (std::find(before.begin(), before.end(), w) == before.end()) dialog = w;
+        }
+        return !dialog.empty();
+      },
+      15.0))
+      << "no file dialog";
+  const fs::path report = scratch_ / "bench-report.html";
+  ASSERT_EQ(x.xdotool({"windowfocus", "--sync", dialog}).exitCode, 0);
+  keys(x, dialog, {"ctrl+a"});
+  ASSERT_EQ(x.xdotool({"type", "--delay", "20", report.string()}).exitCode, 0);
+  keys(x, dialog, {"Return"});
+  ASSERT_TRUE(waitFor([&] { return fs::exists(report); }, 15.0)) << "the report was not written";
+
+  const std::string page = readText(report);
+  EXPECT_NE(page.find("<tr class=\"changed\"><td>Power(Hi)</td><td>byte 79</td><td class=\"n\">" +
+                      std::to_string(found[79]) + "</td><td class=\"n\">" + std::to_string(found[79] + 1) +
+                      "</td>"),
+            std::string::npos)
+      << page.substr(0, 3000);
+  EXPECT_NE(page.find("<tr class=\"changed\"><td>Power(L2)</td><td>byte 78</td><td class=\"n\">" +
+                      std::to_string(found[78]) + "</td><td class=\"n\">" + std::to_string(found[78] - 1) +
+                      "</td>"),
+            std::string::npos);
+  EXPECT_NE(page.find("as sent, not read back"), std::string::npos);
+  // The read was backed up under the user's data folder.
+  std::size_t backups = 0;
+  for (const auto& e : fs::recursive_directory_iterator(scratch_.path())) {
+    backups += e.path().extension() == ".bin" && e.path().parent_path().filename() == "backups";
+  }
+  EXPECT_EQ(backups, 1u);
+
+  keys(x, window, {"alt+f", "x"});
+  EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();
+}
+
 }  // namespace tarnset::e2e

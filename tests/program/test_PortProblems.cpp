@@ -67,9 +67,9 @@ TEST(PortProblems, EachReasonIsShownBelowTheMessageWithItsNextStep) {
        "service "
        "(sudo systemctl stop ModemManager); then connect again."},
       {"no such device", PortFailure(PortFailure::Kind::NoDevice, "no such device"),
-       "Plug in the cable's adapter and connect again, or map COM 1 to the adapter's device: tarnset-cli "
+       "Plug in the cable's adapter and connect again, or map COM 1 to the adapter's device (tarnset-cli "
        "ports "
-       "--map 1=DEVICE (tarnset-cli ports lists the serial ports found)."},
+       "lists the serial ports found):\r\n    tarnset-cli ports --map 1=DEVICE"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -90,12 +90,12 @@ TEST(PortProblems, ANumberWithoutAPortAndAVanishedAdapterSaySoToo) {
   h.toolkit().click(h.program().mainWindow().cmd00(0));
   h.advance(200);
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
-  EXPECT_EQ(
-      h.toolkit().messages()[0].details,
-      "Port: no serial port found for COM 3\r\nReason: no serial port is known for COM 3\r\nNext step: Plug "
-      "in "
-      "the cable's adapter and connect again, or map COM 3 to the adapter's device: tarnset-cli ports --map "
-      "3=DEVICE (tarnset-cli ports lists the serial ports found).");
+  EXPECT_EQ(h.toolkit().messages()[0].details,
+            "Port: no serial port found for COM 3\r\nReason: no serial port is known for COM 3\r\nNext step: "
+            "Plug in "
+            "the cable's adapter and connect again, or map COM 3 to the adapter's device (tarnset-cli ports "
+            "lists the "
+            "serial ports found):\r\n    tarnset-cli ports --map 3=DEVICE");
 
   ProgramHarness g;
   ASSERT_TRUE(g.connect());

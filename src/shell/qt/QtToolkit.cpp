@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
@@ -227,13 +228,28 @@ QWidget* QtToolkit::dialogParent() const {
   return parent;
 }
 
+namespace {
+
+// The details below a box's text: plain text, in lines wide enough that a path or a
+// command stays readable instead of wrapping every few words.
+void setDetails(QMessageBox& box, const std::string& details) {
+  if (details.empty()) return;
+  box.setInformativeText(qtk::toQtLines(details));
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+    label->setTextFormat(Qt::PlainText);
+    label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 60);
+  }
+}
+
+}  // namespace
+
 std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title,
                                    const std::string& details) {
   const ModalScope modal(*env_);
   QMessageBox box(QMessageBox::Critical, qtk::toQt(title), qtk::toQtLines(text), QMessageBox::Ok,
                   dialogParent());
   box.setTextFormat(Qt::PlainText);
-  if (!details.empty()) box.setInformativeText(qtk::toQtLines(details));
+  setDetails(box, details);
   box.exec();
   return 1;
 }
@@ -243,7 +259,7 @@ bool QtToolkit::askOkCancel(const std::string& text, const std::string& title, c
   QMessageBox box(QMessageBox::Question, qtk::toQt(title), qtk::toQtLines(text),
                   QMessageBox::Ok | QMessageBox::Cancel, dialogParent());
   box.setTextFormat(Qt::PlainText);
-  if (!details.empty()) box.setInformativeText(qtk::toQtLines(details));
+  setDetails(box, details);
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Cancel);
   box.exec();

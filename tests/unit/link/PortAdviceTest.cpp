@@ -49,17 +49,17 @@ TEST(PortAdvice, EachFailureSaysWhichDeviceWhyAndWhatToDoNext) {
       {"held, holder unknown", PortFailure(Kind::Busy, "in use by another program"), dev,
        "The port is held by another program: close it, then connect again."},
       {"no such device", PortFailure(Kind::NoDevice, "no such device"), dev,
-       "Plug in the cable's adapter and connect again, or map COM 2 to the adapter's device: tarnset-cli "
+       "Plug in the cable's adapter and connect again, or map COM 2 to the adapter's device (tarnset-cli "
        "ports "
-       "--map 2=DEVICE (tarnset-cli ports lists the serial ports found)."},
+       "lists the serial ports found):\r\n    tarnset-cli ports --map 2=DEVICE"},
       {"no device for the number", PortFailure(Kind::NoDevice, "no serial port is known for COM 2"), "",
-       "Plug in the cable's adapter and connect again, or map COM 2 to the adapter's device: tarnset-cli "
+       "Plug in the cable's adapter and connect again, or map COM 2 to the adapter's device (tarnset-cli "
        "ports "
-       "--map 2=DEVICE (tarnset-cli ports lists the serial ports found)."},
+       "lists the serial ports found):\r\n    tarnset-cli ports --map 2=DEVICE"},
       {"not a serial port", PortFailure(Kind::NotASerialPort, "not a serial port"), "/home/k/notes.txt",
-       "Map COM 2 to the adapter's device: tarnset-cli ports --map 2=DEVICE (tarnset-cli ports lists the "
-       "serial "
-       "ports found)."},
+       "Map COM 2 to the adapter's device (tarnset-cli ports lists the serial ports found):\r\n    "
+       "tarnset-cli "
+       "ports --map 2=DEVICE"},
       {"gone", PortFailure(Kind::Gone, "the device went away"), dev,
        "Plug the cable in again and connect again."},
       {"write refused", PortFailure(Kind::WriteRefused, "the device refused the data (Input/output error)"),
