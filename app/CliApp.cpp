@@ -37,7 +37,7 @@
 #include "radio/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 #include "shell/start.h"
 
 namespace tarnset::cli {

@@ -12,8 +12,8 @@
 #include "link/PosixSerialPort.h"
 #include "link/SystemPortResolver.h"
 #include "link/TraceFile.h"
-#include "shell/Common.h"
-#include "shell/qt/QtToolkit.h"
+#include "toolkit/MsgBoxApp.h"
+#include "toolkit/qt/QtToolkit.h"
 #include "shell/start.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "model/clsIndOp_RigTarn.h"
 #include "shell/frmMain.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 #ifndef TARNSET_SOURCE_DIR
 #error "TARNSET_SOURCE_DIR must name the repository (for Const.ini)"

@@ -17,7 +17,7 @@
 #include "base/TickSource.h"
 #include "link/PosixSerialPort.h"
 #include "link/SerialPort.h"
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 #include "shell/start.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualTarn.h"

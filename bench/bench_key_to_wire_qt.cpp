@@ -13,7 +13,7 @@
 #include "link/PosixSerialPort.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "shell/frmMain.h"
-#include "shell/qt/QtToolkit.h"
+#include "toolkit/qt/QtToolkit.h"
 #include "shell/start.h"
 
 using namespace tarnset;

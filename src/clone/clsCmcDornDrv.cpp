@@ -6,7 +6,7 @@
 #include "base/Checked16.h"
 #include "clone/ComHost.h"
 #include "radio/clsCmcEeprom.h"
-#include "shell/Common.h"
+#include "base/Common.h"
 
 namespace tarnset {
 namespace {

@@ -8,7 +8,7 @@
 #include "clone/ComHost.h"
 #include "clone/clsCmcDornDrv.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/Common.h"
+#include "base/Common.h"
 
 namespace tarnset {
 namespace {

@@ -6,8 +6,8 @@
 #include "base/NumFormat.h"
 #include "clone/E8Sender.h"
 #include "radio/clsCmcEeprom.h"
-#include "shell/Common.h"
-#include "shell/toolkit/Toolkit.h"
+#include "base/Common.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

@@ -21,7 +21,7 @@
 #include "clone/ComHost.h"
 #include "link/ComHooks.h"
 #include "link/SerialPort.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

@@ -10,7 +10,7 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {

@@ -12,8 +12,8 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/Common.h"
-#include "shell/toolkit/Toolkit.h"
+#include "base/Common.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "model/clsIndOp_RigTarn.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {

@@ -8,7 +8,7 @@
 #include "base/NumFormat.h"
 #include "model/TarnMap.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

@@ -8,8 +8,8 @@
 #include "radio/BackupStore.h"
 #include "radio/Sha256.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/Common.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/MsgBoxApp.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

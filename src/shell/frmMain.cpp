@@ -14,7 +14,7 @@
 #include "link/SerialPort.h"
 #include "link/frmCom.h"
 #include "radio/clsCmcProfileIO.h"
-#include "shell/Common.h"
+#include "toolkit/MsgBoxApp.h"
 #include "shell/ServiceDesk.h"
 
 namespace tarnset {

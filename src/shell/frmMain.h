@@ -14,7 +14,7 @@
 #include "clone/CloneHooks.h"
 #include "link/ComHooks.h"
 #include "model/clsIndOp_RigTarn.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

@@ -8,10 +8,10 @@
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcProfileIO.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/Common.h"
+#include "toolkit/MsgBoxApp.h"
 #include "shell/ServiceDesk.h"
 #include "shell/frmMain.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

@@ -10,7 +10,7 @@
 #include "CliFixture.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 #include "sim/TarnImage.h"
 #include "sim/VirtualTarn.h"
 

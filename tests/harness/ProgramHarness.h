@@ -14,7 +14,7 @@
 #include "base/TickSource.h"
 #include "link/SerialPort.h"
 #include "link/TraceFile.h"
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 #include "shell/start.h"
 #include "sim/VirtualTarn.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/TickSource.h"
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset {
 namespace {

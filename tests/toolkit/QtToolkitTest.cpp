@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/qt/QtToolkit.h"
+#include "toolkit/qt/QtToolkit.h"
 
 namespace tarnset {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "clone/E8Sender.h"
 #include "console/ConsoleEvents.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset::test {
 

@@ -10,7 +10,7 @@
 #include "link/PosixSerialPort.h"
 #include "link/frmCom.h"
 #include "radio/clsCmcProfileIO.h"
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 #include "unit/link/LinkFakes.h"
 
 namespace tarnset {

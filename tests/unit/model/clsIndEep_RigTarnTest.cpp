@@ -12,7 +12,7 @@
 #include "model/TarnMap.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/qt/QtToolkit.h"
+#include "toolkit/qt/QtToolkit.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -22,7 +22,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "shell/qt/QtElements.h"
+#include "toolkit/qt/QtElements.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The system's font configuration and message bus libraries keep what they set up until

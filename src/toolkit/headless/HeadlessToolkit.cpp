@@ -1,4 +1,4 @@
-#include "shell/headless/HeadlessToolkit.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 
 #include <poll.h>
 

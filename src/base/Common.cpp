@@ -1,9 +1,8 @@
-#include "shell/Common.h"
+#include "base/Common.h"
 
 #include <stdexcept>
 
 #include "base/Checked16.h"
-#include "base/TraceSink.h"
 
 namespace tarnset {
 namespace {
@@ -23,12 +22,6 @@ void appendHex(std::string& out, std::uint8_t b) {
 }
 
 }  // namespace
-
-std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text, const std::string& details) {
-  const std::string shown = ExpandNewLines(text);
-  if (tk.trace() != nullptr) tk.trace()->message(shown, details);
-  return tk.messageBox(shown, kAppTitle, details);
-}
 
 std::string ExpandNewLines(const std::string& text) {
   std::string s = text;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 class QAction;
 class QWidget;

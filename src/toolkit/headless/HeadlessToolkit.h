@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "base/TickSource.h"
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 

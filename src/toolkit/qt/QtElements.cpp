@@ -1,4 +1,4 @@
-#include "shell/qt/QtElements.h"
+#include "toolkit/qt/QtElements.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "base/Checked16.h"
-#include "shell/qt/QtKeyMap.h"
+#include "toolkit/qt/QtKeyMap.h"
 
 namespace tarnset::qtk {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 class QKeyEvent;
 class QMenu;

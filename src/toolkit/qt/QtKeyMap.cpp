@@ -1,9 +1,9 @@
-#include "shell/qt/QtKeyMap.h"
+#include "toolkit/qt/QtKeyMap.h"
 
 #include <array>
 #include <utility>
 
-#include "shell/toolkit/Toolkit.h"
+#include "toolkit/Toolkit.h"
 
 namespace tarnset::qtk {
 

@@ -1,6 +1,5 @@
 #pragma once
-// Procedures shared by the whole program: the program's message box, and the
-// conversions between text, hexadecimal text and byte strings that sit on every path
+// The conversions between text, hexadecimal text and byte strings that sit on every path
 // between the radio and the program (the cloning link carries each byte as two ASCII
 // hex characters; the EEPROM image exchanges blocks as byte strings).
 #include <cstdint>
@@ -8,14 +7,8 @@
 #include <string_view>
 
 #include "base/Types.h"
-#include "shell/toolkit/Toolkit.h"
 
 namespace tarnset {
-
-// Shows text (with its \n sequences made line breaks) in a modal message box with the
-// program's title, and the details (what exactly happened, what to do next) below it when
-// there are any; returns the button pressed (1 = OK).
-std::int16_t MsgBoxApp(tk::Toolkit& tk, const std::string& text, const std::string& details = {});
 
 // Replaces each backslash followed by a lower-case n with CR LF; the length stays.
 std::string ExpandNewLines(const std::string& text);
