@@ -13,6 +13,11 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::int16_t kTrue16 = -1;
 constexpr std::int16_t kFalse16 = 0;
 
+// Something the event loop can wait on: a file descriptor on POSIX systems (readable),
+// an event handle on Windows (signalled). kNoWaitable: nothing to wait on.
+using Waitable = std::intptr_t;
+constexpr Waitable kNoWaitable = -1;
+
 // The program's title, used for the window caption and every message box.
 inline const std::string kAppTitle = "Tarnset ADJ Rev.1.2";
 

@@ -49,7 +49,7 @@ class PosixSerialPort final : public SerialPort {
   // Bytes the driver still holds (TIOCOUTQ) plus bytes of ours the kernel has not taken.
   std::int32_t outBufferCount() override;
 
-  int readFd() const override { return fd_; }
+  Waitable waitable() const override { return fd_; }
   // Takes in what the device has, then raises ReceiveOverflow, DataReceived, or (once,
   // after closing the port) LineError for a device that went away. A framing error or
   // break in the received bytes raises, in this order: ReceiveOverflow if bytes were

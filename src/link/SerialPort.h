@@ -70,10 +70,11 @@ class SerialPort {
   virtual std::int32_t outBufferCount() = 0;
   std::int32_t outBufferSize() const { return kOutBufferSize; }
 
-  // The descriptor to watch for readability, -1 when there is none (closed, or a port
-  // that delivers its events by other means).
-  virtual int readFd() const = 0;
-  // The descriptor is readable: take in the bytes and raise the events.
+  // What the event loop watches for arriving data (a descriptor, an event handle),
+  // kNoWaitable when there is none (closed, or a port that delivers its events by other
+  // means).
+  virtual Waitable waitable() const = 0;
+  // The waitable is ready: take in the bytes and raise the events.
   virtual void service() = 0;
 
   // Port events, raised from service() (or by a fake's own pump).

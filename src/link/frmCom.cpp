@@ -168,8 +168,8 @@ bool frmCom::openPort() {
   if (trace_ != nullptr) trace_->portOpened(deviceName_, comBaud_);
   pendingGone_ = false;
   pendingOverflow_ = false;
-  if (port_.readFd() >= 0) {
-    watch_ = toolkit_.watchReadable(port_.readFd(), [this] { onPortReadable(); });
+  if (port_.waitable() >= 0) {
+    watch_ = toolkit_.watch(port_.waitable(), [this] { onPortReadable(); });
   }
   return true;
 }

@@ -137,7 +137,7 @@ class frmCom final : public ComHost {
   std::unique_ptr<clsCmcProfileIO> profMain_;
   std::unique_ptr<clsCmcDornDrv> dornD_;
   std::unique_ptr<tk::Timer> timSolid_;
-  std::unique_ptr<tk::FdWatch> watch_;
+  std::unique_ptr<tk::Watch> watch_;
 
   std::int16_t comPortNum_ = 1;
   std::int32_t comBaud_ = 9600;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Types.h"
+
 namespace tarnset {
 class TraceSink;
 }
@@ -237,10 +239,10 @@ class Timer {
   std::function<void()> onTick;
 };
 
-// Watches a file descriptor for readability while it exists.
-class FdWatch {
+// Watches a waitable (a readable descriptor, a signalled event) while it exists.
+class Watch {
  public:
-  virtual ~FdWatch() = default;
+  virtual ~Watch() = default;
 };
 
 class Toolkit {
@@ -249,8 +251,9 @@ class Toolkit {
 
   virtual std::unique_ptr<MainWindow> createMainWindow() = 0;
   virtual std::unique_ptr<Timer> createTimer() = 0;
-  // Calls onReadable on the UI thread whenever fd has data (or a hang-up) pending.
-  virtual std::unique_ptr<FdWatch> watchReadable(int fd, std::function<void()> onReadable) = 0;
+  // Calls onReady on the UI thread whenever what is ready: a descriptor with data (or a
+  // hang-up) pending, an event handle signalled.
+  virtual std::unique_ptr<Watch> watch(Waitable what, std::function<void()> onReady) = 0;
 
   // Runs f once on the UI thread as soon as the event loop is free: never inside the
   // caller, only after the notification running now has returned. The caller keeps

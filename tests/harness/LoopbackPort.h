@@ -29,7 +29,7 @@ class LoopbackPort final : public SerialPort {
   std::int32_t inBufferCount() override { return static_cast<std::int32_t>(in_.size()); }
   Bytes readAll() override;
   std::int32_t outBufferCount() override;
-  int readFd() const override { return -1; }
+  Waitable waitable() const override { return kNoWaitable; }
   void service() override {}
 
   // Moves the line up to the present: delivers sent bytes to the radio, takes in what

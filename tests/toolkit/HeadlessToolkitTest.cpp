@@ -398,7 +398,7 @@ class HeadlessPipeTest : public ::testing::Test {
 
 TEST_F(HeadlessPipeTest, RunLoopWakesOnTimersAndDataUntilQuit) {
   std::string received;
-  auto watch = kit.watchReadable(fds[0], [&] {
+  auto watch = kit.watch(fds[0], [&] {
     char c = 0;
     if (::read(fds[0], &c, 1) == 1) received += c;
     if (received.size() == 2) kit.quit(3);
@@ -413,7 +413,7 @@ TEST_F(HeadlessPipeTest, RunLoopWakesOnTimersAndDataUntilQuit) {
 
 TEST_F(HeadlessPipeTest, PollReportsHangUpAndTheLoopEndsWhenNothingCanWakeIt) {
   int calls = 0;
-  auto watch = kit.watchReadable(fds[0], [&] { ++calls; });
+  auto watch = kit.watch(fds[0], [&] { ++calls; });
   EXPECT_EQ(kit.pollFds(0), 0);
   ::close(fds[1]);
   fds[1] = -1;

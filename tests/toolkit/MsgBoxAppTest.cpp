@@ -16,7 +16,7 @@ class RecordingToolkit final : public tk::Toolkit {
 
   std::unique_ptr<tk::MainWindow> createMainWindow() override { return nullptr; }
   std::unique_ptr<tk::Timer> createTimer() override { return nullptr; }
-  std::unique_ptr<tk::FdWatch> watchReadable(int, std::function<void()>) override { return nullptr; }
+  std::unique_ptr<tk::Watch> watch(Waitable, std::function<void()>) override { return nullptr; }
   void post(std::function<void()>) override {}
   std::int16_t messageBox(const std::string& text, const std::string& title, const std::string&) override {
     boxes.emplace_back(text, title);

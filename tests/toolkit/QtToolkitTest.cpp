@@ -405,7 +405,7 @@ TEST_F(QtToolkitTest, WatchFiresOnAPipeButWaitsWhileAMessageBoxIsOpen) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   int reads = 0;
-  auto watch = kit.watchReadable(fds[0], [&] {
+  auto watch = kit.watch(fds[0], [&] {
     char c;
     if (::read(fds[0], &c, 1) == 1) ++reads;
   });
@@ -471,7 +471,7 @@ TEST_F(QtToolkitTest, QuestionBoxAnswersOkOrCancelAndHoldsTheWatchesWhileOpen) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   int reads = 0;
-  auto watch = kit.watchReadable(fds[0], [&] {
+  auto watch = kit.watch(fds[0], [&] {
     char c;
     if (::read(fds[0], &c, 1) == 1) ++reads;
   });

@@ -90,7 +90,7 @@ class HeadlessToolkit::TimerImpl final : public tk::Timer {
   std::int32_t since_;
 };
 
-class HeadlessToolkit::WatchImpl final : public tk::FdWatch {
+class HeadlessToolkit::WatchImpl final : public tk::Watch {
  public:
   WatchImpl(HeadlessToolkit& tk, int fd, std::function<void()> onReadable)
       : tk_(tk), fd_(fd), onReadable_(std::move(onReadable)) {
@@ -129,8 +129,8 @@ std::unique_ptr<tk::Timer> HeadlessToolkit::createTimer() {
   return std::make_unique<TimerImpl>(*this);
 }
 
-std::unique_ptr<tk::FdWatch> HeadlessToolkit::watchReadable(int fd, std::function<void()> onReadable) {
-  return std::make_unique<WatchImpl>(*this, fd, std::move(onReadable));
+std::unique_ptr<tk::Watch> HeadlessToolkit::watch(Waitable what, std::function<void()> onReady) {
+  return std::make_unique<WatchImpl>(*this, what, std::move(onReady));
 }
 
 std::int16_t HeadlessToolkit::messageBox(const std::string& text, const std::string& title,

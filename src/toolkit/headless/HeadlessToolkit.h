@@ -391,7 +391,7 @@ class HeadlessToolkit final : public tk::Toolkit {
   // Timers start disabled with interval 0; one fires only while enabled with an interval above 0.
   std::unique_ptr<tk::Timer> createTimer() override;
   // Destroy a watch before closing its descriptor; one that poll() finds closed is dropped.
-  std::unique_ptr<tk::FdWatch> watchReadable(int fd, std::function<void()> onReadable) override;
+  std::unique_ptr<tk::Watch> watch(Waitable what, std::function<void()> onReady) override;
   // Queued; runPosted() and the event loop run it.
   void post(std::function<void()> f) override { posted_.push_back(std::move(f)); }
   // Records the box, runs the message-box hook while it is "open", and answers OK (1).

@@ -384,7 +384,7 @@ class TimerAdapter final : public tk::Timer {
   bool enabled_ = false;
 };
 
-class WatchAdapter final : public tk::FdWatch {
+class WatchAdapter final : public tk::Watch {
  public:
   WatchAdapter(Env& env, int fd, std::function<void()> onReadable);
   ~WatchAdapter() override;

@@ -210,8 +210,9 @@ std::unique_ptr<tk::Timer> QtToolkit::createTimer() {
   return std::make_unique<qtk::TimerAdapter>(*env_);
 }
 
-std::unique_ptr<tk::FdWatch> QtToolkit::watchReadable(int fd, std::function<void()> onReadable) {
-  return std::make_unique<qtk::WatchAdapter>(*env_, fd, std::move(onReadable));
+std::unique_ptr<tk::Watch> QtToolkit::watch(Waitable what, std::function<void()> onReady) {
+  // On this system a waitable is a file descriptor.
+  return std::make_unique<qtk::WatchAdapter>(*env_, static_cast<int>(what), std::move(onReady));
 }
 
 void QtToolkit::post(std::function<void()> f) {

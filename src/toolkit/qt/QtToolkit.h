@@ -38,7 +38,7 @@ class QtToolkit final : public tk::Toolkit {
   // Watches are paused while a modal dialog (message box, question, file dialog) is
   // open, so that unread data cannot spin its event loop; they fire again afterwards if
   // data is still pending. Destroy a watch before closing its descriptor.
-  std::unique_ptr<tk::FdWatch> watchReadable(int fd, std::function<void()> onReadable) override;
+  std::unique_ptr<tk::Watch> watch(Waitable what, std::function<void()> onReady) override;
   // A queued call on the application; dropped when the toolkit goes first.
   void post(std::function<void()> f) override;
   // A critical QMessageBox; details become its informative text.

@@ -54,7 +54,7 @@ class FakeSerialPort : public SerialPort {
     return out;
   }
   std::int32_t outBufferCount() override { return 0; }
-  int readFd() const override { return isOpen_ ? fd : -1; }
+  Waitable waitable() const override { return isOpen_ ? fd : kNoWaitable; }
   void service() override {
     if (onService) onService();
   }

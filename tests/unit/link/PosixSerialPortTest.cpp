@@ -49,7 +49,7 @@ class PtyTest : public ::testing::Test {
   // Services the port until it holds `bytes` received bytes (or 2 s pass).
   void serviceUntil(std::int32_t bytes) {
     for (int i = 0; i < 200 && port_.isOpen() && port_.inBufferCount() < bytes; ++i) {
-      pollfd p{port_.readFd(), POLLIN, 10};
+      pollfd p{port_.waitable(), POLLIN, 10};
       ::poll(&p, 1, 10);
       port_.service();
     }
@@ -167,13 +167,13 @@ TEST_F(PtyTest, MoreUnreadBytesThanTheBufferHoldsRaiseOverflow) {
   for (int i = 0; i < 2000 && sent < total; ++i) {
     const ssize_t n = ::write(master_, chunk.data(), std::min(chunk.size(), total - sent));
     if (n > 0) sent += std::size_t(n);
-    pollfd p{port_.readFd(), POLLIN, 0};
+    pollfd p{port_.waitable(), POLLIN, 0};
     ::poll(&p, 1, 5);
     port_.service();
   }
   ASSERT_EQ(sent, total);
   for (int i = 0; i < 50 && eventCount(PortEvent::ReceiveOverflow) == 0; ++i) {
-    pollfd p{port_.readFd(), POLLIN, 0};
+    pollfd p{port_.waitable(), POLLIN, 0};
     ::poll(&p, 1, 10);
     port_.service();
   }
@@ -187,12 +187,12 @@ TEST_F(PtyTest, FarEndClosingGivesOneLineErrorAndAClosedPort) {
   ::close(master_);
   master_ = -1;
   for (int i = 0; i < 100 && port_.isOpen(); ++i) {
-    pollfd p{port_.readFd(), POLLIN, 0};
+    pollfd p{port_.waitable(), POLLIN, 0};
     ::poll(&p, 1, 10);
     port_.service();
   }
   EXPECT_FALSE(port_.isOpen());
-  EXPECT_EQ(port_.readFd(), -1);
+  EXPECT_EQ(port_.waitable(), -1);
   EXPECT_EQ(eventCount(PortEvent::LineError), 1);
   EXPECT_EQ(port_.failureReason(), "the device went away");
   for (int i = 0; i < 5; ++i) port_.service();
@@ -215,7 +215,7 @@ TEST(PosixSerialPortOpen, FailuresSayWhyInATechniciansWords) {
   PosixSerialPort port;
   EXPECT_FALSE(port.open("/dev/no-such-serial-port-9", 9600));
   EXPECT_EQ(port.failureReason(), "no such device");
-  EXPECT_EQ(port.readFd(), -1);
+  EXPECT_EQ(port.waitable(), -1);
 
   char name[] = "/tmp/tarnset-notatty-XXXXXX";
   const int fd = mkstemp(name);
