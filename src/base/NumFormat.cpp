@@ -124,7 +124,9 @@ std::string decimal(std::int64_t v) {
 }
 
 std::string decimalWithSign(std::int64_t v) {
-  return v >= 0 ? " " + std::to_string(v) : std::to_string(v);
+  std::string text = v >= 0 ? std::string(" ") : std::string();
+  text += std::to_string(v);
+  return text;
 }
 
 }  // namespace tarnset
