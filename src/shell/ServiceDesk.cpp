@@ -168,9 +168,13 @@ ServiceReportInput ServiceDesk::reportInput() const {
 
 void ServiceDesk::ServiceReport() {
   if (!canReport()) return;
-  const std::string name = "service-report-" + timeText(config_.now(), "%Y%m%d-%H%M") + ".pdf";
-  const std::string path = toolkit_.chooseSaveFile("Save Service Report", suggestedPath(name),
-                                                   {{"PDF document", {"*.pdf"}}, {"Web page", {"*.html"}}});
+  // A PDF where the window system can make one, else a web page, which prints as well.
+  const bool pdf = toolkit_.canWritePdf();
+  const std::string name =
+      "service-report-" + timeText(config_.now(), "%Y%m%d-%H%M") + (pdf ? ".pdf" : ".html");
+  std::vector<tk::FileFilter> filters = {{"Web page", {"*.html"}}};
+  if (pdf) filters.insert(filters.begin(), {"PDF document", {"*.pdf"}});
+  const std::string path = toolkit_.chooseSaveFile("Save Service Report", suggestedPath(name), filters);
   if (path.empty()) return;
   const std::string page = serviceReportHtml(reportInput());
   std::string why;

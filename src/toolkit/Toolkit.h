@@ -285,6 +285,8 @@ class Toolkit {
   // The file appears whole or not at all (an existing one stays as it was on failure).
   // Returns false with the reason in why (one line) when the file cannot be made.
   virtual bool writePdf(const std::string& html, const std::string& path, std::string& why) = 0;
+  // False where writePdf can never succeed (the program then offers HTML alone).
+  virtual bool canWritePdf() const = 0;
 
   // Screen metrics in twips.
   virtual std::int32_t screenWidth() const = 0;

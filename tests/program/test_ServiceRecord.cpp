@@ -64,8 +64,15 @@ struct Bench {
   // Saves the service report as HTML in the test folder and returns it.
   std::string report() {
     const fs::path file = h.folder() / ("report-" + std::to_string(++reports) + ".html");
-    h.toolkit().setFileChooserHook([&](const HeadlessToolkit::FileRequest&) { return file.string(); });
+    HeadlessToolkit::FileRequest asked;
+    h.toolkit().setFileChooserHook([&](const HeadlessToolkit::FileRequest& r) {
+      asked = r;
+      return file.string();
+    });
     EXPECT_TRUE(h.toolkit().chooseMenu("&File/Service &Report...")) << "the report is offered";
+    // This window system makes no PDF: only a web page is offered, and suggested.
+    EXPECT_EQ(asked.filters, (std::vector<tk::FileFilter>{{"Web page", {"*.html"}}}));
+    EXPECT_TRUE(asked.suggestedPath.ends_with(".html")) << asked.suggestedPath;
     return readText(file);
   }
   int reports = 0;

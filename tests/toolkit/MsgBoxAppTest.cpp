@@ -30,6 +30,7 @@ class RecordingToolkit final : public tk::Toolkit {
   bool modalActive() const override { return false; }
   void beep() override {}
   bool writePdf(const std::string&, const std::string&, std::string&) override { return false; }
+  bool canWritePdf() const override { return false; }
   std::int32_t screenWidth() const override { return 0; }
   std::int32_t screenHeight() const override { return 0; }
   std::int32_t twipsPerPixelX() const override { return 15; }

@@ -408,6 +408,7 @@ class HeadlessToolkit final : public tk::Toolkit {
   void beep() override { ++beeps_; }
   // Makes no PDF: returns false with a reason and leaves the file system alone.
   bool writePdf(const std::string& html, const std::string& path, std::string& why) override;
+  bool canWritePdf() const override { return false; }
   std::int32_t screenWidth() const override;
   std::int32_t screenHeight() const override;
   std::int32_t twipsPerPixelX() const override { return headless::kTwipsPerPixel; }

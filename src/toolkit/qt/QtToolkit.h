@@ -56,6 +56,7 @@ class QtToolkit final : public tk::Toolkit {
   // the target, renamed over it when complete). The page follows the measurement system
   // of the default QLocale (the system's unless the program sets another).
   bool writePdf(const std::string& html, const std::string& path, std::string& why) override;
+  bool canWritePdf() const override { return true; }
   std::int32_t screenWidth() const override;
   std::int32_t screenHeight() const override;
   std::int32_t twipsPerPixelX() const override;
