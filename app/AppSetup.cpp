@@ -1,6 +1,7 @@
 #include "AppSetup.h"
 
-#include "link/AppLocations.h"
+#include "platform/AppLocations.h"
+#include "radio/IniFile.h"
 #include "radio/clsCmcProfileIO.h"
 
 namespace tarnset {
@@ -12,6 +13,12 @@ std::vector<std::string> systemFolders() {
 std::string machineOptionsFile() {
   clsCmcProfileIO probe;
   return optionsFilePath(probe.programDir(), ConfigEnv::fromProcess(), systemFolders());
+}
+
+ConfiguredPorts configuredPortsOf(const std::string& optionsFile) {
+  return [optionsFile](std::int16_t comNumber) {
+    return iniReadString("PORTS", "COM" + std::to_string(comNumber), "", 1024, optionsFile);
+  };
 }
 
 std::string installedConstFolder() {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/PortList.h"
+
 namespace tarnset {
 
 // The program's version, as --version prints it (the project's version in the build).
@@ -12,6 +14,8 @@ inline const std::string kVersionText = TARNSET_VERSION;
 std::vector<std::string> systemFolders();
 // Full path of the options file for this machine and user.
 std::string machineOptionsFile();
+// The [PORTS] entries of an options file, read anew on every call.
+ConfiguredPorts configuredPortsOf(const std::string& optionsFile);
 // The folder where the installed package keeps its Const.ini, when this program runs
 // from its installed place; empty otherwise.
 std::string installedConstFolder();

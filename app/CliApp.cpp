@@ -1,12 +1,7 @@
 #include "CliApp.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -23,8 +18,6 @@
 #include "base/Types.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
-#include "link/PosixSerialPort.h"
-#include "link/SystemPortResolver.h"
 #include "link/TraceFile.h"
 #include "link/frmCom.h"
 #include "model/RigTarnConstFile.h"
@@ -32,13 +25,17 @@
 #include "model/TarnMap.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "model/clsIndOp_RigTarn.h"
-#include "radio/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "platform/Files.h"
+#include "platform/LocalTime.h"
+#include "platform/SystemPortResolver.h"
+#include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
 #include "radio/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
-#include "toolkit/headless/HeadlessToolkit.h"
 #include "shell/start.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset::cli {
 namespace {
@@ -248,7 +245,7 @@ int mapPort(const Options& o, std::ostream& out, std::ostream& err) {
 }
 
 int listPorts(std::ostream& out) {
-  SystemPortResolver resolver(machineOptionsFile());
+  SystemPortResolver resolver(configuredPortsOf(machineOptionsFile()));
   for (std::int16_t n = 1; n <= SystemPortResolver::kMaxComNumber; ++n) {
     const std::string device = resolver.deviceFor(n);
     out << "COM" << n << ": " << (device.empty() ? "no device" : resolver.describe(n)) << "\n";
@@ -276,41 +273,33 @@ int listPorts(std::ostream& out) {
 
 // Reads an image that read --save wrote: a regular file of exactly the image's size.
 bool readImage(const std::string& path, Bytes& image, std::string& why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    why = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  bool ok = false;
-  if (::fstat(fd, &st) != 0) {
-    why = "cannot read " + path + ": " + std::strerror(errno);
-  } else if (S_ISDIR(st.st_mode)) {
-    why = "cannot read " + path + ": " + std::strerror(EISDIR);
-  } else if (!S_ISREG(st.st_mode)) {
-    why = "cannot read " + path + ": not a regular file";
-  } else if (st.st_size != TarnMap::kImageSize) {
-    why = path + " is not a " + std::to_string(TarnMap::kImageSize) + "-byte image (it holds " +
-          std::to_string(st.st_size) + " bytes)";
-  } else {
-    image.assign(static_cast<std::size_t>(TarnMap::kImageSize) + 1, 0);
-    std::size_t got = 0;
-    for (;;) {
-      const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n < 0) why = "cannot read " + path + ": " + std::strerror(errno);
-        break;
+  const auto expected = static_cast<std::uint64_t>(TarnMap::kImageSize);
+  const FileContent file = readWholeFile(path, expected);
+  const std::string sizeText = path + " is not a " + std::to_string(expected) + "-byte image (it holds ";
+  switch (file.status) {
+    case FileContent::Status::Ok:
+      if (file.bytes.size() == expected) {
+        image.assign(file.bytes.begin(), file.bytes.end());
+        return true;
       }
-      got += static_cast<std::size_t>(n);
-      if (got == image.size()) break;
-    }
-    ok = why.empty() && got == static_cast<std::size_t>(TarnMap::kImageSize);
-    if (why.empty() && !ok) why = "cannot read " + path + ": it changed while it was read";
-    image.resize(got);
+      why = file.size == expected ? "cannot read " + path + ": it changed while it was read"
+                                  : sizeText + std::to_string(file.size) + " bytes)";
+      return false;
+    case FileContent::Status::TooLarge:
+      why = sizeText + std::to_string(file.size) + " bytes)";
+      return false;
+    case FileContent::Status::Directory:
+      why = "cannot read " + path + ": Is a directory";
+      return false;
+    case FileContent::Status::NotRegular:
+      why = "cannot read " + path + ": not a regular file";
+      return false;
+    case FileContent::Status::Missing:
+    case FileContent::Status::Unreadable:
+      break;
   }
-  ::close(fd);
-  return ok;
+  why = "cannot read " + path + ": " + file.why;
+  return false;
 }
 
 // The parameter listing of an image, line by line, as the program's memory map makes it.
@@ -363,7 +352,7 @@ int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
   }
   const std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  localTime(now, local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
   in.dateTime = stamp;
@@ -423,7 +412,7 @@ class Session {
       config.portText = " " + *o.port;
       com = 1;
     } else {
-      resolver_ = std::make_unique<SystemPortResolver>(optionsFile_);
+      resolver_ = std::make_unique<SystemPortResolver>(configuredPortsOf(optionsFile_));
       if (o.port) com = static_cast<std::int16_t>(std::stoi(*o.port));
     }
     program_ = std::make_unique<Program>(toolkit_, clock_, port_, *resolver_, config);
@@ -497,7 +486,7 @@ class Session {
   bool drawn_ = false;
   MonotonicTickSource clock_;
   HeadlessToolkit toolkit_;
-  PosixSerialPort port_;
+  SystemSerialPort port_;
   std::string optionsFile_;
   std::unique_ptr<PortResolver> resolver_;
   std::unique_ptr<Program> program_;

@@ -7,14 +7,14 @@
 #include "AdjCommandLine.h"
 #include "AppSetup.h"
 #include "base/TickSource.h"
-#include "link/AppLocations.h"
-#include "link/InstanceLock.h"
-#include "link/PosixSerialPort.h"
-#include "link/SystemPortResolver.h"
 #include "link/TraceFile.h"
+#include "platform/AppLocations.h"
+#include "platform/InstanceLock.h"
+#include "platform/SystemPortResolver.h"
+#include "platform/SystemSerialPort.h"
+#include "shell/start.h"
 #include "toolkit/MsgBoxApp.h"
 #include "toolkit/qt/QtToolkit.h"
-#include "shell/start.h"
 
 namespace {
 
@@ -47,13 +47,13 @@ int runProgram(tarnset::QtToolkit& toolkit, const tarnset::AdjCommandLine& cmd) 
   const InstanceLock lock(ConfigEnv::fromProcess());
   const LockedInstance instance(lock);
   const std::string optionsFile = machineOptionsFile();
-  SystemPortResolver resolver(optionsFile);
-  PosixSerialPort port;
+  SystemPortResolver resolver(configuredPortsOf(optionsFile));
+  SystemSerialPort port;
 
   ProgramConfig config;
   config.optionsFile = optionsFile;
   config.constFileCopyFolder = installedConstFolder();
-  config.backupFolder = backupsFolder(ConfigEnv::fromProcess());
+  config.backupFolder = backupsFolder(ConfigEnv::fromProcess(), optionsFile);
   config.programVersion = "tarnset-adj " + kVersionText + " (" + kAppTitle + ")";
   if (trace.isOpen()) config.trace = &trace;
   config.refreshPorts = [&resolver] { resolver.refresh(); };

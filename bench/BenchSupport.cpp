@@ -106,7 +106,7 @@ bool HeadlessProgram::runUntil(const std::function<bool()>& done, double untilMs
     std::int32_t wait = toolkit_.msToNextTimer();
     const auto leftMs = static_cast<std::int32_t>(std::ceil(left));
     if (wait < 0 || wait > leftMs) wait = leftMs;
-    toolkit_.pollFds(wait);
+    toolkit_.waitWatches(wait);
     if (done()) return true;
   }
 }
@@ -124,7 +124,8 @@ int e8Code(const e2e::LoggedFrame& f) {
   return f.bytes[9];
 }
 
-KeyLatency measureKeyToWire(RadioOnPty& radio, int presses, const std::function<void(std::int16_t key)>& press,
+KeyLatency measureKeyToWire(RadioOnPty& radio, int presses,
+                            const std::function<void(std::int16_t key)>& press,
                             const std::function<void(double ms)>& runFor) {
   KeyLatency k;
   std::mt19937 rng(11);
@@ -158,9 +159,11 @@ void reportKeyToWire(const char* what, const KeyLatency& k) {
   std::printf("  line time of one E8 frame      %.1f ms (13 bytes at 9600 baud)\n", k.frameMs);
   std::printf("  median                         %.1f ms   (target <= 18 ms)\n", median);
   std::printf("  95th percentile                %.1f ms   (target <= 25 ms)\n", p95);
-  std::printf("  min / max                      %.1f / %.1f ms\n", percentile(k.ms, 0.0), percentile(k.ms, 1.0));
-  std::printf("%s: median %.1f ms (target <= 18), p95 %.1f ms (target <= 25), ratio to one frame's line time %.2f\n",
-              what, median, p95, median / k.frameMs);
+  std::printf("  min / max                      %.1f / %.1f ms\n", percentile(k.ms, 0.0),
+              percentile(k.ms, 1.0));
+  std::printf(
+      "%s: median %.1f ms (target <= 18), p95 %.1f ms (target <= 25), ratio to one frame's line time %.2f\n",
+      what, median, p95, median / k.frameMs);
 }
 
 }  // namespace tarnset::bench

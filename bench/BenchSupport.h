@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "E2eSupport.h"
+#include "base/SerialPort.h"
 #include "base/TickSource.h"
-#include "link/PosixSerialPort.h"
-#include "link/SerialPort.h"
-#include "toolkit/headless/HeadlessToolkit.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "shell/start.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualTarn.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset::bench {
 
@@ -115,7 +115,8 @@ struct KeyLatency {
   double frameMs = 0;      // line time of one E8 frame
   std::string error;       // why the measurement failed; empty when it did not
 };
-KeyLatency measureKeyToWire(RadioOnPty& radio, int presses, const std::function<void(std::int16_t key)>& press,
+KeyLatency measureKeyToWire(RadioOnPty& radio, int presses,
+                            const std::function<void(std::int16_t key)>& press,
                             const std::function<void(double ms)>& runFor);
 // Prints the figures of a key-to-wire measurement, each with its target, and last the
 // headline line of the benchmark named `what`.

@@ -11,11 +11,11 @@
 #include <cstdio>
 
 #include "BenchSupport.h"
-#include "link/PosixSerialPort.h"
 #include "model/clsIndOp_RigTarn.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "shell/frmMain.h"
-#include "toolkit/qt/QtToolkit.h"
 #include "shell/start.h"
+#include "toolkit/qt/QtToolkit.h"
 
 using namespace tarnset;
 using namespace tarnset::bench;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   std::printf("  port still open at the end       %s\n", stillOpen ? "yes" : "no");
   std::printf("  program CPU                      %.3f s per minute\n", cpu * 60.0 / wall);
   std::printf("  simulator CPU (separate process) %.3f s per minute\n", simCpu * 60.0 / wall);
-  std::printf("idle cost: %.3f CPU s per minute, ratio of one core %.4f (target <= 0.003)\n", cpu * 60.0 / wall,
-              cpu / wall);
+  std::printf("idle cost: %.3f CPU s per minute, ratio of one core %.4f (target <= 0.003)\n",
+              cpu * 60.0 / wall, cpu / wall);
   return 0;
 }

@@ -10,11 +10,11 @@
 #include <cstdio>
 
 #include "BenchSupport.h"
-#include "link/PosixSerialPort.h"
 #include "model/clsIndOp_RigTarn.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "shell/frmMain.h"
-#include "toolkit/qt/QtToolkit.h"
 #include "shell/start.h"
+#include "toolkit/qt/QtToolkit.h"
 
 using namespace tarnset;
 using namespace tarnset::bench;
@@ -75,12 +75,15 @@ int main(int argc, char** argv) {
   };
   const KeyLatency k = measureKeyToWire(radio, kPresses, press, runFor);
   if (!k.error.empty() || program.controller().opState() == 0) {
-    std::fprintf(stderr, "bench_key_to_wire_qt: %s\n", k.error.empty() ? "the connection ended" : k.error.c_str());
+    std::fprintf(stderr, "bench_key_to_wire_qt: %s\n",
+                 k.error.empty() ? "the connection ended" : k.error.c_str());
     return 1;
   }
-  std::printf("Key press to wire (program objects, Qt offscreen event loop, paced radio on a pty), %d presses\n",
-              kPresses);
-  std::printf("  from the key event on the console list's widget to the last byte of the E8 frame at the radio\n");
+  std::printf(
+      "Key press to wire (program objects, Qt offscreen event loop, paced radio on a pty), %d presses\n",
+      kPresses);
+  std::printf(
+      "  from the key event on the console list's widget to the last byte of the E8 frame at the radio\n");
   reportKeyToWire("key to wire (Qt)", k);
   return 0;
 }

@@ -15,12 +15,12 @@
 #include <memory>
 #include <string>
 
+#include "base/SerialPort.h"
 #include "base/TickSource.h"
 #include "base/TraceSink.h"
 #include "base/Types.h"
 #include "clone/ComHost.h"
 #include "link/ComHooks.h"
-#include "link/SerialPort.h"
 #include "toolkit/Toolkit.h"
 
 namespace tarnset {

@@ -1,8 +1,7 @@
 #include "radio/BackupStore.h"
 
-#include <time.h>
-
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -11,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "radio/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "platform/LocalTime.h"
 #include "radio/Sha256.h"
 
 namespace tarnset {
@@ -143,9 +143,8 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
   const auto m = code4(model), s = code4(subModel);
   if (!m || !s)
     return failed("the radio's model " + model + "-" + subModel + " is not two 4-digit hex codes");
-  ::tzset();
   std::tm local{};
-  if (::localtime_r(&when, &local) == nullptr || local.tm_year + 1900 < 0 || local.tm_year + 1900 > 9999) {
+  if (!localTime(when, local) || local.tm_year + 1900 < 0 || local.tm_year + 1900 > 9999) {
     return failed("the clock gives no usable time for the backup's name");
   }
   char stamp[80];

@@ -1,23 +1,18 @@
 #include "radio/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "radio/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "platform/Files.h"
 
 namespace tarnset {
 namespace {
 
 // An options file is a few lines long; anything beyond this is not one and is neither
 // read nor rewritten.
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr std::uint64_t kMaxFileSize = 16 * 1024 * 1024;
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -151,33 +146,16 @@ enum class ReadResult { Ok, Missing, Unreadable };
 // directory, a device, a file too large or one that cannot be opened or read is
 // Unreadable.
 ReadResult readFile(const std::string& path, std::string& content) {
-  content.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
-  struct stat st {};
-  ReadResult result = ReadResult::Ok;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-    result = ReadResult::Unreadable;
-  } else {
-    char buf[8192];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        result = ReadResult::Unreadable;
-        break;
-      }
-      content.append(buf, static_cast<std::size_t>(n));
-      if (content.size() > static_cast<std::size_t>(kMaxFileSize)) {
-        result = ReadResult::Unreadable;
-        break;
-      }
-    }
+  FileContent file = readWholeFile(path, kMaxFileSize);
+  content = std::move(file.bytes);
+  switch (file.status) {
+    case FileContent::Status::Ok:
+      return ReadResult::Ok;
+    case FileContent::Status::Missing:
+      return ReadResult::Missing;
+    default:
+      return ReadResult::Unreadable;
   }
-  ::close(fd);
-  if (result != ReadResult::Ok) content.clear();
-  return result;
 }
 
 std::string stripQuotes(std::string_view v) {
@@ -185,18 +163,6 @@ std::string stripQuotes(std::string_view v) {
     v = v.substr(1, v.size() - 2);
   }
   return std::string(v);
-}
-
-// The file that a write must replace: the target of a symbolic link, so that the link
-// itself survives the rename.
-std::string resolveTarget(const std::string& file) {
-  struct stat st {};
-  if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
-  char* real = ::realpath(file.c_str(), nullptr);
-  if (real == nullptr) return file;
-  std::string resolved = real;
-  std::free(real);
-  return resolved;
 }
 
 // Replaces path by content in one step (the program's one routine for that).
@@ -239,7 +205,7 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
   }
   if (hasLineBreak(val)) return false;
 
-  const std::string target = resolveTarget(std::string(path));
+  const std::string target = linkTarget(std::string(path));
   std::string content;
   if (readFile(target, content) == ReadResult::Unreadable) return false;
   std::vector<Line> lines = splitLines(content);
@@ -298,7 +264,7 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
 bool iniDeleteKey(const std::string& section, const std::string& key, const std::string& file) {
   const std::string_view path = cString(file);
   if (path.empty()) return false;
-  const std::string target = resolveTarget(std::string(path));
+  const std::string target = linkTarget(std::string(path));
   std::string content;
   const ReadResult r = readFile(target, content);
   if (r == ReadResult::Missing) return true;  // no file holds no key

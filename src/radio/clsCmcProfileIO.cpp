@@ -1,7 +1,5 @@
 #include "radio/clsCmcProfileIO.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <type_traits>
 
 #include "base/Checked16.h"
+#include "platform/Files.h"
 #include "radio/IniFile.h"
 
 namespace tarnset {
@@ -321,18 +320,7 @@ bool convertInto(const std::string& text, ProfileValue& v) {
 clsCmcProfileIO::clsCmcProfileIO() = default;
 
 std::string clsCmcProfileIO::executableDir() {
-  std::string buf(256, '\0');
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-    if (n < 0) return ".";
-    if (static_cast<std::size_t>(n) < buf.size()) {
-      buf.resize(static_cast<std::size_t>(n));
-      break;
-    }
-    buf.resize(buf.size() * 2);
-  }
-  const std::size_t slash = buf.rfind('/');
-  return slash == std::string::npos ? std::string(".") : buf.substr(0, slash);
+  return executableDirectory();
 }
 
 void clsCmcProfileIO::setFullPath(const std::string& f) {

@@ -4,7 +4,8 @@
 #include <filesystem>
 
 #include "model/ServiceReport.h"
-#include "radio/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "platform/LocalTime.h"
 #include "radio/BackupStore.h"
 #include "radio/Sha256.h"
 #include "radio/clsCmcRadio.h"
@@ -37,7 +38,7 @@ ServiceDesk::ServiceDesk(tk::Toolkit& toolkit, clsIndOp_RigTarn& controller, cls
 
 std::string ServiceDesk::timeText(std::time_t t, const char* pattern) const {
   std::tm local{};
-  localtime_r(&t, &local);
+  if (!localTime(t, local)) return {};
   char buf[64];
   return std::strftime(buf, sizeof buf, pattern, &local) > 0 ? std::string(buf) : std::string();
 }

@@ -6,16 +6,16 @@
 
 #include "base/Checked16.h"
 #include "base/NumFormat.h"
+#include "base/SerialPort.h"
 #include "clone/CloneErrorText.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
-#include "link/PortAdvice.h"
-#include "link/SerialPort.h"
 #include "link/frmCom.h"
+#include "platform/PortAdvice.h"
 #include "radio/clsCmcProfileIO.h"
-#include "toolkit/MsgBoxApp.h"
 #include "shell/ServiceDesk.h"
+#include "toolkit/MsgBoxApp.h"
 
 namespace tarnset {
 namespace {

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "link/SerialPort.h"
+#include "base/SerialPort.h"
 #include "sim/VirtualTarn.h"
 
 namespace tarnset::testing {

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "LoopbackPort.h"
+#include "base/SerialPort.h"
 #include "base/TickSource.h"
-#include "link/SerialPort.h"
 #include "link/TraceFile.h"
-#include "toolkit/headless/HeadlessToolkit.h"
 #include "shell/start.h"
 #include "sim/VirtualTarn.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset::testing {
 

@@ -414,10 +414,10 @@ TEST_F(HeadlessPipeTest, RunLoopWakesOnTimersAndDataUntilQuit) {
 TEST_F(HeadlessPipeTest, PollReportsHangUpAndTheLoopEndsWhenNothingCanWakeIt) {
   int calls = 0;
   auto watch = kit.watch(fds[0], [&] { ++calls; });
-  EXPECT_EQ(kit.pollFds(0), 0);
+  EXPECT_EQ(kit.waitWatches(0), 0);
   ::close(fds[1]);
   fds[1] = -1;
-  EXPECT_EQ(kit.pollFds(1000), 1);  // the writer is gone
+  EXPECT_EQ(kit.waitWatches(1000), 1);  // the writer is gone
   EXPECT_EQ(calls, 1);
   watch.reset();
   EXPECT_EQ(kit.runLoop(), -1);

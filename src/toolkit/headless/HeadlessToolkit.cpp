@@ -1,12 +1,11 @@
 #include "toolkit/headless/HeadlessToolkit.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
 #include "base/Checked16.h"
+#include "platform/EventWait.h"
 
 namespace tarnset {
 
@@ -92,26 +91,26 @@ class HeadlessToolkit::TimerImpl final : public tk::Timer {
 
 class HeadlessToolkit::WatchImpl final : public tk::Watch {
  public:
-  WatchImpl(HeadlessToolkit& tk, int fd, std::function<void()> onReadable)
-      : tk_(tk), fd_(fd), onReadable_(std::move(onReadable)) {
+  WatchImpl(HeadlessToolkit& tk, Waitable what, std::function<void()> onReady)
+      : tk_(tk), what_(what), onReady_(std::move(onReady)) {
     tk_.addWatch(this);
   }
   ~WatchImpl() override { tk_.removeWatch(this); }
 
-  int fd() const { return fd_; }
-  // A descriptor that poll() calls invalid is left alone from then on.
+  Waitable waitable() const { return what_; }
+  // A waitable that the wait calls invalid is left alone from then on.
   bool inert() const { return inert_; }
   void setInert() { inert_ = true; }
   void fire() {
     tk_.guarded([&] {
-      if (onReadable_) onReadable_();
+      if (onReady_) onReady_();
     });
   }
 
  private:
   HeadlessToolkit& tk_;
-  int fd_;
-  std::function<void()> onReadable_;
+  Waitable what_;
+  std::function<void()> onReady_;
   bool inert_ = false;
 };
 
@@ -261,22 +260,23 @@ std::int32_t HeadlessToolkit::msToNextTimer() const {
   return next;
 }
 
-int HeadlessToolkit::pollFds(int timeoutMs) {
+int HeadlessToolkit::waitWatches(int timeoutMs) {
   std::vector<std::uint64_t> ids;
-  std::vector<pollfd> fds;
+  std::vector<Waitable> what;
   for (const auto& [id, w] : watches_) {
     if (w->inert()) continue;
     ids.push_back(id);
-    fds.push_back({w->fd(), POLLIN, 0});
+    what.push_back(w->waitable());
   }
-  const int n = ::poll(fds.data(), fds.size(), timeoutMs);
-  if (n <= 0) return 0;  // time-out, or a signal (EINTR): the caller's loop goes on
+  std::vector<WaitState> states;
+  // Nothing ready: a time-out, or a signal; the caller's loop goes on.
+  if (waitForAny(what, timeoutMs, states) == 0) return 0;
   int ran = 0;
-  for (std::size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents == 0) continue;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (states[i] == WaitState::Quiet) continue;
     const auto it = watches_.find(ids[i]);  // an earlier handler may have destroyed it
     if (it == watches_.end()) continue;
-    if ((fds[i].revents & POLLNVAL) != 0) {
+    if (states[i] == WaitState::Invalid) {
       it->second->setInert();
       continue;
     }
@@ -307,7 +307,7 @@ int HeadlessToolkit::runLoop() {
     const bool anyWatch = std::any_of(watches_.begin(), watches_.end(),
                                       [](const auto& entry) { return !entry.second->inert(); });
     if (timeout < 0 && !anyWatch) return -1;
-    pollFds(timeout);
+    waitWatches(timeout);
   }
   quitPending_ = false;
   return exitCode_;

@@ -2,8 +2,9 @@
 // The window toolkit in memory: no display, no Qt. Every element records what the
 // logic did to it (captions, geometry, visibility, focus, check marks, message boxes),
 // and the driving methods play the user's part (clicks, menu choices, keys, resizing,
-// closing). Timers are due by an injected tick source; runLoop() is a real poll() loop
-// for the headless program, pollFds() one round of it.
+// closing). Timers are due by an injected tick source; runLoop() is a real event loop
+// for the headless program (waiting on the system's descriptors or handles), waitWatches() one
+// round of it.
 //
 // Behaviour that mirrors a desktop window:
 // - a control counts as shown when it and every frame around it are visible; keys,
@@ -390,7 +391,7 @@ class HeadlessToolkit final : public tk::Toolkit {
   std::unique_ptr<tk::MainWindow> createMainWindow() override;
   // Timers start disabled with interval 0; one fires only while enabled with an interval above 0.
   std::unique_ptr<tk::Timer> createTimer() override;
-  // Destroy a watch before closing its descriptor; one that poll() finds closed is dropped.
+  // Destroy a watch before closing what it watches; one that the wait finds closed is dropped.
   std::unique_ptr<tk::Watch> watch(Waitable what, std::function<void()> onReady) override;
   // Queued; runPosted() and the event loop run it.
   void post(std::function<void()> f) override { posted_.push_back(std::move(f)); }
@@ -477,7 +478,7 @@ class HeadlessToolkit final : public tk::Toolkit {
   // Closes the main window as its close box does.
   void closeWindow() { mainWindow().unload(); }
 
-  // --- Posted work, timers and descriptors ---
+  // --- Posted work, timers and watches ---
   // Runs what was posted, oldest first, and what that posts in turn; returns how many ran.
   int runPosted();
   // Fires every enabled timer whose interval has elapsed since it was enabled or last
@@ -485,13 +486,13 @@ class HeadlessToolkit final : public tk::Toolkit {
   int runDueTimers();
   // Milliseconds until the next timer is due (0 when one is due); -1 when none is enabled.
   std::int32_t msToNextTimer() const;
-  // One poll() round over the watched descriptors, waiting at most timeoutMs (-1 = no
-  // limit); runs onReadable for each ready one and returns how many ran.
-  int pollFds(int timeoutMs);
-  // The event loop: posted work, due timers and ready descriptors until quit(); returns
+  // One wait over the watched waitables, waiting at most timeoutMs (-1 = no
+  // limit); runs onReady for each ready one and returns how many ran.
+  int waitWatches(int timeoutMs);
+  // The event loop: posted work, due timers and ready watches until quit(); returns
   // quit's code.
   // Returns -1 at once when nothing is left that could wake it (no enabled timer and
-  // no watched descriptor).
+  // no watch).
   int runLoop();
 
   // --- Used by the elements ---

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/SerialPort.h"
 #include "link/ComHooks.h"
-#include "link/SerialPort.h"
 
 namespace tarnset::test {
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "clone/clsCmcDornDrv.h"
-#include "link/PosixSerialPort.h"
 #include "link/frmCom.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "radio/clsCmcProfileIO.h"
 #include "toolkit/headless/HeadlessToolkit.h"
 #include "unit/link/LinkFakes.h"
@@ -201,8 +201,8 @@ TEST_F(FrmComTest, AVanishedDeviceFailsTheRunningExchangeAndIsReportedOnce) {
   sendE8WithAnswer(2);
   port.onService = [this] { port.vanish(); };  // found when the event loop services the port
   makeReadable();
-  EXPECT_EQ(toolkit.pollFds(0), 1);
-  EXPECT_EQ(toolkit.pollFds(0), 0);  // the descriptor is not watched any more
+  EXPECT_EQ(toolkit.waitWatches(0), 1);
+  EXPECT_EQ(toolkit.waitWatches(0), 0);  // the descriptor is not watched any more
   EXPECT_TRUE(com.errCannotOpen());
   EXPECT_EQ(com.failureReason(), "the device went away");
   EXPECT_FALSE(com.dornD().Running());
@@ -239,7 +239,7 @@ TEST_F(FrmComTest, TicksAndPortEventsAreHeldWhileAMessageBoxIsOpen) {
     tick();
     makeReadable();
     port.vanish();
-    EXPECT_EQ(toolkit.pollFds(0), 0);  // the closed port's descriptor is not watched
+    EXPECT_EQ(toolkit.waitWatches(0), 0);  // the closed port's descriptor is not watched
     EXPECT_FALSE(com.errCannotOpen());
   });
   tick();
@@ -322,14 +322,14 @@ TEST(FrmComOverPty, TheEventLoopDeliversBytesAndAClosedFarEndIsReportedOnce) {
   com.setComOpen(true);
   ASSERT_TRUE(com.comOpen()) << com.failureReason();
   ASSERT_EQ(::write(master, "\xFE\xFE", 2), 2);
-  for (int i = 0; i < 50 && owner.calls.empty(); ++i) toolkit.pollFds(20);
+  for (int i = 0; i < 50 && owner.calls.empty(); ++i) toolkit.waitWatches(20);
   EXPECT_EQ(owner.calls, (Calls{"task"}));  // the receive event ran a tick
 
   ::close(master);
-  for (int i = 0; i < 50 && com.comOpen(); ++i) toolkit.pollFds(20);
+  for (int i = 0; i < 50 && com.comOpen(); ++i) toolkit.waitWatches(20);
   EXPECT_TRUE(com.errCannotOpen());
   EXPECT_EQ(com.failureReason(), "the device went away");
-  EXPECT_EQ(toolkit.pollFds(0), 0);
+  EXPECT_EQ(toolkit.waitWatches(0), 0);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <ctime>
 #include <optional>
 
-#include "FileSizeLimit.h"
-#include "TempDir.h"
 #include "radio/BackupStore.h"
 #include "radio/Sha256.h"
+#include "support/FileSizeLimit.h"
+#include "support/TempDir.h"
 
 namespace tarnset {
 namespace {

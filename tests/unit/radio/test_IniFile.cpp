@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "TempDir.h"
 #include "radio/IniFile.h"
+#include "support/TempDir.h"
 
 namespace tarnset {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <limits>
 
-#include "TempDir.h"
 #include "radio/IniFile.h"
 #include "radio/clsCmcProfileIO.h"
+#include "support/TempDir.h"
 
 namespace tarnset {
 namespace {

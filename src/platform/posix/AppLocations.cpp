@@ -1,4 +1,4 @@
-#include "link/AppLocations.h"
+#include "platform/AppLocations.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -46,22 +46,6 @@ ConfigEnv ConfigEnv::fromProcess() {
                    envValue("XDG_DATA_HOME")};
 }
 
-bool isUnderFolders(const std::string& dir, const std::vector<std::string>& folders) {
-  std::error_code ec;
-  const fs::path d = fs::weakly_canonical(dir, ec);
-  if (ec) return false;
-  for (const std::string& f : folders) {
-    if (f.empty()) continue;
-    std::error_code fec;
-    const fs::path root = fs::weakly_canonical(f, fec);
-    if (fec || root == root.root_path()) continue;  // "/" would make every folder a system one
-    const auto [rootEnd, dEnd] = std::mismatch(root.begin(), root.end(), d.begin(), d.end());
-    if (rootEnd == root.end()) return true;
-    (void)dEnd;
-  }
-  return false;
-}
-
 std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
                             const std::vector<std::string>& systemFolders) {
   std::error_code ec;
@@ -88,7 +72,7 @@ std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
   return (dir / kOptionsFileName).string();
 }
 
-std::string backupsFolder(const ConfigEnv& env) {
+std::string backupsFolder(const ConfigEnv& env, const std::string& /*optionsFile*/) {
   fs::path base;
   if (usable(env.xdgDataHome)) {
     base = *env.xdgDataHome;

@@ -3,7 +3,7 @@
 // could not be used, and the next step to take.
 #include <string>
 
-#include "link/SerialPort.h"
+#include "base/SerialPort.h"
 
 namespace tarnset {
 

@@ -13,6 +13,7 @@ struct ConfigEnv {
   std::optional<std::string> xdgRuntimeDir;               // XDG_RUNTIME_DIR
   std::optional<std::string> home;                        // HOME
   std::optional<std::string> xdgDataHome = std::nullopt;  // XDG_DATA_HOME (backups)
+  std::optional<std::string> appData = std::nullopt;      // APPDATA (Windows only)
 
   // The values of this process's environment.
   static ConfigEnv fromProcess();
@@ -29,16 +30,19 @@ bool isUnderFolders(const std::string& dir, const std::vector<std::string>& fold
 // (below one of systemFolders: /usr, the install prefix; root may write there, but an
 // installed program must not put its options beside itself); otherwise in
 // $XDG_CONFIG_HOME/TarnsetADJ/ (default ~/.config/TarnsetADJ/), also for root, which is
-// created when missing. Never fails: a folder that cannot be created still gives its
-// path, and the options are then simply not saved.
+// created when missing. On Windows: beside the program when the file exists there or a
+// file can be created there (a probe file, since the read-only attribute of a folder says
+// nothing), otherwise in %APPDATA%\TarnsetADJ\; systemFolders are not used. Never fails:
+// a folder that cannot be created still gives its path, and the options are then simply
+// not saved.
 std::string optionsFilePath(const std::string& programDir, const ConfigEnv& env,
                             const std::vector<std::string>& systemFolders = {"/usr"});
 
-// The folder of the automatic backups of clone reads, ending in "/":
+// The folder of the automatic backups of clone reads, ending in a separator:
 // $XDG_DATA_HOME/TarnsetADJ/backups/ (a relative or empty value is ignored), default
-// ~/.local/share/TarnsetADJ/backups/ (the home from HOME, else the password database).
-// Empty when there is no home folder either. Not created here: the backup store makes it
-// when it first writes.
-std::string backupsFolder(const ConfigEnv& env);
+// ~/.local/share/TarnsetADJ/backups/ (the home from HOME, else the password database);
+// on Windows a folder "backups" beside optionsFile. Empty when there is no home folder
+// either. Not created here: the backup store makes it when it first writes.
+std::string backupsFolder(const ConfigEnv& env, const std::string& optionsFile = {});
 
 }  // namespace tarnset

@@ -1,4 +1,4 @@
-#include "link/PortAdvice.h"
+#include "platform/PortAdvice.h"
 
 namespace tarnset {
 

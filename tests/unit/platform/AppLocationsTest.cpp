@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/AppLocations.h"
-#include "link/InstanceLock.h"
+#include "platform/AppLocations.h"
+#include "platform/InstanceLock.h"
 
 namespace tarnset {
 namespace {

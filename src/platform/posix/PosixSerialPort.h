@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "link/PosixPortCalls.h"
-#include "link/SerialPort.h"
+#include "base/SerialPort.h"
+#include "platform/posix/PosixPortCalls.h"
 
 namespace tarnset {
 

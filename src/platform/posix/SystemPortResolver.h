@@ -1,5 +1,5 @@
 #pragma once
-// Finding the machine's serial ports and mapping the program's COM numbers onto them.
+// Finding a Linux machine's serial ports and mapping the program's COM numbers onto them.
 //
 // COM n is the device named by key COMn of section [PORTS] in the options file when
 // that key holds a path; otherwise the n-th serial port present: USB adapters first
@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "link/SerialPort.h"
+#include "base/SerialPort.h"
+#include "platform/PortList.h"
 
 namespace tarnset {
 
@@ -28,34 +29,13 @@ struct SystemRoots {
   std::string dev = "/dev";
 };
 
-// One serial port found on the machine.
-struct SerialPortInfo {
-  std::string kernelName;    // "ttyUSB0"
-  std::string device;        // device node, "/dev/ttyUSB0"
-  std::string byId;          // its /dev/serial/by-id link, empty when it has none
-  std::string driver;        // kernel driver, "usbserial", "cdc_acm", "serial8250"
-  std::string vendorId;      // USB vendor id, four hex digits ("1a2b"); empty for on-board ports
-  std::string productId;     // USB product id ("6001")
-  std::string manufacturer;  // USB manufacturer text
-  std::string product;       // USB product text
-  std::string serial;        // USB serial number text
-
-  // The path the program opens: the by-id link where there is one, else the node.
-  const std::string& path() const { return byId.empty() ? device : byId; }
-};
-
 // The serial ports present, in COM order (USB, then ACM, then on-board UARTs).
 std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots = {});
 
-// One line describing a port for a person: its path and, where known, what it is
-// ("/dev/serial/by-id/usb-... (USB UART, usbserial)").
-std::string describePort(const SerialPortInfo& info);
-
 class SystemPortResolver final : public PortResolver {
  public:
-  // optionsFile: the options file whose [PORTS] section may name the devices; the
-  // mapping is taken at once.
-  explicit SystemPortResolver(std::string optionsFile, SystemRoots roots = {});
+  // configured: the [PORTS] entries of the options file; the mapping is taken at once.
+  explicit SystemPortResolver(ConfiguredPorts configured, SystemRoots roots = {});
 
   std::string deviceFor(std::int16_t comNumber) const override;
   void resolveAnew(std::int16_t comNumber) override;
@@ -74,7 +54,7 @@ class SystemPortResolver final : public PortResolver {
   static constexpr std::int16_t kMaxComNumber = 10;
 
  private:
-  std::string optionsFile_;
+  ConfiguredPorts configuredPorts_;
   SystemRoots roots_;
   // The [PORTS] path of COM n, if any.
   std::string configuredPath(std::int16_t comNumber) const;

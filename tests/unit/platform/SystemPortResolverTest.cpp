@@ -6,12 +6,20 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/SystemPortResolver.h"
+#include "platform/SystemPortResolver.h"
+#include "radio/IniFile.h"
 
 namespace tarnset {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The [PORTS] entries of an options file, as the programs read them.
+ConfiguredPorts portsOf(const fs::path& optionsFile) {
+  return [file = optionsFile.string()](std::int16_t n) {
+    return iniReadString("PORTS", "COM" + std::to_string(n), "", 1024, file);
+  };
+}
 
 class FakeDeviceTree : public ::testing::Test {
  protected:
@@ -112,7 +120,7 @@ TEST_F(FakeDeviceTree, ListingDescribesEachPort) {
 TEST_F(FakeDeviceTree, ComNumbersFollowTheOptionsFileThenTheListing) {
   const fs::path options = root_ / "TarnsetADJ.rs";
   write(options, "[OPTION]\nComPort=1\n[PORTS]\nCOM2=/dev/serial/by-id/usb-Bench_Cable\nCOM3=ttyS0\nCOM4=\n");
-  SystemPortResolver resolver(options.string(), roots_);
+  SystemPortResolver resolver(portsOf(options), roots_);
   EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
   EXPECT_EQ(resolver.deviceFor(2), "/dev/serial/by-id/usb-Bench_Cable");
   EXPECT_TRUE(resolver.isConfigured(2));
@@ -125,7 +133,7 @@ TEST_F(FakeDeviceTree, ComNumbersFollowTheOptionsFileThenTheListing) {
 }
 
 TEST_F(FakeDeviceTree, TheMappingOnlyChangesOnRefresh) {
-  SystemPortResolver resolver((root_ / "missing.rs").string(), roots_);
+  SystemPortResolver resolver(portsOf(root_ / "missing.rs"), roots_);
   ASSERT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
   fs::remove_all(root_ / "sys/class/tty/ttyUSB0");  // the adapter is unplugged
   EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
@@ -139,7 +147,7 @@ TEST_F(FakeDeviceTree, TheMappingOnlyChangesOnRefresh) {
 TEST_F(FakeDeviceTree, AnAdapterPluggedInLateIsTakenAtConnectWithoutMovingAnyOther) {
   const fs::path options = root_ / "TarnsetADJ.rs";
   write(options, "[PORTS]\nCOM8=/dev/ttyBench\n");
-  SystemPortResolver resolver(options.string(), roots_);
+  SystemPortResolver resolver(portsOf(options), roots_);
   ASSERT_EQ(resolver.deviceFor(6), "");
   const std::string acme = dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0");
 
@@ -166,7 +174,7 @@ TEST_F(FakeDeviceTree, AnAdapterPluggedInLateIsTakenAtConnectWithoutMovingAnyOth
 TEST_F(FakeDeviceTree, ANumberNamedInTheOptionsFileKeepsItsDeviceAndTakesANewMapping) {
   const fs::path options = root_ / "TarnsetADJ.rs";
   write(options, "[PORTS]\nCOM1=/dev/serial/by-id/usb-Missing_Cable\n");
-  SystemPortResolver resolver(options.string(), roots_);
+  SystemPortResolver resolver(portsOf(options), roots_);
   resolver.resolveAnew(1);
   EXPECT_EQ(resolver.deviceFor(1), "/dev/serial/by-id/usb-Missing_Cable") << "not replaced by a port found";
   // Mapped meanwhile from the command line: Connect takes the new mapping.

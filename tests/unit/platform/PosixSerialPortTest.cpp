@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace tarnset {
 namespace {

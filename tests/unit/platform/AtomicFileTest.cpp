@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "FileSizeLimit.h"
-#include "TempDir.h"
-#include "radio/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "support/FileSizeLimit.h"
+#include "support/TempDir.h"
 
 namespace tarnset {
 namespace {

@@ -1,4 +1,4 @@
-#include "link/PosixPortCalls.h"
+#include "platform/posix/PosixPortCalls.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "radio/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

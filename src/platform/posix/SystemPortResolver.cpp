@@ -1,12 +1,10 @@
-#include "link/SystemPortResolver.h"
+#include "platform/SystemPortResolver.h"
 
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
-
-#include "radio/IniFile.h"
 
 namespace tarnset {
 
@@ -184,13 +182,13 @@ std::string describePort(const SerialPortInfo& info) {
   return text;
 }
 
-SystemPortResolver::SystemPortResolver(std::string optionsFile, SystemRoots roots)
-    : optionsFile_(std::move(optionsFile)), roots_(std::move(roots)) {
+SystemPortResolver::SystemPortResolver(ConfiguredPorts configured, SystemRoots roots)
+    : configuredPorts_(std::move(configured)), roots_(std::move(roots)) {
   refresh();
 }
 
 std::string SystemPortResolver::configuredPath(std::int16_t comNumber) const {
-  std::string value = trim(iniReadString("PORTS", "COM" + std::to_string(comNumber), "", 1024, optionsFile_));
+  std::string value = configuredPorts_ ? trim(configuredPorts_(comNumber)) : std::string();
   // A bare device name ("ttyUSB0") is taken as a node of the device folder.
   if (!value.empty() && value.find('/') == std::string::npos) value = (fs::path(roots_.dev) / value).string();
   return value;

@@ -1,4 +1,4 @@
-#include "link/InstanceLock.h"
+#include "platform/InstanceLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -16,7 +16,7 @@ InstanceLock::InstanceLock(std::string path) : path_(std::move(path)) {
 }
 
 InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) ::close(fd_);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 std::string InstanceLock::lockFilePath(const ConfigEnv& env) {
@@ -32,29 +32,28 @@ void InstanceLock::acquire() {
   // No links followed and only a file of our own trusted: in a shared folder such as
   // /tmp another user could otherwise plant a file or link that keeps the program from
   // starting, or that makes it write elsewhere.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
+  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
     result_ = Result::CouldNotCheck;
     return;
   }
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    ::close(fd_);
-    fd_ = -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(fd);
     result_ = Result::CouldNotCheck;
     return;
   }
   int rc;
   do {
-    rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc == 0) {
+    handle_ = fd;
     result_ = Result::Acquired;
     return;
   }
   result_ = errno == EWOULDBLOCK ? Result::AlreadyRunning : Result::CouldNotCheck;
-  ::close(fd_);
-  fd_ = -1;
+  ::close(fd);
 }
 
 }  // namespace tarnset

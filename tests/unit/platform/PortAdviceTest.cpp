@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/PortAdvice.h"
-#include "link/PosixSerialPort.h"
+#include "platform/PortAdvice.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace tarnset {
 namespace {

@@ -1,0 +1,33 @@
+#pragma once
+// What the program knows of the machine's serial ports, on every system.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tarnset {
+
+// One serial port found on the machine.
+struct SerialPortInfo {
+  std::string kernelName;    // the system's name: "ttyUSB0", "COM12"
+  std::string device;        // what opens it: "/dev/ttyUSB0", "\\.\COM12"
+  std::string byId;          // a name that stays with the adapter (/dev/serial/by-id), empty when none
+  std::string driver;        // driver: "usbserial", "cdc_acm", "serial8250"; the service on Windows
+  std::string vendorId;      // USB vendor id, four hex digits ("1a2b"); empty for on-board ports
+  std::string productId;     // USB product id ("6001")
+  std::string manufacturer;  // manufacturer text
+  std::string product;       // product text; the friendly name on Windows
+  std::string serial;        // USB serial number text
+
+  // The path the program opens: the by-id link where there is one, else the device.
+  const std::string& path() const { return byId.empty() ? device : byId; }
+};
+
+// One line describing a port for a person: its path and, where known, what it is
+// ("/dev/serial/by-id/usb-... (USB UART, usbserial)").
+std::string describePort(const SerialPortInfo& info);
+
+// The device that the options file names for COM n (its [PORTS] value, as written there),
+// empty when it names none. The file is read anew on every call.
+using ConfiguredPorts = std::function<std::string(std::int16_t comNumber)>;
+
+}  // namespace tarnset
