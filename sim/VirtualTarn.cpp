@@ -520,9 +520,9 @@ bool VirtualTarn::identityMatches(const Bytes& body) const {
 }
 
 void VirtualTarn::handleFrame(const Bytes& body, std::int64_t atNs) {
-  Bytes wire = {kFe, kFe};
-  wire.insert(wire.end(), body.begin(), body.end());
-  wire.push_back(kFd);
+  Bytes wire(body.size() + 3, kFe);
+  std::copy(body.begin(), body.end(), wire.begin() + 2);
+  wire.back() = kFd;
   remember(atNs, false, wire);
   if (!answering()) return;
   if (body.size() < 3 || body[0] != kToRadio || body[1] != kToProgram) {

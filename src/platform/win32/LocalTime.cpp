@@ -1,0 +1,9 @@
+#include "platform/LocalTime.h"
+
+namespace tarnset {
+
+bool localTime(std::time_t t, std::tm& out) {
+  return localtime_s(&out, &t) == 0;
+}
+
+}  // namespace tarnset
