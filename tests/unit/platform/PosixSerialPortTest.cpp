@@ -49,7 +49,7 @@ class PtyTest : public ::testing::Test {
   // Services the port until it holds `bytes` received bytes (or 2 s pass).
   void serviceUntil(std::int32_t bytes) {
     for (int i = 0; i < 200 && port_.isOpen() && port_.inBufferCount() < bytes; ++i) {
-      pollfd p{port_.waitable(), POLLIN, 10};
+      pollfd p{static_cast<int>(port_.waitable()), POLLIN, 10};
       ::poll(&p, 1, 10);
       port_.service();
     }
@@ -167,13 +167,13 @@ TEST_F(PtyTest, MoreUnreadBytesThanTheBufferHoldsRaiseOverflow) {
   for (int i = 0; i < 2000 && sent < total; ++i) {
     const ssize_t n = ::write(master_, chunk.data(), std::min(chunk.size(), total - sent));
     if (n > 0) sent += std::size_t(n);
-    pollfd p{port_.waitable(), POLLIN, 0};
+    pollfd p{static_cast<int>(port_.waitable()), POLLIN, 0};
     ::poll(&p, 1, 5);
     port_.service();
   }
   ASSERT_EQ(sent, total);
   for (int i = 0; i < 50 && eventCount(PortEvent::ReceiveOverflow) == 0; ++i) {
-    pollfd p{port_.waitable(), POLLIN, 0};
+    pollfd p{static_cast<int>(port_.waitable()), POLLIN, 0};
     ::poll(&p, 1, 10);
     port_.service();
   }
@@ -187,7 +187,7 @@ TEST_F(PtyTest, FarEndClosingGivesOneLineErrorAndAClosedPort) {
   ::close(master_);
   master_ = -1;
   for (int i = 0; i < 100 && port_.isOpen(); ++i) {
-    pollfd p{port_.waitable(), POLLIN, 0};
+    pollfd p{static_cast<int>(port_.waitable()), POLLIN, 0};
     ::poll(&p, 1, 10);
     port_.service();
   }
