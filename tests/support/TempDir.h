@@ -1,9 +1,9 @@
 #pragma once
 // A fresh directory under the system's temporary folder, removed with its contents when
 // the test ends, with helpers to put files in it and read them back.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,9 +13,15 @@ namespace tarnset::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnset-radio-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
+    // A name nobody else has: tests of several processes run side by side.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      const auto candidate = std::filesystem::temp_directory_path() /
+                             ("tarnset-test-" + std::to_string(random()) + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) dir_ = candidate.string();
+    }
+    if (dir_.empty()) throw std::runtime_error("no temporary folder could be made");
   }
   ~TempDir() {
     std::error_code ec;

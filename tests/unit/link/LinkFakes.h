@@ -85,7 +85,7 @@ class FakeSerialPort : public SerialPort {
   std::int32_t rThreshold = 1;
   Bytes rx;
   Bytes written;
-  int fd = -1;                      // descriptor reported while open (-1: the fake delivers events itself)
+  Waitable fd = kNoWaitable;        // waitable reported while open (none: the fake delivers events itself)
   std::function<void()> onService;  // what the far end does when the port is serviced
 
  private:

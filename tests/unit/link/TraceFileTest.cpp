@@ -1,13 +1,13 @@
 // The trace file: lines on disk as soon as they happen, frames cut from the bytes in
 // either direction, and the size limit.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "link/TraceFile.h"
+#include "support/TempDir.h"
 
 namespace tarnset {
 namespace {
@@ -23,10 +23,8 @@ std::string readAll(const fs::path& p) {
 
 class TraceFileTest : public ::testing::Test {
  protected:
-  TraceFileTest()
-      : path_(fs::temp_directory_path() / ("tarnset-trace-" + std::to_string(::getpid()) + ".txt")) {}
-  ~TraceFileTest() override { fs::remove(path_); }
-  fs::path path_;
+  testing::TempDir dir_;
+  fs::path path_ = dir_.path("trace.txt");
   ManualTickSource clock_{5000};
 };
 

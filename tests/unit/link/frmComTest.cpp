@@ -1,15 +1,13 @@
 // The serial host over a scripted port and the headless toolkit: opening and closing,
 // the poll tick and its order, port events, and ticks held while a message box is open.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 
 #include "clone/clsCmcDornDrv.h"
 #include "link/frmCom.h"
-#include "platform/posix/PosixSerialPort.h"
 #include "radio/clsCmcProfileIO.h"
+#include "support/TestSignal.h"
 #include "toolkit/headless/HeadlessToolkit.h"
 #include "unit/link/LinkFakes.h"
 
@@ -30,11 +28,6 @@ class FrmComTest : public ::testing::Test {
   FrmComTest() {
     resolver.devices = {{1, "/dev/ttyUSB0"}, {2, "/dev/ttyUSB1"}};
     com.setOwner(&owner);
-    EXPECT_EQ(::pipe(pipe_), 0);
-  }
-  ~FrmComTest() override {
-    ::close(pipe_[0]);
-    ::close(pipe_[1]);
   }
 
   // One poll tick: the timer comes due 50 ms on.
@@ -46,9 +39,9 @@ class FrmComTest : public ::testing::Test {
   long count(const std::string& call) const {
     return std::count(owner.calls.begin(), owner.calls.end(), call);
   }
-  // The port reports a pipe's read end as its descriptor; a byte makes it readable.
-  void usePipeAsDescriptor() { port.fd = pipe_[0]; }
-  void makeReadable() { ASSERT_EQ(::write(pipe_[1], "x", 1), 1); }
+  // The port reports a test signal as its waitable; raising it makes the port ready.
+  void useSignalAsWaitable() { port.fd = signal_.waitable(); }
+  void makeReadable() { signal_.raise(); }
 
   // Opens the port and leaves the driver waiting for the answer to an E8 command.
   void sendE8WithAnswer(std::int16_t retries) {
@@ -65,7 +58,7 @@ class FrmComTest : public ::testing::Test {
   FixedResolver resolver;
   frmCom com{toolkit, port, resolver, clock};
   RecordingOwner owner;
-  int pipe_[2] = {-1, -1};
+  testing::TestSignal signal_;
 };
 
 TEST_F(FrmComTest, CreationAndPortNumbers) {
@@ -196,7 +189,7 @@ TEST_F(FrmComTest, PortEventsOverflowAndLineError) {
 }
 
 TEST_F(FrmComTest, AVanishedDeviceFailsTheRunningExchangeAndIsReportedOnce) {
-  usePipeAsDescriptor();
+  useSignalAsWaitable();
   owner.onShowLinkError = [this] { com.Reset(); };
   sendE8WithAnswer(2);
   port.onService = [this] { port.vanish(); };  // found when the event loop services the port
@@ -225,7 +218,7 @@ TEST_F(FrmComTest, TicksAndPortEventsAreHeldWhileAMessageBoxIsOpen) {
   EXPECT_EQ(port.inBufferCount(), 2);
 
   // A box opened by a tick, while the timer comes due and the device goes away.
-  usePipeAsDescriptor();
+  useSignalAsWaitable();
   com.Reset();
   owner.onTask = [this] {
     if (count("task") == 1) com.setErrOverflow(true);
@@ -303,33 +296,6 @@ TEST_F(FrmComTest, ShutdownClosesThePortBeforeSavingAndStopsTheTimer) {
   com.Form_Unload();
   EXPECT_FALSE(com.comOpen());
   EXPECT_FALSE(com.timSolid().enabled());
-}
-
-TEST(FrmComOverPty, TheEventLoopDeliversBytesAndAClosedFarEndIsReportedOnce) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  ManualTickSource clock;
-  HeadlessToolkit toolkit{clock};
-  PosixSerialPort port;
-  FixedResolver resolver;
-  resolver.devices = {{1, ptsname(master)}};
-  RecordingOwner owner;
-  frmCom com{toolkit, port, resolver, clock};
-  com.setOwner(&owner);
-
-  com.setComOpen(true);
-  ASSERT_TRUE(com.comOpen()) << com.failureReason();
-  ASSERT_EQ(::write(master, "\xFE\xFE", 2), 2);
-  for (int i = 0; i < 50 && owner.calls.empty(); ++i) toolkit.waitWatches(20);
-  EXPECT_EQ(owner.calls, (Calls{"task"}));  // the receive event ran a tick
-
-  ::close(master);
-  for (int i = 0; i < 50 && com.comOpen(); ++i) toolkit.waitWatches(20);
-  EXPECT_TRUE(com.errCannotOpen());
-  EXPECT_EQ(com.failureReason(), "the device went away");
-  EXPECT_EQ(toolkit.waitWatches(0), 0);
 }
 
 }  // namespace

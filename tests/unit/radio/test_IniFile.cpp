@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "radio/IniFile.h"
 #include "support/TempDir.h"
@@ -141,21 +140,6 @@ TEST(IniFile, DeletingAKeyRemovesItsLineAndKeepsEveryOther) {
   // A folder where the file should be cannot be rewritten.
   fs::create_directories(t.path("dir.ini"));
   EXPECT_FALSE(iniDeleteKey("PORTS", "COM1", t.path("dir.ini")));
-}
-
-TEST(IniFile, WritingReplacesTheFileInOneStep) {
-  TempDir t;
-  const std::string f = t.write("a.ini", "[S]\nk=1\n");
-  ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
-  const std::string link = t.path("link.ini");
-  fs::create_symlink(f, link);
-  ASSERT_TRUE(iniWriteString("S", "k", "2", link));
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(readAll(f), "[S]\nk=2\n");
-  struct stat st {};
-  ASSERT_EQ(::stat(f.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(std::distance(fs::directory_iterator(t.dir()), fs::directory_iterator()), 2);  // no temp file
 }
 
 TEST(IniFile, WhatCannotBeStoredIsRefusedAndNothingWritten) {

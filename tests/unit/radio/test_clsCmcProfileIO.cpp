@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "platform/Files.h"
 #include "radio/IniFile.h"
 #include "radio/clsCmcProfileIO.h"
 #include "support/TempDir.h"
@@ -35,7 +36,10 @@ TEST(clsCmcProfileIOPaths, PathsSplitAtTheLastSlash) {
   // Without an override: the directory of the running executable, not the working one.
   clsCmcProfileIO real;
   real.SetCurrentPath();
-  EXPECT_EQ(real.Path(), std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/");
+  EXPECT_EQ(real.Path(), executableDirectory() + "/");
+  EXPECT_EQ(std::filesystem::path(real.Path() + "x").parent_path(),
+            std::filesystem::path(::testing::internal::GetArgvs()[0]).parent_path())
+      << "the folder the test program was started from";
 
   EXPECT_EQ(clsCmcProfileIO::StripTerminator(std::string("abc\0def", 7)), "abc");
   EXPECT_EQ(clsCmcProfileIO::StripTerminator("plain"), "plain");
