@@ -1,14 +1,16 @@
 # Two commands: `make run` (build and start the program against the virtual radio)
-# and `make test` (build the normal and the sanitizer tree and run every test).
-# `make package` builds the Debian package into dist/ from a release tree of its own.
+# and `make test` (build the Windows, the normal and the sanitizer tree and run every
+# test; the Windows tests under Wine). `make package` builds the Debian package and
+# `make windows` the Windows zip into dist/, each from a release tree of its own.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 SAN_BUILD ?= build-san
 PKG_BUILD ?= build-pkg
+WIN_BUILD ?= build-win
 DIST ?= dist
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-san test test-normal test-san run bench fuzz format package clean
+.PHONY: all deps build build-san test test-normal test-san test-win windows run bench fuzz format package clean
 
 all: build
 
@@ -34,7 +36,15 @@ test-san: build-san
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: test-normal test-san
+# The Windows tree first: the Linux tree's end-to-end tests run its programs under Wine.
+windows: deps
+	@scripts/build-windows $(WIN_BUILD) $(DIST)
+
+test-win: windows
+	@scripts/wine-run --start
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS); rc=$$?; cd .. && scripts/wine-run --stop; exit $$rc
+
+test: test-win test-normal test-san
 
 run: build
 	@scripts/run-demo $(BUILD)
@@ -55,4 +65,4 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(PKG_BUILD) $(DIST)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PKG_BUILD) $(WIN_BUILD) $(DIST)
