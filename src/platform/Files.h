@@ -33,6 +33,11 @@ std::string linkTarget(const std::string& path);
 // the system cannot say.
 std::string executableDirectory();
 
+// A window program started from a command prompt writes its standard output and error
+// (--help, --version, a usage error) to that prompt's console where it has none of its
+// own (on Windows a window program is given none); elsewhere nothing changes.
+void useParentConsole();
+
 // True when the program's standard error goes to a terminal (a console window on Windows),
 // where a progress bar may redraw itself.
 bool standardErrorIsTerminal();

@@ -79,6 +79,8 @@ std::string executableDirectory() {
   return slash == std::string::npos ? std::string(".") : buf.substr(0, slash);
 }
 
+void useParentConsole() {}
+
 bool standardErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) != 0;
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/win32/Text.h"
 
 namespace tarnset {
@@ -74,6 +76,16 @@ std::string executableDirectory() {
   }
   const std::size_t slash = buf.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : buf.substr(0, slash);
+}
+
+void useParentConsole() {
+  // Handles inherited from the starter (a redirection, a pipe) are kept.
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  std::FILE* ignored = nullptr;
+  freopen_s(&ignored, "CONOUT$", "w", stdout);
+  freopen_s(&ignored, "CONOUT$", "w", stderr);
 }
 
 bool standardErrorIsTerminal() {
