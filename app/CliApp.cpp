@@ -215,7 +215,7 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
                                                                    : "unexpected argument '" + a + "'");
     }
   }
-  if (o.port && o.port->find('/') == std::string::npos && !comNumber(*o.port)) {
+  if (o.port && !namesADevice(*o.port) && !comNumber(*o.port)) {
     return fail("PORT must be a COM number 1..10 or a device path");
   }
   if (o.command == "read" && !o.listing && !o.dump && !o.save) o.listing = true;
@@ -407,7 +407,7 @@ class Session {
     config.trace = trace;
     // Without --port the port stored in the options file applies (start-up loads it).
     std::optional<std::int16_t> com;
-    if (o.port && o.port->find('/') != std::string::npos) {
+    if (o.port && namesADevice(*o.port)) {
       resolver_ = std::make_unique<PathResolver>(*o.port);
       config.portText = " " + *o.port;
       com = 1;

@@ -2,6 +2,7 @@
 // Reading files and finding the program's own place, as this system does it.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tarnset {
 
@@ -24,6 +25,13 @@ struct FileContent {
 // Reads the whole plain file at path when it holds at most maxBytes. Never blocks on a
 // pipe or a device: those are NotRegular.
 FileContent readWholeFile(const std::string& path, std::uint64_t maxBytes);
+
+// The characters that separate a folder from a name in this system's paths: "/" here,
+// "\\/" on Windows.
+extern const char* const kPathSeparators;
+inline bool isPathSeparator(char c) {
+  return c != '\0' && std::string_view(kPathSeparators).find(c) != std::string_view::npos;
+}
 
 // The file a write to path must replace: the target of a symbolic link at path (so that
 // the link itself survives the replacement), else path itself.

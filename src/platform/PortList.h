@@ -26,6 +26,10 @@ struct SerialPortInfo {
 // ("/dev/serial/by-id/usb-... (USB UART, usbserial)").
 std::string describePort(const SerialPortInfo& info);
 
+// True when a port given on the command line names a device rather than a COM number:
+// a path here ("/dev/ttyUSB0"); on Windows a port name or path ("COM12", "\\.\COM12").
+bool namesADevice(const std::string& port);
+
 // The device that the options file names for COM n (its [PORTS] value, as written there),
 // empty when it names none. The file is read anew on every call.
 using ConfiguredPorts = std::function<std::string(std::int16_t comNumber)>;

@@ -167,7 +167,7 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
     if (b.first.stamp == stampDigits && b.first.count >= count) count = b.first.count + 1;
   }
   if (newest != nullptr) {
-    const std::string path = (fs::path(folder_) / newest->second).string();
+    const std::string path = (fs::path(folder_) / newest->second).make_preferred().string();
     if (holds(path, image)) {
       BackupResult r;
       r.outcome = BackupResult::Outcome::SameAsNewest;
@@ -183,7 +183,7 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
   // next count; writeFileAtomically never replaces it.
   for (; count <= kMaxPerSecond; ++count) {
     const std::string name = base + (count > 1 ? "-" + std::to_string(count) : std::string()) + ".bin";
-    const std::string path = (fs::path(folder_) / name).string();
+    const std::string path = (fs::path(folder_) / name).make_preferred().string();
     if (writeFileAtomically(path, content, why, false)) {
       BackupResult r;
       r.outcome = BackupResult::Outcome::Written;
@@ -204,7 +204,7 @@ std::string BackupStore::newest() const {
   for (const auto& b : backups) {
     if (later(b, *best)) best = &b;
   }
-  return (fs::path(folder_) / best->second).string();
+  return (fs::path(folder_) / best->second).make_preferred().string();
 }
 
 std::string BackupStore::describe(const std::string& path) {

@@ -325,14 +325,14 @@ std::string clsCmcProfileIO::executableDir() {
 
 void clsCmcProfileIO::setFullPath(const std::string& f) {
   std::string dir = GetPathName(f);
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  if (dir.empty() || !isPathSeparator(dir.back())) dir += '/';
   path_ = dir;
   name_ = GetFileName(f);
 }
 
 void clsCmcProfileIO::SetCurrentPath() {
   std::string dir = programDir();
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  if (dir.empty() || !isPathSeparator(dir.back())) dir += '/';
   path_ = dir;
 }
 
@@ -364,15 +364,15 @@ std::string clsCmcProfileIO::StripTerminator(const std::string& s) {
 }
 
 std::string clsCmcProfileIO::GetFileName(const std::string& strPath) {
-  const std::size_t slash = strPath.rfind('/');
+  const std::size_t slash = strPath.find_last_of(kPathSeparators);
   return slash == std::string::npos ? strPath : strPath.substr(slash + 1);
 }
 
 std::string clsCmcProfileIO::GetPathName(const std::string& strFilename) const {
-  const std::size_t slash = strFilename.rfind('/');
+  const std::size_t slash = strFilename.find_last_of(kPathSeparators);
   if (slash != std::string::npos) return UCase16(strFilename.substr(0, slash));
   std::string dir = programDir();
-  if (!dir.empty() && dir.back() == '/') dir.pop_back();
+  if (!dir.empty() && isPathSeparator(dir.back())) dir.pop_back();
   return UCase16(dir);
 }
 

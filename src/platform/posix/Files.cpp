@@ -10,6 +10,8 @@
 
 namespace tarnset {
 
+const char* const kPathSeparators = "/";
+
 FileContent readWholeFile(const std::string& path, std::uint64_t maxBytes) {
   FileContent out;
   // Non-blocking, so that a pipe or a device at the path cannot hold the program.

@@ -158,6 +158,10 @@ std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots) {
   return ports;
 }
 
+bool namesADevice(const std::string& port) {
+  return port.find('/') != std::string::npos;
+}
+
 std::string describePort(const SerialPortInfo& info) {
   std::vector<std::string> parts;
   if (info.path() != info.device) parts.push_back(info.device);

@@ -8,6 +8,8 @@
 
 namespace tarnset {
 
+const char* const kPathSeparators = "\\/";
+
 FileContent readWholeFile(const std::string& path, std::uint64_t maxBytes) {
   FileContent out;
   const DWORD attributes = GetFileAttributesA(path.c_str());

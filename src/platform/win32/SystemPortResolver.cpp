@@ -311,6 +311,10 @@ std::vector<SerialPortInfo> listSerialPorts() {
   return mergePortSources(readPortSources());
 }
 
+bool namesADevice(const std::string& port) {
+  return win32::comNumberOf(port) > 0 || port.find_first_of("\\/") != std::string::npos;
+}
+
 std::string describePort(const SerialPortInfo& info) {
   std::vector<std::string> parts;
   const std::string product = withoutPortName(info.product, info.kernelName);

@@ -59,7 +59,7 @@ TEST_F(BackupStoreTest, AReadIsKeptUnderItsLocalTimeModelAndHashInAFolderMadeFor
   const BackupResult r = store.save(image, "2651", "0100", kWhen);
   ASSERT_EQ(r.outcome, Outcome::Written) << r.why;
   const std::string name = "20240501-160322-2651-0100-" + hash8(image) + ".bin";
-  EXPECT_EQ(r.path, folder + "/" + name);
+  EXPECT_EQ(r.path, (fs::path(folder) / name).make_preferred().string()) << "in the system's own spelling";
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{name}) << "no temporary file is left";
   EXPECT_EQ(readAll(r.path), text(image));
   EXPECT_EQ(store.newest(), r.path);
