@@ -41,7 +41,7 @@ windows: deps
 	@scripts/build-windows $(WIN_BUILD) $(DIST)
 
 test-win: windows
-	@scripts/wine-run --start
+	@scripts/wine-run --start null
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS); rc=$$?; cd .. && scripts/wine-run --stop; exit $$rc
 
 test: test-win test-normal test-san

@@ -33,98 +33,20 @@ namespace {
 // ---------------------------------------------------------------- a display under Wine
 
 // Wine makes windows only through a display driver, and the build machines have no X
-// display. Its null driver keeps the windows in memory, where every window function works.
-// The driver is read from the prefix's registry when the desktop starts, and the libraries
-// this test links reach the desktop while they load, before any code of the test runs. So
-// a test process that finds it cannot make a window chooses the null driver and runs
-// itself again, waits for that run and puts the setting back.
-bool underWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-bool canCreateWindow() {
-  HWND h = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-  if (h == nullptr) return false;
-  DestroyWindow(h);
-  return true;
-}
-
-// HKCU\Software\Wine\Drivers "Graphics", set for a while and put back as it was.
-class WineDriverSetting {
- public:
-  explicit WineDriverSetting(const wchar_t* driver) {
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS) {
-      key_ = nullptr;
-      return;
-    }
-    wchar_t old[256] = {};
-    DWORD size = sizeof old - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key_, kValue, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ) {
-      old_ = old;
-    }
-    set(driver);
-  }
-  ~WineDriverSetting() {
-    if (key_ == nullptr) return;
-    if (old_) {
-      set(old_->c_str());
-    } else {
-      RegDeleteValueW(key_, kValue);
-    }
-    RegCloseKey(key_);
-  }
-  WineDriverSetting(const WineDriverSetting&) = delete;
-  WineDriverSetting& operator=(const WineDriverSetting&) = delete;
-
- private:
-  void set(const wchar_t* value) {
-    RegSetValueExW(key_, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  }
-  static constexpr const wchar_t* kValue = L"Graphics";
-  HKEY key_ = nullptr;
-  std::optional<std::wstring> old_;
-};
-
-int runAgainWithTheNullDriver() {
-  std::fprintf(stderr, "No display for Wine's windows here: running again with its null display driver\n");
-  std::fflush(stderr);
-  const WineDriverSetting driver(L"null");
-  SetEnvironmentVariableW(L"TARNSET_NULL_DISPLAY", L"1");
-  std::wstring commandLine = GetCommandLineW();
-  // A desktop of its own: the default one stays without a driver while this process uses it.
-  wchar_t desktop[] = L"TarnsetTest";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.lpDesktop = desktop;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    std::fprintf(stderr, "Cannot run the test again (error %lu)\n", GetLastError());
-    return 1;
-  }
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return static_cast<int>(code);
-}
-
+// display: the test run starts the prefix with Wine's null driver (scripts/wine-run
+// --start null), which keeps the windows in memory, where every window function works.
+// Without it no window can be made, and every case would fail for that one reason.
 [[maybe_unused]] const bool kDisplayChecked = [] {
-  if (underWine() && !canCreateWindow() &&
-      GetEnvironmentVariableW(L"TARNSET_NULL_DISPLAY", nullptr, 0) == 0) {
-    const int code = runAgainWithTheNullDriver();
+  HWND h = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (h == nullptr) {
+    std::fprintf(stderr,
+                 "No window can be made here (error %lu). Under Wine without a display, start the "
+                 "prefix with its null display driver first: scripts/wine-run --start null\n",
+                 GetLastError());
     std::fflush(nullptr);
-    ExitProcess(static_cast<UINT>(code));
+    ExitProcess(1);
   }
+  DestroyWindow(h);
   return true;
 }();
 
