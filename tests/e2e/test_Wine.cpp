@@ -45,18 +45,27 @@ class WineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!fs::exists(kWindowsBuild / "app" / "tarnset-cli.exe") || !wineInstalled()) return;
+    const RunResult r = wineRun(kPrefix, {"--start", "null"});
+    suiteReady_ = r.exitCode == 0;
+    if (!suiteReady_) startFailure_ = describe(r);
+  }
+
+  static RunResult wineRun(const fs::path& prefix, const std::vector<std::string>& args,
+                           const std::vector<std::string>& set = {}) {
     Command c;
-    // The X driver: the window case shows its window on a display of its own.
-    c.argv = {kWineRun.string(), "--start", "x11"};
-    c.env = environmentWith({"WINEPREFIX=" + kPrefix.string()}, {"DISPLAY"});
-    suiteReady_ = run(c, 180).exitCode == 0;
+    c.argv = {kWineRun.string()};
+    c.argv.insert(c.argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = {"WINEPREFIX=" + prefix.string()};
+    env.insert(env.end(), set.begin(), set.end());
+    c.env = environmentWith(env, {"DISPLAY"});
+    return run(c, 180);
   }
 
   void SetUp() override {
     if (!fs::exists(kWindowsBuild / "app" / "tarnset-cli.exe"))
       GTEST_SKIP() << "no Windows programs in " << kWindowsBuild << " (make windows builds them)";
     if (!wineInstalled()) GTEST_SKIP() << "Wine is not installed";
-    ASSERT_TRUE(suiteReady_) << "the Wine prefix could not be made";
+    ASSERT_TRUE(suiteReady_) << "the Wine prefix could not be made: " << startFailure_;
   }
 
   void TearDown() override {
@@ -65,7 +74,7 @@ class WineTest : public ::testing::Test {
 
   // Links COM n of the prefix to the simulator's pseudo-terminal.
   void linkCom(int n, const Simulator& sim) {
-    comLink_ = kPrefix / "dosdevices" / ("com" + std::to_string(n));
+    comLink_ = prefix_ / "dosdevices" / ("com" + std::to_string(n));
     std::error_code ec;
     fs::remove(comLink_, ec);
     fs::create_symlink(sim.device(), comLink_);
@@ -81,7 +90,7 @@ class WineTest : public ::testing::Test {
     c.argv = {kWineRun.string(), exe.string()};
     c.argv.insert(c.argv.end(), args.begin(), args.end());
     c.cwd = scratch_.path().string();
-    std::vector<std::string> env = {"WINEPREFIX=" + kPrefix.string()};
+    std::vector<std::string> env = {"WINEPREFIX=" + prefix_.string()};
     env.insert(env.end(), set.begin(), set.end());
     c.env = scratch_.environment(env);
     return c;
@@ -92,6 +101,9 @@ class WineTest : public ::testing::Test {
   }
 
   static inline bool suiteReady_ = false;
+  static inline std::string startFailure_;
+  // The prefix the programs of a case run in.
+  fs::path prefix_ = kPrefix;
   Scratch scratch_;
   fs::path comLink_;
 };
@@ -148,6 +160,16 @@ TEST_F(WineTest, ASilentRadioEndsTheReadWithItsMessageAndExit2) {
 TEST_F(WineTest, TheWindowConnectsAdjustsLiveAndKeepsItsOptionsBesideTheProgram) {
   const XServer x;
   if (!x.ready()) GTEST_SKIP() << x.why();
+  // Wine's desktop takes its display driver and X display when its server starts, so the
+  // window has a prefix of its own, started on this case's display and ended with it.
+  prefix_ = kPrefix.string() + "-window";
+  wineRun(prefix_, {"--stop"});
+  const RunResult started = wineRun(prefix_, {"--start", "x11"}, {"DISPLAY=" + x.display()});
+  ASSERT_EQ(started.exitCode, 0) << describe(started);
+  struct Stop {
+    fs::path prefix;
+    ~Stop() { wineRun(prefix, {"--stop"}); }
+  } stop{prefix_};
   Simulator sim(scratch_, kSimBinary);
   ASSERT_TRUE(sim.ready()) << sim.errors();
   linkCom(8, sim);
