@@ -16,4 +16,8 @@ namespace tarnset {
 std::string portFailureDetails(const PortFailure& failure, const std::string& device,
                                const std::string& comName);
 
+// The next step for a failure, in this system's terms (lower case start; the details
+// put it in a sentence's case). Arguments as above.
+std::string portNextStep(const PortFailure& failure, const std::string& device, const std::string& comName);
+
 }  // namespace tarnset

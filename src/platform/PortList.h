@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarnset {
 
@@ -25,6 +26,9 @@ struct SerialPortInfo {
 // One line describing a port for a person: its path and, where known, what it is
 // ("/dev/serial/by-id/usb-... (USB UART, usbserial)").
 std::string describePort(const SerialPortInfo& info);
+
+// "path (first, second, ...)", or the path alone when there is nothing to add.
+std::string describePortAs(const std::string& path, const std::vector<std::string>& details);
 
 // True when a port given on the command line names a device rather than a COM number:
 // a path here ("/dev/ttyUSB0"); on Windows a port name or path ("COM12", "\\.\COM12").

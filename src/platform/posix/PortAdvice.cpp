@@ -16,7 +16,9 @@ std::string mapHint(const std::string& comName) {
          "tarnset-cli ports --map " + n + "=DEVICE";
 }
 
-std::string nextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
+}  // namespace
+
+std::string portNextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
   using Kind = PortFailure::Kind;
   switch (f.kind) {
     case Kind::None:
@@ -51,22 +53,6 @@ std::string nextStep(const PortFailure& f, const std::string& device, const std:
       return "check the cable's adapter (unplug it and plug it in again), then connect again.";
   }
   return {};
-}
-
-}  // namespace
-
-std::string portFailureDetails(const PortFailure& failure, const std::string& device,
-                               const std::string& comName) {
-  if (failure.kind == PortFailure::Kind::None) return {};
-  std::string port;
-  if (device.empty()) {
-    port = "no serial port found for " + (comName.empty() ? std::string("the port") : comName);
-  } else {
-    port = device + (comName.empty() ? "" : " (" + comName + ")");
-  }
-  std::string step = nextStep(failure, device, comName);
-  if (!step.empty() && step[0] >= 'a' && step[0] <= 'z') step[0] = static_cast<char>(step[0] - 'a' + 'A');
-  return "Port: " + port + "\r\nReason: " + failure.reason + "\r\nNext step: " + step;
 }
 
 }  // namespace tarnset

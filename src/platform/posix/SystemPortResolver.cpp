@@ -174,16 +174,7 @@ std::string describePort(const SerialPortInfo& info) {
     parts.push_back(info.vendorId + ":" + info.productId);
   if (!info.driver.empty()) parts.push_back(info.driver);
 
-  std::string text = info.path();
-  if (!parts.empty()) {
-    text += " (";
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-      if (i > 0) text += ", ";
-      text += parts[i];
-    }
-    text += ")";
-  }
-  return text;
+  return describePortAs(info.path(), parts);
 }
 
 SystemPortResolver::SystemPortResolver(ConfiguredPorts configured, SystemRoots roots)

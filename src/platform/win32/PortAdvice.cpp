@@ -23,7 +23,9 @@ bool startsWith(const std::string& s, const std::string& prefix) {
   return s.rfind(prefix, 0) == 0;
 }
 
-std::string nextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
+}  // namespace
+
+std::string portNextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
   using Kind = PortFailure::Kind;
   switch (f.kind) {
     case Kind::None:
@@ -47,29 +49,12 @@ std::string nextStep(const PortFailure& f, const std::string& device, const std:
       if (startsWith(f.reason, "the line settings were refused") ||
           startsWith(f.reason, "the port's time-outs were refused")) {
         return "the adapter's driver refused the port's settings: unplug the adapter and plug it in again, "
-               "or "
-               "install the driver its maker offers for it; then connect again.";
+               "or install the driver its maker offers for it; then connect again.";
       }
       return "check the cable's adapter (unplug it and plug it in again; Device Manager > Ports (COM & LPT) "
              "shows whether its driver works), then connect again.";
   }
   return {};
-}
-
-}  // namespace
-
-std::string portFailureDetails(const PortFailure& failure, const std::string& device,
-                               const std::string& comName) {
-  if (failure.kind == PortFailure::Kind::None) return {};
-  std::string port;
-  if (device.empty()) {
-    port = "no serial port found for " + (comName.empty() ? std::string("the port") : comName);
-  } else {
-    port = device + (comName.empty() ? "" : " (" + comName + ")");
-  }
-  std::string step = nextStep(failure, device, comName);
-  if (!step.empty() && step[0] >= 'a' && step[0] <= 'z') step[0] = static_cast<char>(step[0] - 'a' + 'A');
-  return "Port: " + port + "\r\nReason: " + failure.reason + "\r\nNext step: " + step;
 }
 
 }  // namespace tarnset
