@@ -332,17 +332,23 @@ std::pair<std::string_view, std::string_view> labelAndValue(std::string_view lin
   return {trimBlanks(line.substr(0, colon)), trimBlanks(line.substr(colon + 1))};
 }
 
-// report AS_FOUND AS_LEFT [--html FILE]: the service report of two saved images. The
-// model and sub-model codes come from a backup's name where there is one.
-int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
-  std::array<Bytes, 2> images;
+// The two saved images a comparing command names; false (said on err) when one cannot be read.
+bool readTwoImages(const Options& o, std::array<Bytes, 2>& images, std::ostream& err) {
   for (std::size_t i = 0; i < 2; ++i) {
     std::string why;
     if (!readImage(o.images[i], images[i], why)) {
       err << "tarnset-cli: " << why << "\n";
-      return kExitCannotRead;
+      return false;
     }
   }
+  return true;
+}
+
+// report AS_FOUND AS_LEFT [--html FILE]: the service report of two saved images. The
+// model and sub-model codes come from a backup's name where there is one.
+int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
+  std::array<Bytes, 2> images;
+  if (!readTwoImages(o, images, err)) return kExitCannotRead;
   ServiceReportInput in;
   in.model = in.subModel = "not known";
   const std::string name = std::filesystem::path(o.images[1]).filename().string();
@@ -377,13 +383,7 @@ int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
 // "label: before -> after".
 int diffCommand(const Options& o, std::ostream& out, std::ostream& err) {
   std::array<Bytes, 2> images;
-  for (std::size_t i = 0; i < 2; ++i) {
-    std::string why;
-    if (!readImage(o.images[i], images[i], why)) {
-      err << "tarnset-cli: " << why << "\n";
-      return kExitCannotRead;
-    }
-  }
+  if (!readTwoImages(o, images, err)) return kExitCannotRead;
   const std::vector<std::string> before = listingLines(images[0]);
   const std::vector<std::string> after = listingLines(images[1]);
   bool differ = false;
