@@ -1,6 +1,7 @@
 #include "model/ServiceReport.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "base/NumFormat.h"
@@ -150,9 +151,39 @@ std::string padLeft(const std::string& s, std::size_t w) {
   return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
 }
 
+// Length of the UTF-8 sequence that starts at s[i] (2 to 4 bytes, shortest form, no
+// surrogates), 0 when the bytes there are not one; its code point in cp.
+std::size_t utf8Sequence(const std::string& s, std::size_t i, std::uint32_t& cp) {
+  const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
+  const std::uint8_t lead = byte(i);
+  std::size_t n = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2, cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3, cp = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4, cp = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0u) != 0x80u) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3Fu);
+  }
+  const bool shortest = (n == 3 && cp >= 0x800) || (n == 4 && cp >= 0x10000) || n == 2;
+  if (!shortest || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+  return n;
+}
+
+// Text for the page, in ASCII alone: the markup characters escaped, and every other
+// character as a numeric reference, so that the page reads the same in a browser and in
+// the PDF writer. A file name here may be UTF-8 (Linux) or the ANSI code page (Windows):
+// a byte that does not start a UTF-8 sequence is taken as the Latin-1 character.
 std::string html(const std::string& s) {
   std::string out;
-  for (char c : s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
     switch (c) {
       case '&':
         out += "&amp;";
@@ -167,7 +198,15 @@ std::string html(const std::string& s) {
         out += "&quot;";
         break;
       default:
-        out += c;
+        if (static_cast<std::uint8_t>(c) < 0x80) {
+          out += c;
+        } else {
+          std::uint32_t cp = static_cast<std::uint8_t>(c);
+          const std::size_t n = utf8Sequence(s, i, cp);
+          if (n == 0) cp = static_cast<std::uint8_t>(c);
+          if (n > 1) i += n - 1;
+          out += "&#" + std::to_string(cp) + ";";
+        }
     }
   }
   return out;

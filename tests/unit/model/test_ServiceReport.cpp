@@ -2,6 +2,8 @@
 // rows of the report in both renderings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "model/ServiceReport.h"
 #include "sim/TarnImage.h"
 
@@ -116,6 +118,27 @@ TEST(ServiceRecord, AReportFromFilesSaysWhatItCannotKnowAndEscapesItsTexts) {
   const std::string page = serviceReportHtml(in);
   EXPECT_NE(page.find("a&lt;b&gt;&amp;c.bin"), std::string::npos);
   EXPECT_EQ(page.find("a<b>"), std::string::npos);
+}
+
+// A file name in the page may be UTF-8 (Linux) or in the ANSI code page (Windows, here
+// é as one byte); the page stays ASCII, with each character as a reference, in both.
+TEST(ServiceRecord, TheReportPageSpellsFileNamesOfEitherSystemInAscii) {
+  ServiceReportInput in = input(image(), image());
+  const auto pageFor = [&](const std::string& source) {
+    in.asFoundSource = source;
+    return serviceReportHtml(in);
+  };
+  const std::string utf8 = pageFor("/home/jos\xC3\xA9/r\xC3\xA9sum\xE2\x82\xAC.bin");
+  EXPECT_NE(utf8.find("/home/jos&#233;/r&#233;sum&#8364;.bin"), std::string::npos);
+  const std::string ansi = pageFor("C:\\Users\\Jos\xE9\\x\xC3.bin");
+  EXPECT_NE(ansi.find("C:\\Users\\Jos&#233;\\x&#195;.bin"), std::string::npos);
+  // Overlong and surrogate forms are not characters: each byte stands for itself.
+  const std::string odd = pageFor("\xC0\xAF\xED\xA0\x80");
+  EXPECT_NE(odd.find("&#192;&#175;&#237;&#160;&#128;"), std::string::npos);
+  for (const std::string* page : {&utf8, &ansi, &odd}) {
+    EXPECT_TRUE(
+        std::all_of(page->begin(), page->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+  }
 }
 
 }  // namespace
