@@ -1,10 +1,12 @@
 #include "sim/FrameCutter.h"
 
+#include "base/Wire.h"
+
 namespace kvsim {
 
 namespace {
-constexpr std::uint8_t kPreamble = 0xFE;
-constexpr std::uint8_t kEnd = 0xFD;
+using tarnset::wire::kEnd;
+using tarnset::wire::kPreamble;
 }  // namespace
 
 void FrameCutter::reset() {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/Wire.h"
 #include "sim/TarnPhysics.h"
 
 namespace kvsim {
@@ -11,36 +12,38 @@ namespace kvsim {
 namespace eep {
 
 std::optional<int> addressOfE8Code(int code) {
+  namespace e8 = tarnset::wire::e8;
   switch (code) {
-    case 0x04:
+    case e8::kSquelch:
       return kSquelch;
-    case 0x05:
+    case e8::kPowerHi:
       return kPowerHi;
-    case 0x06:
+    case e8::kPowerL2:
       return kPowerL2;
-    case 0x07:
+    case e8::kPowerL1:
       return kPowerL1;
-    case 0x08:
+    case e8::kModW:
       return kModW;
-    case 0x09:
+    case e8::kModN:
       return kModN;
-    case 0x0A:
+    case e8::kBalance:
       return kBalance;
-    case 0x0C:
-    case 0x0D:
-    case 0x0E:
-    case 0x0F:
-      return kBpfT1 + (code - 0x0C);
-    case 0x11:
+    case e8::kBpfT1:
+    case e8::kBpfT1 + 1:
+    case e8::kBpfT1 + 2:
+    case e8::kBpfT1 + 3:
+      return kBpfT1 + (code - e8::kBpfT1);
+    case e8::kToneLevel:
       return kTone;
-    case 0x12:
+    case e8::kRssiL0:
       return kRssiL0;
-    case 0x13:
+    case e8::kRssiL2:
       return kRssiL2;
     default:
       break;
   }
-  if (code >= 0x14 && code < 0x14 + kTxfEntries) return kTxfTable + (code - 0x14);
+  if (code >= e8::kTxfEntry0 && code < e8::kTxfEntry0 + kTxfEntries)
+    return kTxfTable + (code - e8::kTxfEntry0);
   return std::nullopt;
 }
 

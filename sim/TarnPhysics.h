@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "base/Wire.h"
 #include "sim/TarnImage.h"
 
 namespace kvsim {
@@ -27,20 +28,8 @@ struct TxReport {
   int temperatureRaw = 0;       // the thermistor reading that chose the segment
 };
 
-// Monitor channel numbers of the E8 03 request.
-namespace mon {
-constexpr int kVin = 0;
-constexpr int kTemperature = 3;
-constexpr int kSd = 4;
-constexpr int kLvin = 5;
-constexpr int kCtcss = 11;
-constexpr int kRef = 12;
-constexpr int kModBalance = 13;
-constexpr int kDeviation = 14;
-constexpr int kSquelch = 15;
-constexpr int kBpfT1 = 16;  // T1..T3 at 16..18
-constexpr int kBpfT4 = 19;  // T4 tuning (power control while transmitting)
-}  // namespace mon
+// Monitor channel numbers of the E8 monitor request.
+namespace mon = tarnset::wire::mon;
 
 class TarnPhysics {
  public:

@@ -7,30 +7,31 @@
 #include <limits>
 #include <stdexcept>
 
+#include "base/Common.h"
 #include "base/FrameText.h"
+#include "base/Wire.h"
 
 namespace kvsim {
 
 namespace {
 
-constexpr std::uint8_t kFe = 0xFE;
-constexpr std::uint8_t kFd = 0xFD;
-constexpr std::uint8_t kToRadio = 0xEE;
-constexpr std::uint8_t kToProgram = 0xEF;
+namespace wire = tarnset::wire;
+namespace cmd = tarnset::wire::cmd;
+namespace e8 = tarnset::wire::e8;
+constexpr std::uint8_t kFe = wire::kPreamble;
+constexpr std::uint8_t kFd = wire::kEnd;
+constexpr std::uint8_t kToRadio = wire::kRadio;
+constexpr std::uint8_t kToProgram = wire::kProgram;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
-const std::string kMaker = "Vorel Co.";
+const std::string kMaker = wire::kMakerText;
 
 int hexDigit(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+  return wire::hexDigitValue(c);
 }
 
 void appendAsciiHex(Bytes& out, std::uint8_t v) {
-  static const char* const kDigits = "0123456789ABCDEF";
-  out.push_back(static_cast<std::uint8_t>(kDigits[v >> 4]));
-  out.push_back(static_cast<std::uint8_t>(kDigits[v & 0x0F]));
+  out.push_back(wire::hexDigitChar(v >> 4));
+  out.push_back(wire::hexDigitChar(v & 0x0F));
 }
 
 void appendText(Bytes& out, const std::string& text) {
@@ -38,20 +39,11 @@ void appendText(Bytes& out, const std::string& text) {
 }
 
 std::string hexText(const Bytes& bytes) {
-  std::string s;
-  s.reserve(bytes.size() * 3);
-  char buf[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(buf, sizeof buf, i == 0 ? "%02X" : " %02X", bytes[i]);
-    s += buf;
-  }
-  return s;
+  return tarnset::BytesToSpacedHex(bytes);
 }
 
 std::string hex2(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
-  return buf;
+  return tarnset::ByteToHex(static_cast<std::int16_t>(v & 0xFF));
 }
 
 std::optional<int> parseIndex(const std::string& text) {
@@ -224,7 +216,7 @@ std::string optionsError(const Options& opt) {
 
 std::optional<FrameRecord::E8> FrameRecord::e8() const {
   // FE FE EE EF E8 m m s s code hi lo FD
-  if (fromRadio || bytes.size() != 13 || command() != 0xE8) return std::nullopt;
+  if (fromRadio || bytes.size() != 13 || command() != cmd::kE8) return std::nullopt;
   const int hi = hexDigit(bytes[10]);
   const int lo = hexDigit(bytes[11]);
   if (hi < 0 || lo < 0) return std::nullopt;
@@ -412,7 +404,7 @@ void VirtualTarn::runEvent(std::int64_t atNs, const Event& ev) {
   switch (ev.kind) {
     case Event::SendFrame:
       // E8 answers are the monitor answers (EF EE E8 model sub-model 03 value).
-      if (spoilMonitor_ && ev.frame.size() >= 10 && ev.frame[2] == 0xE8 && ev.frame[7] == 0x03) {
+      if (spoilMonitor_ && ev.frame.size() >= 10 && ev.frame[2] == cmd::kE8 && ev.frame[7] == e8::kMonitor) {
         spoilMonitor_ = false;
         Bytes spoiled = ev.frame;
         spoiled[8] = 'G';
@@ -529,30 +521,30 @@ void VirtualTarn::handleFrame(const Bytes& body, std::int64_t atNs) {
     log(atNs, "ignored: not addressed to the radio");
     return;
   }
-  const std::uint8_t cmd = body[2];
+  const std::uint8_t command = body[2];
   if (stream_.active) {
     log(atNs, "ignored: busy with the clone read stream");
     return;
   }
-  if (write_.active && cmd != 0xE4 && cmd != 0xE5) {
+  if (write_.active && command != cmd::kRecord && command != cmd::kEnd) {
     write_ = WriteSession{};
     log(atNs, "CLONE write abandoned");
   }
   const std::int64_t answerAt = atNs + delayNs(kAnswerLatencyUs);
-  switch (cmd) {
-    case 0xE0:
+  switch (command) {
+    case cmd::kIdentify:
       // Any identification request is answered, whatever model it asks for: the program
       // learns from the answer whom it talks to.
       if (body.size() >= 5) schedule(answerAt, Event{Event::SendFrame, identification(), 0});
       return;
-    case 0xE2:
+    case cmd::kCloneRead:
       if (body.size() == 7 && identityMatches(body)) {
         schedule(answerAt, Event{Event::StartStream, {}, 0});
       } else {
         log(atNs, "ignored: clone read for another identity");
       }
       return;
-    case 0xE3:
+    case cmd::kCloneWrite:
       if (body.size() == 7 && identityMatches(body)) {
         write_ = WriteSession{true, image_, kWriteAccepted, 0};
         log(atNs, "CLONE write: receiving records");
@@ -560,17 +552,17 @@ void VirtualTarn::handleFrame(const Bytes& body, std::int64_t atNs) {
         log(atNs, "ignored: clone write for another identity");
       }
       return;
-    case 0xE4:
+    case cmd::kRecord:
       if (write_.active) handleWriteRecord(body, atNs);
       return;
-    case 0xE5:
+    case cmd::kEnd:
       if (write_.active) handleWriteEnd(body, atNs);
       return;
-    case 0xE8:
+    case cmd::kE8:
       handleE8(body, atNs);
       return;
     default:
-      log(atNs, "ignored: command " + hex2(cmd));
+      log(atNs, "ignored: command " + hex2(command));
       return;
   }
 }
@@ -589,7 +581,7 @@ void VirtualTarn::handleE8(const Bytes& body, std::int64_t atNs) {
   }
   const int value = hi * 16 + lo;
   switch (code) {
-    case 0x00:
+    case e8::kChannel:
       if (value >= 1 && value <= slotCount(image_)) {
         slot_ = value - 1;
         log(atNs, "E8 select channel slot " + std::to_string(slot_));
@@ -598,31 +590,32 @@ void VirtualTarn::handleE8(const Bytes& body, std::int64_t atNs) {
         log(atNs, "ignored: no channel slot for number " + std::to_string(value));
       }
       return;
-    case 0x01:
-      if (value == 9) {
+    case e8::kLineSpeed:
+      if (value == e8::kHighSpeed) {
         log(atNs, "E8 line speed 38400 requested");
         schedule(atNs + delayNs(kSpeedSwitchUs), Event{Event::SwitchBaud, {}, kHighBaud});
       } else {
         log(atNs, "ignored: line speed code " + std::to_string(value));
       }
       return;
-    case 0x02:
-      if (value == 1) {
+    case e8::kMode:
+      if (value == e8::kAdjustMode) {
         adjustMode_ = true;
         log(atNs, "E8 adjustment mode on");
-      } else if (value == 64) {
+      } else if (value == e8::kCalWide) {
         calWide_ = true;
         log(atNs, "E8 calibration point wide taken");
-      } else if (value == 128) {
+      } else if (value == e8::kCalNarrow) {
         calNarrow_ = true;
         log(atNs, "E8 calibration point narrow taken");
       } else {
         log(atNs, "ignored: mode value " + std::to_string(value));
       }
       return;
-    case 0x03: {
+    case e8::kMonitor: {
       const int raw = physics_.monitor(value, image_, slot_);
-      Bytes answer = {kToProgram, kToRadio, 0xE8, model_[0], model_[1], subModel_[0], subModel_[1], 0x03};
+      Bytes answer = {kToProgram, kToRadio,     cmd::kE8,     model_[0],
+                      model_[1],  subModel_[0], subModel_[1], e8::kMonitor};
       if (has(Fault::MonitorIdentity)) answer[4] = static_cast<std::uint8_t>(model_[1] - 1);
       if (has(Fault::MonitorNonHex)) {
         answer.push_back('G');
@@ -693,21 +686,22 @@ void VirtualTarn::handleWriteEnd(const Bytes& body, std::int64_t atNs) {
   lastWriteStatus_ = status;
   write_ = WriteSession{};
   schedule(atNs + delayNs(kAnswerLatencyUs),
-           Event{Event::SendFrame, {kToProgram, kToRadio, 0xE6, status}, 0});
+           Event{Event::SendFrame, {kToProgram, kToRadio, cmd::kWriteResult, status}, 0});
 }
 
 // ---------------------------------------------------------------------------------------------
 // Answers
 
 Bytes VirtualTarn::identification() const {
-  Bytes f = {kToProgram, kToRadio, 0xE1, model_[0], model_[1], subModel_[0], subModel_[1], 0};  // 1..8
-  appendText(f, "20417093");          // 9..16 serial
-  appendText(f, "KV-TARN 440-470 ");  // 17..32
-  f.resize(41, 0x00);                 // 33..41
-  f.push_back(0x12);                  // 42: layout with end address
-  f.push_back(version_);              // 43: format version
-  f.resize(53, 0x00);                 // 44..53
-  appendText(f, "0000");              // 54..57: first address
+  Bytes f = {kToProgram, kToRadio,     cmd::kIdentification, model_[0],
+             model_[1],  subModel_[0], subModel_[1],         0};  // 1..8
+  appendText(f, "20417093");                                      // 9..16 serial
+  appendText(f, "KV-TARN 440-470 ");                              // 17..32
+  f.resize(41, 0x00);                                             // 33..41
+  f.push_back(0x12);                                              // 42: layout with end address
+  f.push_back(version_);                                          // 43: format version
+  f.resize(53, 0x00);                                             // 44..53
+  appendText(f, "0000");                                          // 54..57: first address
   char end[8];
   std::snprintf(end, sizeof end, "%04X", eep::kLastAddress);
   appendText(f, end);  // 58..61: last address
@@ -740,13 +734,13 @@ Bytes VirtualTarn::readRecord(int position) const {
   int checksum = (256 - sum % 256) % 256;
   if (hasAt(Fault::BadChecksum, position)) checksum = (checksum + 1) % 256;
   record.push_back(static_cast<std::uint8_t>(checksum));
-  Bytes body = {kToProgram, kToRadio, 0xE4};
+  Bytes body = {kToProgram, kToRadio, cmd::kRecord};
   for (std::uint8_t b : record) appendAsciiHex(body, b);
   return body;
 }
 
 Bytes VirtualTarn::endFrame() const {
-  Bytes body = {kToProgram, kToRadio, 0xE5};
+  Bytes body = {kToProgram, kToRadio, cmd::kEnd};
   appendText(body, kMaker);
   int count = kRecordCount % 256;
   if (has(Fault::BadCount)) count = (count + 1) % 256;

@@ -3,22 +3,18 @@
 #include <stdexcept>
 
 #include "base/Checked16.h"
+#include "base/Wire.h"
 
 namespace tarnset {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 int hexValue(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+  return wire::hexDigitValue(c);
 }
 
 void appendHex(std::string& out, std::uint8_t b) {
-  out += kHexDigits[b >> 4];
-  out += kHexDigits[b & 0x0F];
+  out += static_cast<char>(wire::hexDigitChar(b >> 4));
+  out += static_cast<char>(wire::hexDigitChar(b & 0x0F));
 }
 
 }  // namespace
@@ -83,6 +79,16 @@ std::string BytesToHex(const Bytes& bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
   for (std::uint8_t b : bytes) appendHex(out, b);
+  return out;
+}
+
+std::string BytesToSpacedHex(const Bytes& bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0) out += ' ';
+    appendHex(out, bytes[i]);
+  }
   return out;
 }
 

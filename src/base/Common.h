@@ -30,6 +30,9 @@ Bytes HexToBytes(const std::string& text);
 
 // Two upper-case hex digits per byte, no separators.
 std::string BytesToHex(const Bytes& bytes);
+// Two upper-case hex digits per byte, the bytes separated by one blank ("FE FE EE"), for
+// people reading bytes (the trace, the virtual radio's log).
+std::string BytesToSpacedHex(const Bytes& bytes);
 
 // The low byte of n as two hex characters, each written as the two hex digits of its
 // ASCII code (0x1F gives "3146").

@@ -1,27 +1,19 @@
 #include "base/FrameText.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "base/Common.h"
+#include "base/Wire.h"
 
 namespace tarnset {
 
 namespace {
 
-constexpr std::uint8_t kPreamble = 0xFE;
-constexpr std::uint8_t kEnd = 0xFD;
-constexpr std::uint8_t kRadio = 0xEE;
-constexpr std::uint8_t kProgram = 0xEF;
+using namespace wire;
 
 std::string hex2(std::uint8_t b) {
-  char buf[4];
-  std::snprintf(buf, sizeof buf, "%02X", b);
-  return buf;
-}
-
-int hexDigit(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+  return ByteToHex(b);
 }
 
 // The value of count ASCII hex digits from position at, or -1 when they are not there.
@@ -29,7 +21,7 @@ long asciiHex(const Bytes& body, std::size_t at, std::size_t count) {
   if (at + count > body.size()) return -1;
   long v = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const int d = hexDigit(body[at + i]);
+    const int d = hexDigitValue(body[at + i]);
     if (d < 0) return -1;
     v = v * 16 + d;
   }
@@ -38,46 +30,48 @@ long asciiHex(const Bytes& body, std::size_t at, std::size_t count) {
 
 // Bytes from..to-1 as hex digits without blanks (a model or sub-model code).
 std::string codes(const Bytes& body, std::size_t from, std::size_t to) {
-  std::string s;
-  for (std::size_t i = from; i < to && i < body.size(); ++i) s += hex2(body[i]);
-  return s;
+  if (from >= body.size()) return {};
+  return BytesToHex(Bytes(body.begin() + static_cast<std::ptrdiff_t>(from),
+                          body.begin() + static_cast<std::ptrdiff_t>(std::min(to, body.size()))));
 }
 
 }  // namespace
 
-std::string describeFrame(const Bytes& wire) {
+std::string describeFrame(const Bytes& onWire) {
   // The body: after the last preamble byte, up to the end byte.
   std::size_t start = 0;
-  while (start < wire.size() && wire[start] == kPreamble) ++start;
-  std::size_t stop = wire.size();
-  if (stop > start && wire[stop - 1] == kEnd) --stop;
-  const Bytes body(wire.begin() + static_cast<std::ptrdiff_t>(start), wire.begin() + static_cast<std::ptrdiff_t>(stop));
-  if (body.size() < 3) return "?           short frame (" + std::to_string(wire.size()) + " bytes)";
+  while (start < onWire.size() && onWire[start] == kPreamble) ++start;
+  std::size_t stop = onWire.size();
+  if (stop > start && onWire[stop - 1] == kEnd) --stop;
+  const Bytes body(onWire.begin() + static_cast<std::ptrdiff_t>(start),
+                   onWire.begin() + static_cast<std::ptrdiff_t>(stop));
+  if (body.size() < 3) return "?           short frame (" + std::to_string(onWire.size()) + " bytes)";
 
   const bool toRadio = body[0] == kRadio && body[1] == kProgram;
   const bool toProgram = body[0] == kProgram && body[1] == kRadio;
   const std::string dir = toRadio ? "to radio    " : toProgram ? "to program  " : "?           ";
-  const std::uint8_t cmd = body[2];
-  const std::string name = hex2(cmd);
-  switch (cmd) {
-    case 0xE0:
+  const std::uint8_t command = body[2];
+  const std::string name = hex2(command);
+  switch (command) {
+    case cmd::kIdentify:
       return dir + name + " identify " + codes(body, 3, 5);
-    case 0xE1:
+    case cmd::kIdentification:
       return dir + name + " identification " + codes(body, 3, 5) + " " + codes(body, 5, 7) + " (" +
              std::to_string(body.size()) + " bytes)";
-    case 0xE2:
+    case cmd::kCloneRead:
       return dir + name + " clone read " + codes(body, 3, 5) + " " + codes(body, 5, 7);
-    case 0xE3:
+    case cmd::kCloneWrite:
       return dir + name + " clone write " + codes(body, 3, 5) + " " + codes(body, 5, 7);
-    case 0xE4: {
+    case cmd::kRecord: {
       const long adr = asciiHex(body, 3, 4);
       const long size = asciiHex(body, 7, 2);
-      if (adr < 0 || size < 0) return dir + name + " record (not readable, " + std::to_string(body.size()) + " bytes)";
+      if (adr < 0 || size < 0)
+        return dir + name + " record (not readable, " + std::to_string(body.size()) + " bytes)";
       char buf[64];
       std::snprintf(buf, sizeof buf, " record %04lXh %ld bytes", adr, size);
       return dir + name + buf;
     }
-    case 0xE5: {
+    case cmd::kEnd: {
       std::string text = dir + name + " end";
       if (toProgram) {
         const long count = asciiHex(body, 12, 2);
@@ -85,9 +79,9 @@ std::string describeFrame(const Bytes& wire) {
       }
       return text;
     }
-    case 0xE6:
+    case cmd::kWriteResult:
       return dir + name + " write result " + (body.size() > 3 ? hex2(body[3]) : std::string("(none)"));
-    case 0xE8: {
+    case cmd::kE8: {
       // To the radio: model, sub-model, code, value as two ASCII hex digits. From it: model,
       // sub-model, the code repeated, the answer's digits.
       const std::string what = toProgram ? " answer code " : " code ";

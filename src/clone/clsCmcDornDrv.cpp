@@ -4,22 +4,24 @@
 #include <stdexcept>
 
 #include "base/Checked16.h"
+#include "base/Common.h"
+#include "base/Wire.h"
 #include "clone/ComHost.h"
 #include "radio/clsCmcEeprom.h"
-#include "base/Common.h"
 
 namespace tarnset {
 namespace {
 
-constexpr std::uint8_t kPreamble = 0xFE;
-constexpr std::uint8_t kEnd = 0xFD;
-constexpr std::uint8_t kToRadio = 0xEE;
-constexpr std::uint8_t kToUs = 0xEF;
-constexpr std::uint8_t kCmdIdent = 0xE1;
-constexpr std::uint8_t kCmdRecord = 0xE4;
-constexpr std::uint8_t kCmdEnd = 0xE5;
-constexpr std::uint8_t kCmdWriteResult = 0xE6;
-constexpr std::uint8_t kCmdE8 = 0xE8;
+using wire::isHexDigit;
+using wire::kEnd;
+using wire::kPreamble;
+constexpr std::uint8_t kToRadio = wire::kRadio;
+constexpr std::uint8_t kToUs = wire::kProgram;
+constexpr std::uint8_t kCmdIdent = wire::cmd::kIdentification;
+constexpr std::uint8_t kCmdRecord = wire::cmd::kRecord;
+constexpr std::uint8_t kCmdEnd = wire::cmd::kEnd;
+constexpr std::uint8_t kCmdWriteResult = wire::cmd::kWriteResult;
+constexpr std::uint8_t kCmdE8 = wire::cmd::kE8;
 
 // A received frame keeps at most this many bytes; longer ones lose their leading bytes.
 constexpr std::size_t kRxLimit = 256;
@@ -29,11 +31,6 @@ constexpr std::int64_t kMinFreeOutput = 256;
 constexpr std::int16_t kDefaultEndAddress = 15968;
 // Layout byte values above this carry the end address in the identification answer.
 constexpr std::uint8_t kLayoutWithEnd = 17;
-// The maker text of the end frame, raw and as hex text.
-const char kMakerText[] = "Vorel Co.";
-const char kMakerHex[] = "566F72656C20436F2E";
-
-// Bytes first..last (positions from 1, inclusive) of a frame; fewer when it is shorter.
 // What a driver error code means, for the trace.
 const char* errorMeaning(std::int16_t code) {
   switch (code) {
@@ -56,15 +53,12 @@ const char* errorMeaning(std::int16_t code) {
   }
 }
 
+// Bytes first..last (positions from 1, inclusive) of a frame; fewer when it is shorter.
 Bytes mid(const Bytes& frame, std::size_t first, std::size_t last) {
   if (first < 1 || first > frame.size() || last < first) return {};
   last = std::min(last, frame.size());
   return Bytes(frame.begin() + static_cast<std::ptrdiff_t>(first - 1),
                frame.begin() + static_cast<std::ptrdiff_t>(last));
-}
-
-bool isHexDigit(std::uint8_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
 // True for a non-empty text of decimal digits only (the form of the model codes).
@@ -291,7 +285,8 @@ void clsCmcDornDrv::continueCloneWrite() {
     } else {
       setWorkMode(4);  // the end frame expects the write result E6
       payload.push_back(kCmdEnd);
-      payload.insert(payload.end(), kMakerText, kMakerText + 9);
+      const Bytes maker = TextToBytes(wire::kMakerText);
+      payload.insert(payload.end(), maker.begin(), maker.end());
     }
     if (Send(payload) != 0) setNowError(8);
   } while (chainPending_);
@@ -402,7 +397,7 @@ bool clsCmcDornDrv::checkRecord(const Bytes& frame) {
 
 bool clsCmcDornDrv::checkEnd(const Bytes& frame) {
   countMismatch_ = false;
-  if (BytesToHex(mid(frame, 4, 12)) != kMakerHex) return true;
+  if (mid(frame, 4, 12) != TextToBytes(wire::kMakerText)) return true;
   // The record count must be there as two hex digits; a frame without it is malformed.
   if (frame.size() < 14 || !isHexDigit(frame[12]) || !isHexDigit(frame[13])) return true;
   if (AsciiHexToInt(mid(frame, 13, 14)) != recordCount_) {

@@ -4,11 +4,12 @@
 #include <stdexcept>
 
 #include "base/Checked16.h"
+#include "base/Common.h"
+#include "base/Wire.h"
 #include "clone/CloneHooks.h"
 #include "clone/ComHost.h"
 #include "clone/clsCmcDornDrv.h"
 #include "radio/clsCmcRadio.h"
-#include "base/Common.h"
 
 namespace tarnset {
 namespace {
@@ -225,7 +226,7 @@ std::int16_t clsCmcDornSequence::evaluateCloneRead() {
         highSpeedPending_ = true;
         switchMinTimer_.setCounter(kSwitchMinTime);
         drainTimer_.setCounter(kDrainTime);
-        easySendE8NoAnswer(ByteToHex(1) + ByteToAsciiHex(9));
+        easySendE8NoAnswer(ByteToHex(wire::e8::kLineSpeed) + ByteToAsciiHex(wire::e8::kHighSpeed));
       }
       return error_ != 0 ? kCmdError : 0;
     case 3:
@@ -306,14 +307,14 @@ void clsCmcDornSequence::issueCommand() {
       prepareLink();
       com_->setComOpen(true);
       drv.setWorkMode(1);
-      sendPayload("E0" + radio_->radioNameM() + "0000");
+      sendPayload(ByteToHex(wire::cmd::kIdentify) + radio_->radioNameM() + "0000");
       break;
     case kCmdCloneRead:
       prepareLink();
       com_->setComOpen(true);
       drv.setWorkMode(2);
       drv.setMyEep(&radio_->eepImage());
-      sendPayload("E2" + radio_->radioNameM() + radio_->radionameS());
+      sendPayload(ByteToHex(wire::cmd::kCloneRead) + radio_->radioNameM() + radio_->radionameS());
       break;
     case kCmdCloneWrite:
       prepareLink();
@@ -322,7 +323,7 @@ void clsCmcDornSequence::issueCommand() {
       drv.setMyEep(&radio_->eepImage());
       drv.setSizDataOfPacket(16);
       drv.setCloneWriteAdrList(radio_->cloneWriteAdrList_get());
-      sendPayload("E3" + radio_->radioNameM() + radio_->radionameS());
+      sendPayload(ByteToHex(wire::cmd::kCloneWrite) + radio_->radioNameM() + radio_->radionameS());
       break;
     case kCmdE8:
       prepareLink();
@@ -330,7 +331,7 @@ void clsCmcDornSequence::issueCommand() {
       drv.setWorkMode(5);
       drv.setWaitAnswer(e8AnsRequired_);
       drv.setRetryCount(2);
-      sendPayload("E8" + radio_->radioNameM() + radio_->radionameS() + e8HexStrToSend_);
+      sendPayload(ByteToHex(wire::cmd::kE8) + radio_->radioNameM() + radio_->radionameS() + e8HexStrToSend_);
       break;
     case kCmdEnd:
       step_ = 0;

@@ -3,28 +3,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Common.h"
 #include "base/FrameText.h"
+#include "base/Wire.h"
 
 namespace tarnset {
 
 namespace {
 
-constexpr std::uint8_t kPreamble = 0xFE;
-constexpr std::uint8_t kEnd = 0xFD;
+using wire::kEnd;
+using wire::kPreamble;
 // A frame longer than this without its end byte is cut off and shown as it is.
 constexpr std::size_t kLongestFrame = 1024;
-
-std::string hexText(const Bytes& data) {
-  static const char* kDigits = "0123456789ABCDEF";
-  std::string s;
-  s.reserve(data.size() * 3);
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i > 0) s += ' ';
-    s += kDigits[data[i] >> 4];
-    s += kDigits[data[i] & 15];
-  }
-  return s;
-}
 
 // CR LF and lone line breaks become " | ", so that a message stays on its line.
 std::string oneLine(const std::string& text) {
@@ -95,12 +85,12 @@ void TraceFile::portClosed() {
 }
 
 void TraceFile::bytesWritten(const Bytes& data, bool accepted) {
-  line("TX", hexText(data) + (accepted ? "" : "   (refused by the port)"));
+  line("TX", BytesToSpacedHex(data) + (accepted ? "" : "   (refused by the port)"));
   if (accepted) cut(out_, data);
 }
 
 void TraceFile::bytesRead(const Bytes& data) {
-  line("RX", hexText(data));
+  line("RX", BytesToSpacedHex(data));
   cut(in_, data);
 }
 

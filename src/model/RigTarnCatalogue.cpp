@@ -1,4 +1,5 @@
 // The 17 console rows of the KV-Tarn alignment, in their fixed order.
+#include "base/Wire.h"
 #include "console/clsConsole.h"
 #include "model/TarnItems.h"
 #include "model/TarnMap.h"
@@ -18,6 +19,8 @@ struct Row {
   std::int16_t evDisp, evSendE8, evEnter;
 };
 
+namespace e8 = wire::e8;
+
 constexpr std::int16_t kKeep = -1;  // event or command: the console's default (none)
 constexpr std::int16_t kNoMin = 0;  // default limits 0..255
 constexpr std::int16_t kNoMax = 255;
@@ -25,20 +28,21 @@ constexpr std::int16_t kNoMax = 255;
 // Display events: 0 CH No., 1 TXF, 2 BPF ALL, 3 BPF T1..T4, 4 RSSI, 5 CAL.
 // Enter events: 0 TXF, 1 RSSI, 2 CAL, 3..6 BPF T1..T4, 7 BPF ALL.
 constexpr Row kRows[] = {
-    {"    CH No.", -1, false, 0, 0, 0x00, false, true, 0, 0, kKeep},
-    {" Power(Hi)", TarnMap::kPowerHi, false, kNoMin, kNoMax, 0x05, true, false, kKeep, kKeep, kKeep},
-    {" Power(L2)", TarnMap::kPowerL2, false, kNoMin, kNoMax, 0x06, true, false, kKeep, kKeep, kKeep},
-    {" Power(L1)", TarnMap::kPowerL1, false, kNoMin, kNoMax, 0x07, true, false, kKeep, kKeep, kKeep},
-    {"   Balance", TarnMap::kBalance, false, kNoMin, kNoMax, 0x0A, true, false, kKeep, kKeep, kKeep},
-    {"     MOD W", TarnMap::kModW, false, kNoMin, kNoMax, 0x08, true, false, kKeep, kKeep, kKeep},
-    {"     MOD N", TarnMap::kModN, false, kNoMin, kNoMax, 0x09, true, false, kKeep, kKeep, kKeep},
-    {" CTCS/DTCS", TarnMap::kToneLevel, false, kNoMin, kNoMax, 0x11, true, false, kKeep, kKeep, kKeep},
-    {"       SQL", TarnMap::kSquelch, false, kNoMin, kNoMax, 0x04, true, false, kKeep, kKeep, kKeep},
+    {"    CH No.", -1, false, 0, 0, e8::kChannel, false, true, 0, 0, kKeep},
+    {" Power(Hi)", TarnMap::kPowerHi, false, kNoMin, kNoMax, e8::kPowerHi, true, false, kKeep, kKeep, kKeep},
+    {" Power(L2)", TarnMap::kPowerL2, false, kNoMin, kNoMax, e8::kPowerL2, true, false, kKeep, kKeep, kKeep},
+    {" Power(L1)", TarnMap::kPowerL1, false, kNoMin, kNoMax, e8::kPowerL1, true, false, kKeep, kKeep, kKeep},
+    {"   Balance", TarnMap::kBalance, false, kNoMin, kNoMax, e8::kBalance, true, false, kKeep, kKeep, kKeep},
+    {"     MOD W", TarnMap::kModW, false, kNoMin, kNoMax, e8::kModW, true, false, kKeep, kKeep, kKeep},
+    {"     MOD N", TarnMap::kModN, false, kNoMin, kNoMax, e8::kModN, true, false, kKeep, kKeep, kKeep},
+    {" CTCS/DTCS", TarnMap::kToneLevel, false, kNoMin, kNoMax, e8::kToneLevel, true, false, kKeep, kKeep,
+     kKeep},
+    {"       SQL", TarnMap::kSquelch, false, kNoMin, kNoMax, e8::kSquelch, true, false, kKeep, kKeep, kKeep},
     {"   BPF ALL", -1, false, kNoMin, kNoMax, kKeep, false, false, 2, kKeep, 7},
-    {"    BPF T1", TarnMap::kBpfT1 + 0, true, -128, 127, 0x0C, true, false, 3, kKeep, 3},
-    {"    BPF T2", TarnMap::kBpfT1 + 1, true, -128, 127, 0x0D, true, false, 3, kKeep, 4},
-    {"    BPF T3", TarnMap::kBpfT1 + 2, true, -128, 127, 0x0E, true, false, 3, kKeep, 5},
-    {"    BPF T4", TarnMap::kBpfT1 + 3, true, -128, 127, 0x0F, true, false, 3, kKeep, 6},
+    {"    BPF T1", TarnMap::kBpfT1 + 0, true, -128, 127, e8::kBpfT1 + 0, true, false, 3, kKeep, 3},
+    {"    BPF T2", TarnMap::kBpfT1 + 1, true, -128, 127, e8::kBpfT1 + 1, true, false, 3, kKeep, 4},
+    {"    BPF T3", TarnMap::kBpfT1 + 2, true, -128, 127, e8::kBpfT1 + 2, true, false, 3, kKeep, 5},
+    {"    BPF T4", TarnMap::kBpfT1 + 3, true, -128, 127, e8::kBpfT1 + 3, true, false, 3, kKeep, 6},
     {"       TXF", -1, false, kNoMin, kNoMax, kKeep, false, false, 1, kKeep, 0},
     {"      RSSI", -1, false, kNoMin, kNoMax, kKeep, false, false, 4, kKeep, 1},
     {"       CAL", -1, false, kNoMin, kNoMax, kKeep, false, false, 5, kKeep, 2},

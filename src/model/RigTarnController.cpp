@@ -1,6 +1,8 @@
 // The controller's reset, buttons and state machine, and the completion of a clone read.
 #include <algorithm>
 
+#include "base/Common.h"
+#include "base/Wire.h"
 #include "clone/ComHost.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
@@ -8,7 +10,6 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "base/Common.h"
 #include "toolkit/Toolkit.h"
 
 namespace tarnset {
@@ -33,8 +34,9 @@ clsIndOp_RigTarn::clsIndOp_RigTarn(const TarnFormControls& form, clsCmcDornSeque
   txfTable_.fill(0.0f);
   txfSlope_.fill(0.0f);
   fillTempBorder();
-  adChannel_ = {0, 3, 5, 4, 0};
-  daChannel_ = {16, 17, 18, 19, 12, 13, 14, 11, 15, 0};
+  using namespace wire::mon;
+  adChannel_ = {kVin, kTemperature, kLvin, kSd, 0};
+  daChannel_ = {kBpfT1, kBpfT1 + 1, kBpfT1 + 2, kBpfT4, kRef, kModBalance, kDeviation, kCtcss, kSquelch, 0};
 }
 
 clsIndOp_RigTarn::~clsIndOp_RigTarn() = default;
@@ -154,7 +156,7 @@ bool clsIndOp_RigTarn::runState(std::int16_t& next) {
   }
   if (s >= 3 && s <= 6) return readAdMonitor(static_cast<std::int16_t>(s - 3), stateEntry_);
   if (s == 7) {
-    sendE8(0x02, 1);
+    sendE8(wire::e8::kMode, wire::e8::kAdjustMode);
     return true;
   }
   if (s == 8) {

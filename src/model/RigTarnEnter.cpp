@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/Checked16.h"
+#include "base/Wire.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
 #include "model/TarnMap.h"
@@ -18,10 +19,10 @@ namespace {
 constexpr std::int16_t kAdTemperature = 1;
 constexpr std::int16_t kAdLvin = 2;
 constexpr std::int16_t kAdSd = 3;
-constexpr std::int16_t kE8Cal = 0x02;
-constexpr std::int16_t kE8RssiL0 = 0x12;
-constexpr std::int16_t kE8RssiL2 = 0x13;
-constexpr std::int16_t kE8TxfEntry0 = 0x14;
+constexpr std::int16_t kE8Cal = wire::e8::kMode;
+constexpr std::int16_t kE8RssiL0 = wire::e8::kRssiL0;
+constexpr std::int16_t kE8RssiL2 = wire::e8::kRssiL2;
+constexpr std::int16_t kE8TxfEntry0 = wire::e8::kTxfEntry0;
 
 // Limits a computed table value to [lo, hi]; a value that is not a number gives 0.
 double limitTo(double v, double lo, double hi) {
@@ -253,7 +254,8 @@ bool clsIndOp_RigTarn::stepCal() {
       calSent_ = false;
       break;
     case 10:
-      if (calAgain_ && sendE8(kE8Cal, calNarrowPhase_ ? 128 : 64)) ++calPointsSent_;
+      if (calAgain_ && sendE8(kE8Cal, calNarrowPhase_ ? wire::e8::kCalNarrow : wire::e8::kCalWide))
+        ++calPointsSent_;
       calSent_ = calAgain_;
       break;
     case 11:

@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "base/Checked16.h"
+#include "base/Common.h"
 #include "base/NumFormat.h"
+#include "base/Wire.h"
 #include "clone/ComHost.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
@@ -12,13 +14,13 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "base/Common.h"
 #include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {
 
-constexpr std::int16_t kE8Monitor = 0x03;
+using wire::isHexDigit;
+constexpr std::int16_t kE8Monitor = wire::e8::kMonitor;
 
 struct MonitorLine {
   const char* label;
@@ -45,10 +47,6 @@ constexpr std::array<MonitorLine, 9> kDaLines = {{
     {"CTCSS  :", 5, "##0.#0V", 7},
     {"SQL Lev:", 1, "0.00%", 7},
 }};
-
-bool isHexDigit(std::uint8_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 bool inRange(std::int16_t v, int lo, int hi) {
   return v >= lo && v <= hi;

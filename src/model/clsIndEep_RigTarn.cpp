@@ -6,6 +6,7 @@
 
 #include "base/Checked16.h"
 #include "base/NumFormat.h"
+#include "base/Wire.h"
 #include "model/TarnMap.h"
 #include "radio/clsCmcRadio.h"
 #include "toolkit/Toolkit.h"
@@ -76,9 +77,9 @@ constexpr SlantFamily kFreqSlantFamilies[] = {
 
 // The low 4 * width bits of v as upper-case hex digits with leading zeros.
 std::string hexDigits(std::int32_t v, int width) {
-  static const char* digits = "0123456789ABCDEF";
   std::string s(static_cast<std::size_t>(width), '0');
-  for (int i = width - 1; i >= 0; --i, v >>= 4) s[static_cast<std::size_t>(i)] = digits[v & 0xF];
+  for (int i = width - 1; i >= 0; --i, v >>= 4)
+    s[static_cast<std::size_t>(i)] = static_cast<char>(wire::hexDigitChar(v));
   return s;
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "base/Checked16.h"
+#include "base/Common.h"
 #include "clone/clsCmcDornSequence.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
@@ -20,13 +21,9 @@ void writeFile(const std::filesystem::path& p, const std::string& text) {
 }
 
 std::string hexOf(const kvsim::Bytes& b, std::size_t from, std::size_t to) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string s;
-  for (std::size_t i = from; i < to && i < b.size(); ++i) {
-    s += kHex[b[i] >> 4];
-    s += kHex[b[i] & 15];
-  }
-  return s;
+  if (from >= b.size()) return {};
+  return BytesToHex(Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
+                          b.begin() + static_cast<std::ptrdiff_t>(std::min(to, b.size()))));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "ProgramHarness.h"
+#include "base/Common.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
 #include "link/frmCom.h"
@@ -20,18 +21,12 @@ namespace {
 
 // The E8 data string of a command: code, then the value's hex digits as ASCII codes.
 std::string e8(int code, int value) {
-  static const char* kHex = "0123456789ABCDEF";
-  const int b = value & 0xFF;
-  const char hi = kHex[b >> 4], lo = kHex[b & 15];
-  std::string s;
-  for (int v : {code, static_cast<int>(hi), static_cast<int>(lo)}) {
-    s += kHex[(v >> 4) & 15];
-    s += kHex[v & 15];
-  }
-  return s;
+  return ByteToHex(static_cast<std::int16_t>(code)) + ByteToAsciiHex(static_cast<std::int16_t>(value));
 }
 
-std::int16_t signedByte(std::uint8_t b) { return static_cast<std::int16_t>(b >= 128 ? b - 256 : b); }
+std::int16_t signedByte(std::uint8_t b) {
+  return static_cast<std::int16_t>(b >= 128 ? b - 256 : b);
+}
 
 }  // namespace
 
@@ -41,15 +36,16 @@ TEST(Connect, TheFirstConnectionReadsMonitorsAndSendsEveryItemOnce) {
   const kvsim::Bytes& img = h.radio().image();
   const std::int16_t ch0 = h.program().controller().chList(0);
   const std::vector<std::string> expected = {
-      "013039",                                               // the switch to 38400 baud
-      "033030", "033033", "033035", "033034",                 // the four A/D lines
-      "023031",                                               // adjustment mode
-      "033030", "033033", "033035", "033034",                 // the first monitor pass ...
-      "033130", "033131", "033132", "033133", "033043", "033044", "033045", "033042", "033046",
-      e8(0x00, ch0 + 1),                                      // ... then every item once
-      e8(0x05, img[79]), e8(0x06, img[78]), e8(0x07, img[77]), e8(0x0A, img[74]), e8(0x08, img[72]),
-      e8(0x09, img[73]), e8(0x11, img[76]), e8(0x04, img[274]), e8(0x0C, img[68]), e8(0x0D, img[69]),
-      e8(0x0E, img[70]), e8(0x0F, img[71])};
+      "013039",                                                           // the switch to 38400 baud
+      "033030",          "033033",          "033035",          "033034",  // the four A/D lines
+      "023031",                                                           // adjustment mode
+      "033030",          "033033",          "033035",          "033034",  // the first monitor pass ...
+      "033130",          "033131",          "033132",          "033133",
+      "033043",          "033044",          "033045",          "033042",
+      "033046",          e8(0x00, ch0 + 1),  // ... then every item once
+      e8(0x05, img[79]), e8(0x06, img[78]), e8(0x07, img[77]), e8(0x0A, img[74]),
+      e8(0x08, img[72]), e8(0x09, img[73]), e8(0x11, img[76]), e8(0x04, img[274]),
+      e8(0x0C, img[68]), e8(0x0D, img[69]), e8(0x0E, img[70]), e8(0x0F, img[71])};
   EXPECT_EQ(h.takeE8Commands(), expected);
 
   // The whole image arrived, and every item shows the radio's value.
@@ -173,9 +169,11 @@ TEST(LiveAdjustment, TheChannelLineShowsFrequenciesInhibitsPowerAndMode) {
     std::snprintf(rx, sizeof rx, "%.6f", info.rxHz ? *info.rxHz / 1e6 : 0.0);
     std::snprintf(tx, sizeof tx, "%.6f", info.txHz ? *info.txHz / 1e6 : 0.0);
     const std::string rxText = info.rxHz ? rx : "Inhibit   ";
-    const std::string txText = !info.txHz ? "Inhibit   " : (info.rxHz && *info.rxHz == *info.txHz ? "  <-      " : tx);
-    const std::string expect = " RX = " + rxText + ", TX = " + txText + "  RF Power: " +
-                               (info.lowPower ? "Low1" : "High") + "  Mode:" + (info.narrow ? " Narrow" : " Wide");
+    const std::string txText =
+        !info.txHz ? "Inhibit   " : (info.rxHz && *info.rxHz == *info.txHz ? "  <-      " : tx);
+    const std::string expect = " RX = " + rxText + ", TX = " + txText +
+                               "  RF Power: " + (info.lowPower ? "Low1" : "High") +
+                               "  Mode:" + (info.narrow ? " Narrow" : " Wide");
     EXPECT_EQ(line.substr(line.find(" RX = ")), expect) << line;
     ++checked;
   }

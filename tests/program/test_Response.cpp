@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "ProgramHarness.h"
+#include "base/Wire.h"
 #include "console/clsConsole.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
@@ -20,7 +21,6 @@ constexpr std::int16_t kRowPowerHi = 1, kRowBalance = 4, kRowTxf = 14;
 
 // The wire form of an E8 command without answer as the program sends it.
 kvsim::Bytes e8Frame(int code, int value) {
-  static const char* kHex = "0123456789ABCDEF";
   const int b = value & 0xFF;
   return {0xFE,
           0xFE,
@@ -32,8 +32,8 @@ kvsim::Bytes e8Frame(int code, int value) {
           0x01,
           0x00,
           static_cast<std::uint8_t>(code),
-          static_cast<std::uint8_t>(kHex[b >> 4]),
-          static_cast<std::uint8_t>(kHex[b & 15]),
+          wire::hexDigitChar(b >> 4),
+          wire::hexDigitChar(b & 15),
           0xFD};
 }
 

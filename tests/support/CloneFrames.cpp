@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "base/Common.h"
+
 namespace tarnset::test {
 namespace {
 
@@ -12,8 +14,6 @@ int nibble(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   throw std::invalid_argument(std::string("not a hex digit: ") + c);
 }
-
-const char kDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
@@ -34,12 +34,7 @@ Bytes hx(std::string_view hex) {
 }
 
 std::string toHex(const Bytes& b) {
-  std::string s;
-  for (std::uint8_t v : b) {
-    s += kDigits[v >> 4];
-    s += kDigits[v & 15];
-  }
-  return s;
+  return BytesToHex(b);
 }
 
 Bytes ascii(std::string_view text) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Wire.h"
 #include "sim/VirtualTarn.h"
 
 namespace kvsim::test {
@@ -27,12 +28,11 @@ inline Bytes textBytes(const std::string& s) {
 
 // The E8 payload the program sends: E8, identity, the code, the value as two ASCII hex digits.
 inline Bytes e8Payload(int code, int value, const Bytes& identity = {0x26, 0x51, 0x01, 0x00}) {
-  static const char* const kDigits = "0123456789ABCDEF";
   Bytes p = {0xE8};
   p.insert(p.end(), identity.begin(), identity.end());
   p.push_back(static_cast<std::uint8_t>(code));
-  p.push_back(static_cast<std::uint8_t>(kDigits[(value >> 4) & 0x0F]));
-  p.push_back(static_cast<std::uint8_t>(kDigits[value & 0x0F]));
+  p.push_back(tarnset::wire::hexDigitChar(value >> 4));
+  p.push_back(tarnset::wire::hexDigitChar(value));
   return p;
 }
 

@@ -259,9 +259,8 @@ std::optional<std::uint8_t> cloneWrite(ProgramSide& p, const Bytes& image, int b
     rec.push_back(static_cast<std::uint8_t>((256 - sum % 256 + (k == badRecord ? 1 : 0)) % 256));
     Bytes payload = {0xE4};
     for (std::uint8_t b : rec) {
-      static const char* const kDigits = "0123456789ABCDEF";
-      payload.push_back(static_cast<std::uint8_t>(kDigits[b >> 4]));
-      payload.push_back(static_cast<std::uint8_t>(kDigits[b & 0x0F]));
+      payload.push_back(tarnset::wire::hexDigitChar(b >> 4));
+      payload.push_back(tarnset::wire::hexDigitChar(b));
     }
     p.send(payload);
   }
