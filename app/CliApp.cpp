@@ -460,7 +460,8 @@ class Session {
  private:
   void drawProgress() {
     const clsCmcDornDrv& drv = program_->com().dornD();
-    if (!program_->sequencer().OpRunning() || program_->sequencer().Operation() != 2) return;
+    if (!program_->sequencer().OpRunning() || program_->sequencer().Operation() != SeqOperation::CloneRead)
+      return;
     const std::int64_t end = drv.EndAddress() > 0 ? drv.EndAddress() : 1;
     const std::int64_t pct = std::clamp<std::int64_t>(100 * std::int64_t{drv.lastEeAdr()} / end, 0, 100);
     const std::size_t marks = static_cast<std::size_t>(pct * 32 / 100);
@@ -525,7 +526,7 @@ int monitorCommand(const Options& o, std::ostream& out, std::ostream& err, bool 
   clsIndOp_RigTarn& ctl = s.program().controller();
   // Connect as the window does, and stop before the first item would be sent.
   ctl.RigOpFunc_ClickCmd00(0);
-  ctl.setHoldBefore(22);
+  ctl.setHoldBefore(TarnState::SendItems);
   const int rc = s.runUntil([&] { return ctl.held(); });
   if (rc != kExitOk) return rc;
   frmMain& w = s.program().mainWindow();

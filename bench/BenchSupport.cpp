@@ -115,7 +115,8 @@ bool HeadlessProgram::connect(double timeoutMs) {
   clsIndOp_RigTarn& c = program_->controller();
   if (!toolkit_.click(program_->mainWindow().cmd00(0))) return false;
   const bool rested =
-      runUntil([&] { return c.opState() == 25 || !toolkit_.messages().empty(); }, nowMs() + timeoutMs);
+      runUntil([&] { return c.opState() == TarnState::CycleEnd || !toolkit_.messages().empty(); },
+               nowMs() + timeoutMs);
   return rested && toolkit_.messages().empty();
 }
 

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   // Connected and every item sent once (BPF T4, code 0F, is the last), then a settling second.
   const double deadline = nowMs() + 60000;
   while (sim.countInLog("E8 code 0F value") == 0) {
-    if (nowMs() > deadline || program.controller().opState() == 0) {
+    if (nowMs() > deadline || program.controller().opState() == TarnState::Idle) {
       std::fprintf(stderr, "bench_idle_cpu: the program did not connect\n");
       return 1;
     }

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   }
   connect->click();
   const double deadline = nowMs() + 60000;
-  while (program.controller().opState() != 25) {
+  while (program.controller().opState() != TarnState::CycleEnd) {
     if (nowMs() > deadline) {
       std::fprintf(stderr, "bench_key_to_wire_qt: the program did not connect\n");
       return 1;
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     QApplication::sendEvent(list, &down);
   };
   const KeyLatency k = measureKeyToWire(radio, kPresses, press, runFor);
-  if (!k.error.empty() || program.controller().opState() == 0) {
+  if (!k.error.empty() || program.controller().opState() == TarnState::Idle) {
     std::fprintf(stderr, "bench_key_to_wire_qt: %s\n",
                  k.error.empty() ? "the connection ended" : k.error.c_str());
     return 1;

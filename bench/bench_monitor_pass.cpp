@@ -42,7 +42,7 @@ int main() {
     bool readingDa = false;
     const bool done = p.runUntil(
         [&] {
-          const std::int16_t s = ctl.opState();
+          const std::int16_t s = tarnset::number(ctl.opState());
           if (s >= 13 && s <= 21) readingDa = true;
           return readingDa && (s < 9 || s > 21);
         },

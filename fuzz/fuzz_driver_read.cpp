@@ -37,14 +37,14 @@ using tarnset::fuzz::violated;
 
 void checkInvariants(const clsCmcDornDrv& drv) {
   if (drv.rxBuf().size() > 256) violated("receive buffer above 256 bytes");
-  const std::int16_t state = drv.waitState();
+  const std::int16_t state = tarnset::number(drv.waitState());
   if (state != 0 && state != 2) violated("wait state other than idle or answer between calls");
   if (drv.Running() != (state != 0)) violated("Running differs from the wait state");
-  const std::int16_t e = drv.nowError();
+  const std::int16_t e = tarnset::number(drv.nowError());
   if (!(e == 0 || e == 1 || e == 2 || e == 3 || e == 4 || e == 5 || e == 7 || e == 8))
     violated("unknown error code");
   if (e != 0 && drv.Running()) violated("an error left the exchange running");
-  if (drv.lastError() == 0 && e != 0) violated("nowError set without lastError");
+  if (drv.lastError() == tarnset::CloneError::None && e != 0) violated("nowError set without lastError");
   if (drv.EndAddress() < 16) violated("end address below one record");
   if (drv.lastEeAdr() < -1 || drv.lastEeAdr() > 0xFFFF + 255) violated("last EEPROM address out of range");
   const Bytes& info = drv.ansInfo();
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto mode = static_cast<std::int16_t>((sel & 0x7F) % 6);
   const int how = ((sel & 0x7F) / 6) % 3;
-  drv.setWorkMode(mode);
+  drv.setWorkMode(static_cast<tarnset::WorkMode>(mode));
   if (how == 2) drv.setWaitAnswer(true);
   if (mode == 3) {
     drv.setSizDataOfPacket(static_cast<std::int16_t>(1 + aux % 32));

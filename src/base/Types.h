@@ -2,6 +2,7 @@
 // Basic value types shared by every room of the program.
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace tarnset {
@@ -17,6 +18,13 @@ constexpr std::int16_t kFalse16 = 0;
 // an event handle on Windows (signalled). kNoWaitable: nothing to wait on.
 using Waitable = std::intptr_t;
 constexpr Waitable kNoWaitable = -1;
+
+// The number of a named state or code (an enum class that keeps the numbers the program
+// has always used, for messages, the trace and tables of expected values).
+template <class Enum>
+constexpr std::underlying_type_t<Enum> number(Enum e) {
+  return static_cast<std::underlying_type_t<Enum>>(e);
+}
 
 // The program's title, used for the window caption and every message box.
 inline const std::string kAppTitle = "Tarnset ADJ Rev.1.2";

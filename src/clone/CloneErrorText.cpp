@@ -30,38 +30,43 @@ std::string portCablePower(const std::string& headline) {
   return joinLines({headline, kBlank, kCheck, kPort, kCable, kPower});
 }
 
-std::string driverMessage(std::int16_t code) {
+std::string driverMessage(CloneError code) {
   switch (code) {
-    case 1:
+    case CloneError::NoEcho:
       return portCablePower("Cannot access COM port");
-    case 2:
+    case CloneError::NoAnswer:
       return portCablePower("No answer from transceiver.");
-    case 3:
+    case CloneError::IllegalData:
       return portCablePower("Illegal data.");
-    case 4:
+    case CloneError::DataCounter:
       return portCablePower("Data counter error.");
-    case 5:
+    case CloneError::DataOverflow:
       return portCablePower("Data overflow.");
-    case 7:
+    case CloneError::WriteRefused:
       return joinLines({"Cannot write cloning data.", kBlank, kCheck, kCable, kPower});
-    default:
-      // Other driver codes have an empty line between the check headline and its list.
-      return joinLines({"Cannot Clone.", kBlank, kCheck, kBlank, kPort, kCable, kPower});
+    case CloneError::None:
+    case CloneError::CannotSend:
+      break;
   }
+  // Other driver codes have an empty line between the check headline and its list.
+  return joinLines({"Cannot Clone.", kBlank, kCheck, kBlank, kPort, kCable, kPower});
 }
 
-std::string sequencerMessage(std::int16_t code) {
+std::string sequencerMessage(SeqError code) {
   switch (code) {
-    case 0:
+    case SeqError::None:
       return joinLines({"Communication failed.", kBlank, kCheck, kCable, kPower});
-    case 2:
+    case SeqError::SubModel:
       return joinLines({"Version number does not match", "for this transceiver."});
-    case 3:
+    case SeqError::FormatVersion:
       return joinLines(
           {"Connected transceiver is not compatible model.", kBlank, kCheck, kSoftware, kRevision});
-    default:
-      return portCablePower("Cannot Clone.");
+    case SeqError::ModelCode:
+    case SeqError::DriverError:
+    case SeqError::ExchangeLost:
+      break;
   }
+  return portCablePower("Cannot Clone.");
 }
 
 }  // namespace
@@ -69,7 +74,7 @@ std::string sequencerMessage(std::int16_t code) {
 std::string composeCloneError(const CloneErrorInputs& in) {
   if (in.errCannotOpen) return portCablePower("Cannot access COM" + in.portText + ".");
   if (in.errOverflow) return portCablePower("COM buffer overflow.");
-  if (in.lastError != 0) return driverMessage(in.lastError);
+  if (in.lastError != CloneError::None) return driverMessage(in.lastError);
   return sequencerMessage(in.seqError);
 }
 

@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "clone/CloneCodes.h"
+
 namespace tarnset {
 
 struct CloneErrorInputs {
   bool errCannotOpen = false;
   bool errOverflow = false;
-  std::int16_t lastError = 0;  // frame driver
-  std::int16_t seqError = 0;   // sequencer
+  CloneError lastError = CloneError::None;
+  SeqError seqError = SeqError::None;
   // What follows "Cannot access COM" in the open-failure headline: the port number with
   // its leading blank (" 3") or, for a port given as a device path, a blank and the path.
   std::string portText = " 1";

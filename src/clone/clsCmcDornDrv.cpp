@@ -32,25 +32,26 @@ constexpr std::int16_t kDefaultEndAddress = 15968;
 // Layout byte values above this carry the end address in the identification answer.
 constexpr std::uint8_t kLayoutWithEnd = 17;
 // What a driver error code means, for the trace.
-const char* errorMeaning(std::int16_t code) {
+const char* errorMeaning(CloneError code) {
   switch (code) {
-    case 1:
+    case CloneError::NoEcho:
       return "no echo";
-    case 2:
+    case CloneError::NoAnswer:
       return "no answer";
-    case 3:
+    case CloneError::IllegalData:
       return "illegal data";
-    case 4:
+    case CloneError::DataCounter:
       return "data counter error";
-    case 5:
+    case CloneError::DataOverflow:
       return "data overflow";
-    case 7:
+    case CloneError::WriteRefused:
       return "write refused by the radio";
-    case 8:
+    case CloneError::CannotSend:
       return "cannot send";
-    default:
-      return "unknown";
+    case CloneError::None:
+      break;
   }
+  return "none";
 }
 
 // Bytes first..last (positions from 1, inclusive) of a frame; fewer when it is shorter.
@@ -83,13 +84,15 @@ clsCmcDornDrv::clsCmcDornDrv(ComHost& com, const TickSource& clock) : myObjCom(&
   Reset();
 }
 
-void clsCmcDornDrv::setWorkMode(std::int16_t mode) {
+void clsCmcDornDrv::setWorkMode(WorkMode mode) {
   workMode_ = mode;
   varLastE8Answer_.clear();
   lastEeAdr_ = 0;
-  waitAnswer_ = (mode == 1 || mode == 2 || mode == 4);
+  waitAnswer_ =
+      (mode == WorkMode::Identify || mode == WorkMode::CloneRead || mode == WorkMode::CloneWriteEnd);
   // A clone read starts with nothing of the image written.
-  if (mode == 2) written_.assign(static_cast<std::size_t>(std::max<std::int16_t>(endAddress_, 0)), false);
+  if (mode == WorkMode::CloneRead)
+    written_.assign(static_cast<std::size_t>(std::max<std::int16_t>(endAddress_, 0)), false);
 }
 
 void clsCmcDornDrv::setCloneWriteAdrList(const std::string& list) {
@@ -97,12 +100,12 @@ void clsCmcDornDrv::setCloneWriteAdrList(const std::string& list) {
   writeAdr_ = textHexU16(list, 0, 4);
 }
 
-void clsCmcDornDrv::setNowError(std::int16_t code) {
+void clsCmcDornDrv::setNowError(CloneError code) {
   nowError_ = code;
-  if (code != 0) {
+  if (code != CloneError::None) {
     lastError_ = code;
     if (trace_ != nullptr)
-      trace_->linkEvent("driver error " + std::to_string(code) + ": " + errorMeaning(code));
+      trace_->linkEvent("driver error " + std::to_string(number(code)) + ": " + errorMeaning(code));
   }
   endWait();
 }
@@ -142,7 +145,7 @@ std::int16_t clsCmcDornDrv::RealSend(const Bytes& payload) {
   sendBuf_.insert(sendBuf_.end(), payload.begin(), payload.end());
   sendBuf_.push_back(kEnd);
   // An E8 answer repeats the first command byte; an E8 payload without one is a caller error.
-  if (workMode_ == 5) e8CheckByte_ = payload.at(5);
+  if (workMode_ == WorkMode::E8) e8CheckByte_ = payload.at(5);
   outputRefused_ = !myObjCom->Output(sendBuf_);
   if (outputRefused_) {
     // The port refused the frame: nothing of it is on the wire, so nothing is awaited
@@ -153,10 +156,10 @@ std::int16_t clsCmcDornDrv::RealSend(const Bytes& payload) {
   readyToSend_ = false;
   abandoned_ = false;
   if (waitEcho()) {
-    setWait(1);
+    setWait(WaitState::Echo);
     running_ = true;
   } else if (waitAnswer_) {
-    setWait(2);
+    setWait(WaitState::Answer);
     running_ = true;
   } else {
     endWait();
@@ -175,12 +178,12 @@ void clsCmcDornDrv::read(const Bytes& bytes) {
   auto fd = bytes.end();
   bool fdKnown = false;
   while (from != bytes.end()) {
-    if (waitState_ == 1) {
+    if (waitState_ == WaitState::Echo) {
       advance(1);
-      if (waitState_ == 1) return;  // nothing moves the state on: drop the block
+      if (waitState_ == WaitState::Echo) return;  // nothing moves the state on: drop the block
       continue;
     }
-    if (waitState_ != 2) return;  // not waiting for anything: drop the block
+    if (waitState_ != WaitState::Answer) return;  // not waiting for anything: drop the block
 
     if (!fdKnown || fd < from) {
       fd = std::find(from, bytes.end(), kEnd);
@@ -210,16 +213,16 @@ void clsCmcDornDrv::read(const Bytes& bytes) {
 }
 
 void clsCmcDornDrv::task() {
-  if (waitState_ == 1) {
-    if (waitTimer_.counter() < 1) setNowError(1);
-  } else if (waitState_ == 2 && waitTimer_.counter() < 1) {
+  if (waitState_ == WaitState::Echo) {
+    if (waitTimer_.counter() < 1) setNowError(CloneError::NoEcho);
+  } else if (waitState_ == WaitState::Answer && waitTimer_.counter() < 1) {
     if (trace_ != nullptr) {
       trace_->linkEvent("no answer within " + std::to_string(kAnswerTime) + " ms" +
                         (retriesLeft_ > 0 ? ": resent, " + std::to_string(retriesLeft_ - 1) + " resends left"
                                           : ": no resend left"));
     }
     // A resend the port refused is a failure to send, not a radio that does not answer.
-    if (RetrySend() != 0) setNowError(outputRefused_ ? 8 : 2);
+    if (RetrySend() != 0) setNowError(outputRefused_ ? CloneError::CannotSend : CloneError::NoAnswer);
   }
 }
 
@@ -229,7 +232,7 @@ void clsCmcDornDrv::Reset() {
   endWait();
   ClearRxBuffer();
   writeAdr_ = 0;
-  setNowError(0);  // keeps lastError for the message
+  setNowError(CloneError::None);  // keeps lastError for the message
 }
 
 void clsCmcDornDrv::ClearRxBuffer() {
@@ -237,25 +240,25 @@ void clsCmcDornDrv::ClearRxBuffer() {
   hunting_ = true;
 }
 
-void clsCmcDornDrv::setWait(std::int16_t state) {
+void clsCmcDornDrv::setWait(WaitState state) {
   waitState_ = state;
-  if (state == 1) {
+  if (state == WaitState::Echo) {
     waitTimer_.setCounter(kEchoTime);
-  } else if (state == 2) {
+  } else if (state == WaitState::Answer) {
     waitTimer_.setCounter(kAnswerTime);
   }
 }
 
 void clsCmcDornDrv::advance(std::int16_t reason) {
-  if (waitState_ == 1) {
+  if (waitState_ == WaitState::Echo) {
     if (waitAnswer_) {
-      setWait(2);
-    } else if (workMode_ == 3) {
+      setWait(WaitState::Answer);
+    } else if (workMode_ == WorkMode::CloneWriteRecords) {
       continueCloneWrite();
-    } else if (workMode_ == 4 || workMode_ == 5) {
+    } else if (workMode_ == WorkMode::CloneWriteEnd || workMode_ == WorkMode::E8) {
       endWait();
     }
-  } else if (waitState_ == 2 && reason == 1) {
+  } else if (waitState_ == WaitState::Answer && reason == 1) {
     const Bytes frame = rxBuf_;
     varLastE8Answer_ = frame;
     if (handleAnswer(frame) == 0) endWait();
@@ -283,12 +286,12 @@ void clsCmcDornDrv::continueCloneWrite() {
     if (writeAdr_ >= 0) {
       payload = makeWritePacket();
     } else {
-      setWorkMode(4);  // the end frame expects the write result E6
+      setWorkMode(WorkMode::CloneWriteEnd);  // the end frame expects the write result E6
       payload.push_back(kCmdEnd);
       const Bytes maker = TextToBytes(wire::kMakerText);
       payload.insert(payload.end(), maker.begin(), maker.end());
     }
-    if (Send(payload) != 0) setNowError(8);
+    if (Send(payload) != 0) setNowError(CloneError::CannotSend);
   } while (chainPending_);
 }
 
@@ -297,47 +300,47 @@ std::int16_t clsCmcDornDrv::handleAnswer(const Bytes& frame) {
   if (frame[0] != kToUs || frame[1] != kToRadio) return 1;  // foreign frame or our own echo
   bool finished = false;
   const std::uint8_t cmd = frame[2];
-  if (cmd == kCmdIdent && workMode_ == 1) {
+  if (cmd == kCmdIdent && workMode_ == WorkMode::Identify) {
     if (checkAnswer(frame)) {
-      setNowError(3);
+      setNowError(CloneError::IllegalData);
     } else {
       ansInfo_ = frame;
       finished = true;
     }
-  } else if (cmd == kCmdRecord && workMode_ == 2) {
+  } else if (cmd == kCmdRecord && workMode_ == WorkMode::CloneRead) {
     if (checkAnswer(frame)) {
-      setNowError(3);
+      setNowError(CloneError::IllegalData);
     } else {
       waitTimer_.setCounter(kAnswerTime);
-      if (storeRecord(frame) != 0) setNowError(5);
+      if (storeRecord(frame) != 0) setNowError(CloneError::DataOverflow);
     }
-  } else if (cmd == kCmdEnd && workMode_ == 2) {
+  } else if (cmd == kCmdEnd && workMode_ == WorkMode::CloneRead) {
     if (checkAnswer(frame)) {
-      setNowError(countMismatch_ ? 4 : 3);
+      setNowError(countMismatch_ ? CloneError::DataCounter : CloneError::IllegalData);
     } else if (!readIsWhole()) {
       // The right number of records, but not the whole image (a record repeated in place
       // of another, or a short one): what was never read must not pass for the radio's.
-      setNowError(4);
+      setNowError(CloneError::DataCounter);
     } else {
       finished = true;
     }
-  } else if (cmd == kCmdWriteResult && workMode_ == 4) {
+  } else if (cmd == kCmdWriteResult && workMode_ == WorkMode::CloneWriteEnd) {
     if (checkAnswer(frame) || frame.size() < 4) {
-      setNowError(3);  // a write result without its status byte is illegal data
+      setNowError(CloneError::IllegalData);  // a write result without its status byte is illegal data
     } else if (frame[3] != 0) {
-      setNowError(7);
+      setNowError(CloneError::WriteRefused);
     } else {
       finished = true;
     }
-  } else if (cmd == kCmdE8 && workMode_ == 5) {
+  } else if (cmd == kCmdE8 && workMode_ == WorkMode::E8) {
     if (checkAnswer(frame)) {
-      setNowError(3);
+      setNowError(CloneError::IllegalData);
     } else {
       varLastE8Answer_ = mid(frame, 4, frame.size());
       finished = true;
     }
   }
-  return (nowError_ != 0 || !finished) ? 1 : 0;
+  return (nowError_ != CloneError::None || !finished) ? 1 : 0;
 }
 
 bool clsCmcDornDrv::checkAnswer(const Bytes& frame) {
@@ -466,7 +469,7 @@ Bytes clsCmcDornDrv::makeWritePacket() {
 }
 
 void clsCmcDornDrv::endWait() {
-  setWait(0);
+  setWait(WaitState::Idle);
   sendBuf_.clear();
   running_ = false;
   retryCount_ = 0;

@@ -3,11 +3,7 @@
 // (cut from the received bytes, EF EE ... accepted, echoes EE EF ignored), the echo and
 // answer waits with their time-outs and resends, the answer checks, the clone data
 // records and the error codes nowError / lastError.
-//
-// Error codes: 0 none, 1 no echo, 2 no answer, 3 illegal data, 4 data counter error
-// (the end frame's record count is wrong, or the records left an address of the read
-// unwritten), 5 data overflow (record outside the image), 7 write refused, 8 cannot send
-// (the port refused a clone-write frame or a resend).
+// The error codes are CloneError (clone/CloneCodes.h).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +11,7 @@
 #include "base/TraceSink.h"
 #include "base/Types.h"
 #include "base/clsCmcTick.h"
+#include "clone/CloneCodes.h"
 
 namespace tarnset {
 
@@ -30,11 +27,10 @@ class clsCmcDornDrv {
   // The support trace of time-outs, resends and failures; nullptr: none.
   void setTrace(TraceSink* trace) { trace_ = trace; }
 
-  // Operation of the current frame: 0 none, 1 identification, 2 clone read,
-  // 3 clone write records, 4 clone write end, 5 E8 command. Setting it clears
-  // varLastE8Answer and lastEeAdr and expects an answer for modes 1, 2 and 4.
-  void setWorkMode(std::int16_t mode);
-  std::int16_t workMode() const { return workMode_; }
+  // Operation of the current frame. Setting it clears varLastE8Answer and lastEeAdr and
+  // expects an answer for identification, clone read and clone write end.
+  void setWorkMode(WorkMode mode);
+  WorkMode workMode() const { return workMode_; }
   // Overrides the answer expectation (set after workMode for E8 commands).
   void setWaitAnswer(bool on) { waitAnswer_ = on; }
   bool waitAnswer() const { return waitAnswer_; }
@@ -48,11 +44,11 @@ class clsCmcDornDrv {
   void setCloneWriteAdrList(const std::string& list);
 
   bool Running() const { return running_; }
-  std::int16_t lastError() const { return lastError_; }
-  void setLastError(std::int16_t code) { lastError_ = code; }
-  std::int16_t nowError() const { return nowError_; }
-  // Stores the code (a non-zero code also in lastError) and ends the exchange.
-  void setNowError(std::int16_t code);
+  CloneError lastError() const { return lastError_; }
+  void setLastError(CloneError code) { lastError_ = code; }
+  CloneError nowError() const { return nowError_; }
+  // Stores the code (an error also in lastError) and ends the exchange.
+  void setNowError(CloneError code);
   // The last identification answer (whole frame without preamble and end byte).
   const Bytes& ansInfo() const { return ansInfo_; }
   // Last EEPROM address handled by the clone transfer.
@@ -64,8 +60,8 @@ class clsCmcDornDrv {
 
   // Ready, port open, and more than 256 bytes free in the output buffer.
   bool SendEnable() const;
-  // True in work modes 1..5.
-  bool waitEcho() const { return workMode_ >= 1 && workMode_ <= 5; }
+  // True in every work mode but None.
+  bool waitEcho() const { return workMode_ != WorkMode::None; }
 
   // Sends a payload as a frame; 0 = sent. Arms the resends of retryCount.
   std::int16_t Send(const Bytes& payload);
@@ -85,15 +81,14 @@ class clsCmcDornDrv {
 
   // Bytes of the frame being received (for tests and diagnostics).
   const Bytes& rxBuf() const { return rxBuf_; }
-  // 0 idle, 1 waiting for the echo, 2 waiting for the answer.
-  std::int16_t waitState() const { return waitState_; }
+  WaitState waitState() const { return waitState_; }
   // True when the exchange of the last frame sent was cut off by Reset (an open or close
   // of the port) before it ended; the next frame sent clears it. The sequencer uses it
   // so that an exchange lost to a vanished port is never taken for an answered one.
   bool Abandoned() const { return abandoned_; }
 
  private:
-  void setWait(std::int16_t state);
+  void setWait(WaitState state);
   void advance(std::int16_t reason);
   std::int16_t handleAnswer(const Bytes& frame);
   Bytes makeWritePacket();
@@ -108,7 +103,7 @@ class clsCmcDornDrv {
   // Every address from 0 to EndAddress - 1 was written by a record of this clone read.
   bool readIsWhole() const;
 
-  std::int16_t workMode_ = 0;
+  WorkMode workMode_ = WorkMode::None;
   bool waitAnswer_ = false;
   std::int16_t retryCount_ = 0;
   std::int16_t retriesLeft_ = 0;
@@ -117,7 +112,7 @@ class clsCmcDornDrv {
   std::string cloneWriteAdrList_;
   static constexpr std::int32_t kEchoTime = 1000;
   static constexpr std::int32_t kAnswerTime = 1200;
-  std::int16_t waitState_ = 0;
+  WaitState waitState_ = WaitState::Idle;
   clsCmcTick waitTimer_;
   bool readyToSend_ = true;
   Bytes lastSentData_;
@@ -125,8 +120,8 @@ class clsCmcDornDrv {
   Bytes rxBuf_;
   bool hunting_ = true;
   bool running_ = false;
-  std::int16_t nowError_ = 0;
-  std::int16_t lastError_ = 0;
+  CloneError nowError_ = CloneError::None;
+  CloneError lastError_ = CloneError::None;
   Bytes ansInfo_;
   Bytes varLastE8Answer_;
   std::uint8_t e8CheckByte_ = 0;

@@ -14,27 +14,10 @@
 namespace tarnset {
 namespace {
 
-// Commands issued by the step machines.
-constexpr std::int16_t kCmdIdentify = 1;
-constexpr std::int16_t kCmdCloneRead = 2;
-constexpr std::int16_t kCmdCloneWrite = 3;
-constexpr std::int16_t kCmdE8 = 4;
-constexpr std::int16_t kCmdError = 5;
-constexpr std::int16_t kCmdEnd = 6;
 // The switch to high speed waits until the request has left the port and the radio has
 // had a poll period to switch (ms), and never longer than kDrainTime for a stuck port.
 constexpr std::int32_t kSwitchMinTime = 50;
 constexpr std::int32_t kDrainTime = 1000;
-
-// Operations.
-constexpr std::int16_t kOpNone = 0;
-constexpr std::int16_t kOpIdentify = 1;
-constexpr std::int16_t kOpCloneRead = 2;
-constexpr std::int16_t kOpCloneWrite = 3;
-constexpr std::int16_t kOpE8 = 4;
-
-// Sequencer error: the operation's frame was refused or its exchange cut off.
-constexpr std::int16_t kErrExchangeLost = 5;
 
 // The only format version a clone write accepts, and the newest one a clone read accepts.
 const std::string kFormatVersion = "03";
@@ -63,7 +46,7 @@ void clsCmcDornSequence::Reset() {
 }
 
 void clsCmcDornSequence::Standby() {
-  operation_ = kOpNone;
+  operation_ = SeqOperation::None;
   step_ = 0;
   e8HexStrToSend_.clear();
   // A clone read that ends here, by its end or by an error or a reset, must not leave its
@@ -81,24 +64,24 @@ void clsCmcDornSequence::easyReset(std::int16_t portNo) {
 }
 
 void clsCmcDornSequence::easyCloneRead() {
-  setOperation(kOpCloneRead);
+  setOperation(SeqOperation::CloneRead);
   start();
 }
 
 void clsCmcDornSequence::easyCloneWrite() {
-  setOperation(kOpCloneWrite);
+  setOperation(SeqOperation::CloneWrite);
   start();
 }
 
 bool clsCmcDornSequence::easySendE8NoAnswer(const std::string& spE8) {
-  setOperation(kOpE8);
+  setOperation(SeqOperation::E8);
   e8HexStrToSend_ = spE8;
   start();
   return false;
 }
 
 bool clsCmcDornSequence::easySendE8ReqAnswer(const std::string& spE8) {
-  setOperation(kOpE8);
+  setOperation(SeqOperation::E8);
   e8HexStrToSend_ = spE8;
   e8AnsRequired_ = true;
   start();
@@ -110,8 +93,7 @@ void clsCmcDornSequence::setComHoldReload(std::int32_t ms) {
   holdTimer_.setCounter(ms);
 }
 
-void clsCmcDornSequence::setOperation(std::int16_t op) {
-  if (op < kOpNone || op > kOpE8) throw std::out_of_range("sequencer operation outside 0..4");
+void clsCmcDornSequence::setOperation(SeqOperation op) {
   e8AnsRequired_ = false;
   operation_ = op;
 }
@@ -134,16 +116,16 @@ std::string clsCmcDornSequence::ansNameS() const {
 }
 
 void clsCmcDornSequence::task() {
-  const bool wasActive = operation_ != kOpNone;
-  if (operation_ != kOpNone && !com_->dornD().Running()) {
-    std::int16_t next = 0;
+  const bool wasActive = operation_ != SeqOperation::None;
+  if (operation_ != SeqOperation::None && !com_->dornD().Running()) {
+    Command next = Command::None;
     if (exchangeLost()) {
-      error_ = kErrExchangeLost;
-      next = kCmdError;
+      error_ = SeqError::ExchangeLost;
+      next = Command::Error;
     } else {
       next = evaluate();
     }
-    if (next == kCmdError) {
+    if (next == Command::Error) {
       com_->setComOpen(false);
       if (reporter_ != nullptr) reporter_->MsgBoxCloneErr(*this);
     }
@@ -152,8 +134,8 @@ void clsCmcDornSequence::task() {
     } else {
       // After a nested E8 command (clone read step 2) this advances the E8 operation.
       step_ = add16(step_, 1);
-      if (next == kCmdError) next = kCmdEnd;
-      if (next != 0) {
+      if (next == Command::Error) next = Command::End;
+      if (next != Command::None) {
         command_ = next;
         issueCommand();
       }
@@ -179,40 +161,41 @@ bool clsCmcDornSequence::exchangeLost() {
   return lost;
 }
 
-std::int16_t clsCmcDornSequence::evaluate() {
+clsCmcDornSequence::Command clsCmcDornSequence::evaluate() {
   clsCmcDornDrv& drv = com_->dornD();
   switch (operation_) {
-    case kOpIdentify:
+    case SeqOperation::Identify:
       highSpeedPending_ = false;
       resumePending_ = false;
-      return step_ == 0 ? kCmdIdentify : kCmdEnd;
-    case kOpCloneRead:
+      return step_ == 0 ? Command::Identify : Command::End;
+    case SeqOperation::CloneRead:
       return evaluateCloneRead();
-    case kOpCloneWrite:
-      if (step_ == 0) return kCmdIdentify;
+    case SeqOperation::CloneWrite:
+      if (step_ == 0) return Command::Identify;
       if (step_ == 1) {
         identificationCheck(true);
-        return error_ != 0 ? kCmdError : kCmdCloneWrite;
+        return error_ != SeqError::None ? Command::Error : Command::CloneWrite;
       }
-      return drv.lastError() == 0 ? kCmdEnd : kCmdError;
-    case kOpE8:
+      return drv.lastError() == CloneError::None ? Command::End : Command::Error;
+    case SeqOperation::E8:
       return evaluateE8();
-    default:
-      return 0;
+    case SeqOperation::None:
+      break;
   }
+  return Command::None;
 }
 
-std::int16_t clsCmcDornSequence::evaluateCloneRead() {
+clsCmcDornSequence::Command clsCmcDornSequence::evaluateCloneRead() {
   clsCmcDornDrv& drv = com_->dornD();
   switch (step_) {
     case 0:
-      return kCmdIdentify;
+      return Command::Identify;
     case 1:
       identificationCheck(false);
-      return error_ != 0 ? kCmdError : 0;
+      return error_ != SeqError::None ? Command::Error : Command::None;
     case 2:
-      if (drv.lastError() != 0) {
-        error_ = 4;
+      if (drv.lastError() != CloneError::None) {
+        error_ = SeqError::DriverError;
       } else if (highSpeedPending_) {
         // The radio has been asked for high speed: the port follows (closed, next open at 38400).
         highSpeedPending_ = false;
@@ -228,10 +211,10 @@ std::int16_t clsCmcDornSequence::evaluateCloneRead() {
         drainTimer_.setCounter(kDrainTime);
         easySendE8NoAnswer(ByteToHex(wire::e8::kLineSpeed) + ByteToAsciiHex(wire::e8::kHighSpeed));
       }
-      return error_ != 0 ? kCmdError : 0;
+      return error_ != SeqError::None ? Command::Error : Command::None;
     case 3:
-      if (drv.lastError() != 0) {
-        error_ = 4;
+      if (drv.lastError() != CloneError::None) {
+        error_ = SeqError::DriverError;
       } else {
         // A burst of FE at the new speed, then the clone read request in the same call; the
         // request's own open of the port discards whatever of the burst is still queued.
@@ -239,25 +222,25 @@ std::int16_t clsCmcDornSequence::evaluateCloneRead() {
         com_->setComOpen(true);
         drv.SendFE(burstLength());
       }
-      return error_ != 0 ? kCmdError : kCmdCloneRead;
+      return error_ != SeqError::None ? Command::Error : Command::CloneRead;
     case 4:
-      if (drv.lastError() != 0) return kCmdError;
+      if (drv.lastError() != CloneError::None) return Command::Error;
       drv.Reset();
       com_->Reset();  // port closed, back to 9600 baud
-      return 0;
+      return Command::None;
     default:
-      if (drv.lastError() != 0) return kCmdError;
+      if (drv.lastError() != CloneError::None) return Command::Error;
       prepareLink();
       com_->setComOpen(true);
       drv.SendFE(burstLength());
-      return kCmdEnd;
+      return Command::End;
   }
 }
 
-std::int16_t clsCmcDornSequence::evaluateE8() {
-  if (step_ == 0) return kCmdE8;
-  const std::int16_t next = com_->dornD().lastError() == 0 ? kCmdEnd : kCmdError;
-  if (next == kCmdEnd && highSpeedPending_) {
+clsCmcDornSequence::Command clsCmcDornSequence::evaluateE8() {
+  if (step_ == 0) return Command::E8;
+  const Command next = com_->dornD().lastError() == CloneError::None ? Command::End : Command::Error;
+  if (next == Command::End && highSpeedPending_) {
     // This E8 command was the clone read's request for high speed. The switch closes the
     // port, and closing discards what has not left it yet; and the radio needs a moment
     // to change its speed. Ticks normally come 50 ms apart, but a tick run early by an
@@ -265,22 +248,22 @@ std::int16_t clsCmcDornSequence::evaluateE8() {
     // the radio before it listens at the new speed: wait for both, but not longer than a
     // stuck port allows.
     const bool drained = com_->OutBufferCount() == 0 || drainTimer_.counter() < 1;
-    if (!drained || switchMinTimer_.counter() > 0) return 0;
+    if (!drained || switchMinTimer_.counter() > 0) return Command::None;
     // Resume the clone read. (A failed request ends the whole operation instead.)
     step_ = savedStep_;
     operation_ = savedOperation_;
     resumePending_ = true;
-    return 0;
+    return Command::None;
   }
   return next;
 }
 
 void clsCmcDornSequence::identificationCheck(bool forWrite) {
-  if (com_->dornD().lastError() != 0) {
-    error_ = 4;
+  if (com_->dornD().lastError() != CloneError::None) {
+    error_ = SeqError::DriverError;
     return;
   }
-  if (ansNameM() != radio_->radioNameM()) error_ = 1;
+  if (ansNameM() != radio_->radioNameM()) error_ = SeqError::ModelCode;
 
   // Format version, compared as hex text. A clone write accepts exactly "03". A clone read
   // accepts "00" to "03" and refuses anything that sorts above "03": a newer format may
@@ -289,62 +272,63 @@ void clsCmcDornSequence::identificationCheck(bool forWrite) {
   const std::string version = info.size() >= 43 ? hexOf(info, 43, 1) : std::string{};
   const bool versionBad =
       forWrite ? version != kFormatVersion : (version.empty() || version > kFormatVersion);
-  if (versionBad) error_ = 3;
+  if (versionBad) error_ = SeqError::FormatVersion;
 
   // Without a sub-model check wired in (unit tests, tools), no sub-model is refused.
   const std::string nameS = ansNameS();
   if (subModelCheck_ == nullptr || subModelCheck_->RigOpFunc_CheckSubNameLegal(nameS)) {
     radio_->setRadionameS(nameS);
   } else {
-    error_ = 2;
+    error_ = SeqError::SubModel;
   }
 }
 
 void clsCmcDornSequence::issueCommand() {
   clsCmcDornDrv& drv = com_->dornD();
   switch (command_) {
-    case kCmdIdentify:
+    case Command::Identify:
       prepareLink();
       com_->setComOpen(true);
-      drv.setWorkMode(1);
+      drv.setWorkMode(WorkMode::Identify);
       sendPayload(ByteToHex(wire::cmd::kIdentify) + radio_->radioNameM() + "0000");
       break;
-    case kCmdCloneRead:
+    case Command::CloneRead:
       prepareLink();
       com_->setComOpen(true);
-      drv.setWorkMode(2);
+      drv.setWorkMode(WorkMode::CloneRead);
       drv.setMyEep(&radio_->eepImage());
       sendPayload(ByteToHex(wire::cmd::kCloneRead) + radio_->radioNameM() + radio_->radionameS());
       break;
-    case kCmdCloneWrite:
+    case Command::CloneWrite:
       prepareLink();
       com_->setComOpen(true);
-      drv.setWorkMode(3);
+      drv.setWorkMode(WorkMode::CloneWriteRecords);
       drv.setMyEep(&radio_->eepImage());
       drv.setSizDataOfPacket(16);
       drv.setCloneWriteAdrList(radio_->cloneWriteAdrList_get());
       sendPayload(ByteToHex(wire::cmd::kCloneWrite) + radio_->radioNameM() + radio_->radionameS());
       break;
-    case kCmdE8:
+    case Command::E8:
       prepareLink();
       com_->setComOpen(true);
-      drv.setWorkMode(5);
+      drv.setWorkMode(WorkMode::E8);
       drv.setWaitAnswer(e8AnsRequired_);
       drv.setRetryCount(2);
       sendPayload(ByteToHex(wire::cmd::kE8) + radio_->radioNameM() + radio_->radionameS() + e8HexStrToSend_);
       break;
-    case kCmdEnd:
+    case Command::End:
       step_ = 0;
       Standby();
       break;
-    default:
+    case Command::None:
+    case Command::Error:  // never issued: turned into End after the message
       break;
   }
 }
 
 void clsCmcDornSequence::prepareLink() {
-  com_->dornD().setLastError(0);
-  error_ = 0;
+  com_->dornD().setLastError(CloneError::None);
+  error_ = SeqError::None;
   com_->setComPortNum(comPortNo_);
 }
 

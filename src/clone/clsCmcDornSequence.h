@@ -2,16 +2,13 @@
 // Runs the operations of the cloning link as step machines: identification, clone read
 // (with the switch to 38400 baud and back), clone write, and single E8 commands with or
 // without answer. Opens the port for each command, releases it after an idle time.
-//
-// Error codes: 0 none, 1 model code differs, 2 sub-model refused, 3 format version not
-// acceptable, 4 the driver reported an error during identification, 5 a frame of the
-// operation never reached the radio or its exchange was cut off (the port refused it,
-// or was closed before the exchange ended).
+// Its error codes are SeqError (clone/CloneCodes.h).
 #include <cstdint>
 #include <string>
 
 #include "base/Types.h"
 #include "base/clsCmcTick.h"
+#include "clone/CloneCodes.h"
 #include "clone/E8Sender.h"
 
 namespace tarnset {
@@ -43,15 +40,14 @@ class clsCmcDornSequence : public E8Sender {
   std::int32_t comHoldReload() const { return comHoldReload_; }
   void setComPortNo(std::int16_t n) { comPortNo_ = n; }
   std::int16_t ComPortNo() const { return comPortNo_; }
-  // 0 none, 1 identification only, 2 clone read, 3 clone write, 4 E8 command.
-  void setOperation(std::int16_t op);
-  std::int16_t Operation() const { return operation_; }
+  void setOperation(SeqOperation op);
+  SeqOperation Operation() const { return operation_; }
   void setE8HexStrToSend(const std::string& s) { e8HexStrToSend_ = s; }
   void setE8AnsRequired(bool on) { e8AnsRequired_ = on; }
   void start();
   bool OpRunning() const override { return step_ != 0; }
   bool sendRefused() const override { return sendRefused_; }
-  std::int16_t error() const { return error_; }
+  SeqError error() const { return error_; }
   const Bytes& ansInfo() const;
   std::string ansNameM() const;
   std::string ansNameS() const;
@@ -62,9 +58,20 @@ class clsCmcDornSequence : public E8Sender {
   ComHost& comHost() { return *com_; }
 
  private:
-  std::int16_t evaluate();
-  std::int16_t evaluateCloneRead();
-  std::int16_t evaluateE8();
+  // The commands the step machines issue.
+  enum class Command : std::int16_t {
+    None = 0,
+    Identify = 1,
+    CloneRead = 2,
+    CloneWrite = 3,
+    E8 = 4,
+    Error = 5,
+    End = 6
+  };
+
+  Command evaluate();
+  Command evaluateCloneRead();
+  Command evaluateE8();
   bool exchangeLost();
   void identificationCheck(bool forWrite);
   void issueCommand();
@@ -77,9 +84,9 @@ class clsCmcDornSequence : public E8Sender {
   CloneErrorReporter* reporter_ = nullptr;
   SubModelCheck* subModelCheck_ = nullptr;
   std::int16_t comPortNo_ = 1;
-  std::int16_t operation_ = 0;
+  SeqOperation operation_ = SeqOperation::None;
   std::int16_t step_ = 0;
-  std::int16_t command_ = 0;
+  Command command_ = Command::None;
   std::string e8HexStrToSend_;
   bool e8AnsRequired_ = false;
   std::int32_t comHoldReload_ = 0;
@@ -88,11 +95,11 @@ class clsCmcDornSequence : public E8Sender {
   // for the radio to switch, and a limit for a port that does not drain.
   clsCmcTick switchMinTimer_;
   clsCmcTick drainTimer_;
-  std::int16_t error_ = 0;
+  SeqError error_ = SeqError::None;
   bool highSpeedPending_ = false;
   bool resumePending_ = false;
   std::int16_t savedStep_ = 0;
-  std::int16_t savedOperation_ = 0;
+  SeqOperation savedOperation_ = SeqOperation::None;
   // A frame issued by this sequencer is out and its exchange not yet evaluated.
   bool exchangeOpen_ = false;
   // The driver refused the last frame this sequencer issued.

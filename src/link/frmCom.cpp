@@ -17,7 +17,7 @@ constexpr std::int32_t kBaudNormal = 9600;
 constexpr std::int32_t kBaudHighSpeed = 38400;
 // Driver code left behind when the device goes away, so that an operation that was
 // running fails instead of taking the cut-off exchange for a finished one.
-constexpr std::int16_t kLostDeviceError = 1;
+constexpr CloneError kLostDeviceError = CloneError::NoEcho;
 
 // Marks a tick as running for its whole extent, also when a programming error unwinds it.
 class TickScope {
@@ -112,7 +112,7 @@ void frmCom::HighSpeedBRatioSet() {
 }
 
 bool frmCom::totalError() const {
-  return dornD_->nowError() != 0 || errOverflow_ || errCannotOpen_;
+  return dornD_->nowError() != CloneError::None || errOverflow_ || errCannotOpen_;
 }
 
 // ---- opening and closing ------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "base/Common.h"
 #include "base/Wire.h"
+#include "clone/CloneCodes.h"
 #include "clone/ComHost.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
@@ -43,7 +44,7 @@ clsIndOp_RigTarn::~clsIndOp_RigTarn() = default;
 
 void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   seq_->easyReset(comPortNo_);
-  opState_ = 0;
+  opState_ = TarnState::Idle;
   stateEntry_ = true;
   dispParaRequest_ = false;
   std::fill(adLast_.begin(), adLast_.begin() + 4, std::int16_t{-1});
@@ -89,7 +90,7 @@ void clsIndOp_RigTarn::RigOpFunc_ClickCmd00(std::int16_t Index) {
   switch (Index) {
     case 0:
       RigOpFunc_ResetAll();
-      opState_ = 1;
+      opState_ = TarnState::Connect;
       stateEntry_ = true;
       break;
     case 1:
@@ -109,7 +110,7 @@ void clsIndOp_RigTarn::RigOpFunc_ClickCmd00(std::int16_t Index) {
 
 void clsIndOp_RigTarn::task() {
   if (seq_->OpRunning()) {
-    if (opState_ == 2) updateProgress();
+    if (opState_ == TarnState::CloneRead) updateProgress();
     return;
   }
   if (waitE8Pending_ > 0) {
@@ -124,7 +125,7 @@ void clsIndOp_RigTarn::task() {
       held_ = true;
       break;
     }
-    std::int16_t next = static_cast<std::int16_t>((opState_ + 1) % kStates);
+    TarnState next = static_cast<TarnState>((number(opState_) + 1) % kStates);
     advanced = runState(next);
     if (advanced) {
       opState_ = next;
@@ -137,74 +138,88 @@ void clsIndOp_RigTarn::task() {
       RigOpFunc_ResetAll();
       break;
     }
-  } while (!seq_->OpRunning() && advanced && opState_ != 25);
+  } while (!seq_->OpRunning() && advanced && opState_ != TarnState::CycleEnd);
   refreshPanels();
 }
 
 // Runs the action of the present state; true when the state advances (to next).
-bool clsIndOp_RigTarn::runState(std::int16_t& next) {
-  const std::int16_t s = opState_;
-  if (s == 0) return false;
-  if (s == 1) return true;
-  if (s == 2) {
-    if (stateEntry_) {
-      seq_->easyCloneRead();
+bool clsIndOp_RigTarn::runState(TarnState& next) {
+  const std::int16_t s = number(opState_);
+  switch (opState_) {
+    case TarnState::Idle:
       return false;
-    }
-    completeCloneRead();
-    return true;
-  }
-  if (s >= 3 && s <= 6) return readAdMonitor(static_cast<std::int16_t>(s - 3), stateEntry_);
-  if (s == 7) {
-    sendE8(wire::e8::kMode, wire::e8::kAdjustMode);
-    return true;
-  }
-  if (s == 8) {
-    monitorPass_ = reloadRequest_;
-    reloadRequest_ = false;
-    return true;
-  }
-  if (s >= 9 && s <= 12) {
-    return monitorPass_ ? readAdMonitor(static_cast<std::int16_t>(s - 9), stateEntry_) : true;
-  }
-  if (s >= 13 && s <= 21) {
-    return monitorPass_ ? readDaMonitor(static_cast<std::int16_t>(s - 13), stateEntry_) : true;
-  }
-  if (s == 22) {
-    for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
-      if (!console_->flgChanged(i)) continue;
-      console_->setFlgChanged(i, false);
-      console_->SendE8(i);
-      if (seq_->OpRunning()) return false;  // the rest goes out on later passes
-    }
-    return sendRestoreValue();
-  }
-  if (s == 23) {
-    for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
-      if (console_->flgEnterOn(i) && console_->Event_Enter(i) >= 0) {
-        console_->setFlgEnterOn(i, false);
-        console_->EnterExec(i);
-        break;
+    case TarnState::Connect:
+      return true;
+    case TarnState::CloneRead:
+      if (stateEntry_) {
+        seq_->easyCloneRead();
+        return false;
       }
-    }
-    return true;
-  }
-  if (s == 24) return runEnterStep();
-  if (s == 25) {
-    if (dispParaRequest_) {
-      resetEnterFlags();
-      next = 26;
-    } else {
-      next = 8;
-    }
-    return true;
-  }
-  if (s == 26) {
-    if (stateEntry_ && form_.txtDispPara != nullptr) eep_->RigTarnEep_DispPara(*form_.txtDispPara);
-    if (dispParaRequest_) return false;
-    next = 25;
-    if (form_.cmd00[2] != nullptr) form_.cmd00[2]->setFocus();
-    return true;
+      completeCloneRead();
+      return true;
+    case TarnState::FirstVin:
+    case TarnState::FirstTemperature:
+    case TarnState::FirstLvin:
+    case TarnState::FirstSd:
+      return readAdMonitor(static_cast<std::int16_t>(s - number(TarnState::FirstVin)), stateEntry_);
+    case TarnState::AdjustMode:
+      sendE8(wire::e8::kMode, wire::e8::kAdjustMode);
+      return true;
+    case TarnState::CycleStart:
+      monitorPass_ = reloadRequest_;
+      reloadRequest_ = false;
+      return true;
+    case TarnState::Vin:
+    case TarnState::Temperature:
+    case TarnState::Lvin:
+    case TarnState::Sd:
+      return monitorPass_ ? readAdMonitor(static_cast<std::int16_t>(s - number(TarnState::Vin)), stateEntry_)
+                          : true;
+    case TarnState::BpfT1:
+    case TarnState::BpfT2:
+    case TarnState::BpfT3:
+    case TarnState::T4Power:
+    case TarnState::Ref:
+    case TarnState::ModBalance:
+    case TarnState::Deviation:
+    case TarnState::Ctcss:
+    case TarnState::SqlLevel:
+      return monitorPass_
+                 ? readDaMonitor(static_cast<std::int16_t>(s - number(TarnState::BpfT1)), stateEntry_)
+                 : true;
+    case TarnState::SendItems:
+      for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
+        if (!console_->flgChanged(i)) continue;
+        console_->setFlgChanged(i, false);
+        console_->SendE8(i);
+        if (seq_->OpRunning()) return false;  // the rest goes out on later passes
+      }
+      return sendRestoreValue();
+    case TarnState::EnterStart:
+      for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
+        if (console_->flgEnterOn(i) && console_->Event_Enter(i) >= 0) {
+          console_->setFlgEnterOn(i, false);
+          console_->EnterExec(i);
+          break;
+        }
+      }
+      return true;
+    case TarnState::EnterStep:
+      return runEnterStep();
+    case TarnState::CycleEnd:
+      if (dispParaRequest_) {
+        resetEnterFlags();
+        next = TarnState::DispPara;
+      } else {
+        next = TarnState::CycleStart;
+      }
+      return true;
+    case TarnState::DispPara:
+      if (stateEntry_ && form_.txtDispPara != nullptr) eep_->RigTarnEep_DispPara(*form_.txtDispPara);
+      if (dispParaRequest_) return false;
+      next = TarnState::CycleEnd;
+      if (form_.cmd00[2] != nullptr) form_.cmd00[2]->setFocus();
+      return true;
   }
   return false;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +65,40 @@ class ControllerObserver {
   virtual void cloneReadCompleted() = 0;
 };
 
+// The controller's states (opState), in the order the state machine runs through them:
+// connect and read, the first monitor readings, the adjustment mode command, then the
+// monitoring cycle (CycleStart .. CycleEnd) until a reset, with the parameter display
+// beside it.
+enum class TarnState : std::int16_t {
+  Idle = 0,       // rests here after every reset
+  Connect = 1,    // set by the Connect button
+  CloneRead = 2,  // reads the radio's EEPROM, then loads the console
+  FirstVin = 3,   // the four A/D lines once after the read
+  FirstTemperature = 4,
+  FirstLvin = 5,
+  FirstSd = 6,
+  AdjustMode = 7,  // E8 02 value 1, once per connection
+  CycleStart = 8,  // takes the reload request: this cycle reads the monitors or not
+  Vin = 9,         // the four A/D lines
+  Temperature = 10,
+  Lvin = 11,
+  Sd = 12,
+  BpfT1 = 13,  // the nine D/A lines
+  BpfT2 = 14,
+  BpfT3 = 15,
+  T4Power = 16,
+  Ref = 17,
+  ModBalance = 18,
+  Deviation = 19,
+  Ctcss = 20,
+  SqlLevel = 21,
+  SendItems = 22,   // sends every changed item, then a restore's values
+  EnterStart = 23,  // starts the Enter action of one flagged row
+  EnterStep = 24,   // one step of the running Enter procedure
+  CycleEnd = 25,    // to the parameter display, or round the cycle again; ends the tick
+  DispPara = 26,    // the parameter display
+};
+
 // A value to send back to the radio by its E8 code, and its image byte.
 struct RestoreSend {
   std::int16_t e8Code = 0;
@@ -95,9 +130,11 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   // The start panel is shown (states 0..2).
   bool RigTarnProp_Shielding() const { return !(RigTarnProp_EditEnabled() || RigTarnProp_DispPara()); }
   // The adjustment panel is shown (states 3..25).
-  bool RigTarnProp_EditEnabled() const { return opState_ > 2 && opState_ < 26; }
+  bool RigTarnProp_EditEnabled() const {
+    return opState_ > TarnState::CloneRead && opState_ < TarnState::DispPara;
+  }
   // The parameter display is shown (state 26).
-  bool RigTarnProp_DispPara() const { return opState_ == 26; }
+  bool RigTarnProp_DispPara() const { return opState_ == TarnState::DispPara; }
   // Requests a pause of the state machine after an E8 command (written by the console).
   void setWaitE8Required(std::int32_t Wt) override { waitE8Pending_ = Wt; }
   // Captions of the buttons, headers of the monitor lists, the empty progress line.
@@ -134,10 +171,10 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   // Values of a restore still to go out.
   std::size_t RigOpFunc_RestorePending() const { return restoreQueue_.size(); }
 
-  // Makes the state machine stop before it runs the action of the given state (-1 = never),
-  // so that a front end can take the monitor readings of the first pass and send nothing
-  // more. held() tells that it has stopped there.
-  void setHoldBefore(std::int16_t state) {
+  // Makes the state machine stop before it runs the action of the given state (nullopt =
+  // never), so that a front end can take the monitor readings of the first pass and send
+  // nothing more. held() tells that it has stopped there.
+  void setHoldBefore(std::optional<TarnState> state) {
     holdBefore_ = state;
     held_ = false;
   }
@@ -148,7 +185,7 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   static std::string MonitorLineText(bool analogToDigital, std::int16_t line, std::int16_t raw);
 
   // Read-only views for the front ends and tests.
-  std::int16_t opState() const { return opState_; }
+  TarnState opState() const { return opState_; }
   std::int16_t enterStep() const { return enterStep_; }
   std::int16_t comPortNo() const { return comPortNo_; }
   const Bytes& modelId() const { return modelId_; }
@@ -168,7 +205,7 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
 
  private:
   // ---- controller (RigTarnController.cpp) ----
-  bool runState(std::int16_t& next);
+  bool runState(TarnState& next);
   bool sendRestoreValue();
   // The pause after a restored value, as after an item's E8 command.
   static constexpr std::int32_t kItemPause = 200;
@@ -223,7 +260,7 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
 
   // Controller state.
   std::int16_t comPortNo_ = 1;
-  std::int16_t opState_ = 0;
+  TarnState opState_ = TarnState::Idle;
   bool stateEntry_ = true;
   bool errorLatch_ = false;
   std::int16_t enterStep_ = 0;
@@ -235,7 +272,7 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   std::array<float, 22> txfCoef_{};
   std::int32_t waitE8Pending_ = 0;
   clsCmcTick waitTick_;
-  std::int16_t holdBefore_ = -1;
+  std::optional<TarnState> holdBefore_;
   bool held_ = false;
   bool layoutDone_ = false;
   bool editPanelShown_ = false;

@@ -101,7 +101,7 @@ bool ProgramHarness::connect(std::int32_t maxMs) {
   toolkit_.click(program_->mainWindow().cmd00(0));
   // Through the clone read, the first monitor pass and the sending of every item loaded
   // from the image: the controller rests in state 25 at the end of that tick.
-  return runUntil([&] { return c.opState() == 25; }, maxMs);
+  return runUntil([&] { return c.opState() == TarnState::CycleEnd; }, maxMs);
 }
 
 std::vector<std::string> ProgramHarness::takeE8Commands() {

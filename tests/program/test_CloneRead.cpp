@@ -62,8 +62,8 @@ TEST(CloneRead, TheWholeExchangeOnTheWireWithBothSpeedSwitches) {
   expected.insert(expected.end(), 11, 0xFE);
   EXPECT_EQ(h.port().sentLog(), expected);
 
-  EXPECT_EQ(seq.error(), 0);
-  EXPECT_EQ(h.program().com().dornD().lastError(), 0);
+  EXPECT_EQ(seq.error(), SeqError::None);
+  EXPECT_EQ(h.program().com().dornD().lastError(), CloneError::None);
   EXPECT_TRUE(h.program().com().comOpen()) << "the port stays open after the operation";
   EXPECT_EQ(h.port().baud(), 9600);
   EXPECT_EQ(h.radio().baud(), 9600);
@@ -95,8 +95,8 @@ TEST(CloneRead, EachIdentificationFailureEndsWithItsMessageAndAClosedPort) {
     ASSERT_EQ(texts.size(), 1u) << c.fault;
     EXPECT_EQ(texts[0], c.message) << c.fault;
     EXPECT_FALSE(h.program().com().comOpen()) << c.fault;
-    EXPECT_EQ(h.program().sequencer().Operation(), 0) << c.fault;
-    EXPECT_EQ(h.program().controller().opState(), 0) << c.fault;
+    EXPECT_EQ(h.program().sequencer().Operation(), SeqOperation::None) << c.fault;
+    EXPECT_EQ(h.program().controller().opState(), TarnState::Idle) << c.fault;
     EXPECT_TRUE(h.program().mainWindow().fra01(0).visible()) << c.fault;
   }
 }
@@ -106,7 +106,7 @@ TEST(CloneRead, AnOlderFormatVersionAndAnAcceptedSubModelConnect) {
     ProgramHarness h(withFault(fault));
     const bool connected = h.connect();
     for (const auto& m : h.toolkit().messages()) ADD_FAILURE() << fault << ": " << m.text;
-    ASSERT_TRUE(connected) << fault << " state " << h.program().controller().opState();
+    ASSERT_TRUE(connected) << fault << " state " << number(h.program().controller().opState());
     EXPECT_TRUE(h.toolkit().messages().empty()) << fault;
     EXPECT_EQ(h.program().radio().eepImage().ReadBlock(0, 15968), h.radio().image()) << fault;
   }
@@ -131,13 +131,13 @@ TEST(CloneRead, APortThatVanishesMidReadEndsItWithOneMessage) {
   ProgramHarness h;
   h.toolkit().click(h.program().mainWindow().cmd00(0));
   h.advance(4000);
-  ASSERT_EQ(h.program().controller().opState(), 2) << "the image is still arriving";
+  ASSERT_EQ(h.program().controller().opState(), TarnState::CloneRead) << "the image is still arriving";
   h.port().vanish();
   h.advance(20000);
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
   EXPECT_EQ(h.toolkit().messages()[0].text.substr(0, 20), "Cannot access COM 1.");
   EXPECT_FALSE(h.program().com().comOpen());
-  EXPECT_EQ(h.program().controller().opState(), 0) << "a read cut short never completes";
+  EXPECT_EQ(h.program().controller().opState(), TarnState::Idle) << "a read cut short never completes";
   EXPECT_FALSE(h.program().com().dornD().Running());
   EXPECT_EQ(h.program().com().failureReason(), "the device went away");
 }

@@ -74,7 +74,7 @@ TEST(Connect, TheProgressLineFillsWhileTheImageArrives) {
           EXPECT_EQ(s.find_first_not_of('o'), s.find('.')) << s;
           seen.insert(s.find('.') == std::string::npos ? 32 : s.find('.'));
         }
-        return h.program().controller().opState() > 2;
+        return h.program().controller().opState() > TarnState::CloneRead;
       },
       30000);
   EXPECT_GT(seen.size(), 20u) << "the line grows in many steps";
@@ -239,7 +239,7 @@ TEST(Failures, AnInvalidMonitorAnswerEndsTheConnectionWithOneMessage) {
               "Communication failed.\r\n\r\nCheck the following:\r\n- Cloning cable connections.\r\n"
               "- Transceiver power is ON.")
         << fault;
-    EXPECT_EQ(h.program().controller().opState(), 0);
+    EXPECT_EQ(h.program().controller().opState(), TarnState::Idle);
     EXPECT_TRUE(h.program().mainWindow().fra01(0).visible());
     EXPECT_FALSE(h.program().com().comOpen());
   }
@@ -253,7 +253,7 @@ TEST(Failures, ACloneErrorResetsTheConsoleToItsStartPanel) {
   h.advance(20000);
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
   EXPECT_EQ(h.toolkit().messages()[0].text.substr(0, 27), "No answer from transceiver.");
-  EXPECT_EQ(h.program().controller().opState(), 0);
+  EXPECT_EQ(h.program().controller().opState(), TarnState::Idle);
   EXPECT_TRUE(h.program().mainWindow().fra01(0).visible());
   EXPECT_FALSE(h.program().mainWindow().cmd00(1).enabled());
   EXPECT_FALSE(h.program().com().comOpen());

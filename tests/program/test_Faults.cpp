@@ -61,7 +61,7 @@ TEST(RefusedWrite, AnAdjustmentThePortRefusesFailsAtOnceAndIsNotStored) {
   EXPECT_TRUE(framesToRadio(h, mark).empty());
   EXPECT_FALSE(h.program().com().comOpen());
   EXPECT_EQ(h.program().com().failureReason(), "the device refused the data (Input/output error)");
-  EXPECT_EQ(h.program().controller().opState(), 0);
+  EXPECT_EQ(h.program().controller().opState(), TarnState::Idle);
 }
 
 // A monitor request the port refuses is reported as what it is, at once, instead of after
@@ -126,7 +126,7 @@ TEST(CloneReadHole, ARecordRepeatedInPlaceOfTheNextFailsTheRead) {
   EXPECT_EQ(h.toolkit().messages()[0].text,
             "Data counter error.\r\n\r\nCheck the following:\r\n- The COM port settings.\r\n"
             "- Cloning cable connections.\r\n- Transceiver power is ON.");
-  EXPECT_EQ(h.program().controller().opState(), 0);
+  EXPECT_EQ(h.program().controller().opState(), TarnState::Idle);
   EXPECT_TRUE(h.program().mainWindow().fra01(0).visible());
   for (const std::string& c : h.takeE8Commands()) {
     EXPECT_EQ(c, "013039") << "only the speed switch: no item, no monitor request";

@@ -125,7 +125,7 @@ class ProcedureFault : public ::testing::Test {
               headlineAndChecks + "\r\n" + procedure + " was interrupted and must be run again.");
     EXPECT_EQ(ownedBytes(), before_) << "the bytes the procedure owns are untouched since the fault";
     EXPECT_EQ(ctl().enterStep(), 0);
-    EXPECT_EQ(ctl().opState(), 0);
+    EXPECT_EQ(ctl().opState(), TarnState::Idle);
   }
 
   // A new connection, as after OK and Connect: nothing of the interrupted procedure goes

@@ -121,7 +121,7 @@ TEST(Backups, ABackupThatCannotBeWrittenIsSaidAndTheAlignmentGoesOn) {
   EXPECT_NE(
       b.h.toolkit().messages()[0].details.find("File > Save Image As... saves the image where you choose."),
       std::string::npos);
-  EXPECT_EQ(b.h.program().controller().opState(), 25) << "connected all the same";
+  EXPECT_EQ(b.h.program().controller().opState(), TarnState::CycleEnd) << "connected all the same";
   // Save Image As writes the present image where the technician chooses.
   const fs::path saved = b.h.folder() / "bench.bin";
   b.h.toolkit().setFileChooserHook([&](const HeadlessToolkit::FileRequest& r) {

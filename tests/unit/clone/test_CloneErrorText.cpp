@@ -28,8 +28,8 @@ CloneErrorInputs inputs(bool cannotOpen, bool overflow, std::int16_t last, std::
   CloneErrorInputs in;
   in.errCannotOpen = cannotOpen;
   in.errOverflow = overflow;
-  in.lastError = last;
-  in.seqError = seq;
+  in.lastError = static_cast<CloneError>(last);
+  in.seqError = static_cast<SeqError>(seq);
   in.portText = std::move(port);
   return in;
 }

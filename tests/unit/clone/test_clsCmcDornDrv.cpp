@@ -53,17 +53,17 @@ class DriverTest : public ::testing::Test {
   // Identification exchange, then the clone read request (records follow). The
   // identification names the image's end (the default: 3E5F, the whole image).
   void startCloneRead(const E1Fields& ident = {}) {
-    drv.setWorkMode(1);
+    drv.setWorkMode(WorkMode::Identify);
     ASSERT_EQ(drv.Send(kIdentPayload), 0);
     drv.read(wire(e1(ident)));
-    ASSERT_EQ(drv.nowError(), 0);
-    drv.setWorkMode(2);
+    ASSERT_EQ(drv.nowError(), CloneError::None);
+    drv.setWorkMode(WorkMode::CloneRead);
     ASSERT_EQ(drv.Send(hx("E2 2651 0100")), 0);
     ASSERT_TRUE(drv.Running());
   }
 
   void sendE8(bool answer, std::int16_t retries) {
-    drv.setWorkMode(5);
+    drv.setWorkMode(WorkMode::E8);
     drv.setWaitAnswer(answer);
     drv.setRetryCount(retries);
     ASSERT_EQ(drv.Send(kE8Payload), 0);
@@ -85,12 +85,12 @@ TEST_F(DriverTest, FramesPayloadWithPreambleAddressesAndEndByte) {
             "3541FD");
   // Without an answer the exchange is over before Send returns.
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.waitState(), 0);
+  EXPECT_EQ(drv.waitState(), WaitState::Idle);
 }
 
 TEST_F(DriverTest, RefusesToSendWhenPortClosedBusyOrOutputNearlyFull) {
   com.setComOpen(false);
-  drv.setWorkMode(1);
+  drv.setWorkMode(WorkMode::Identify);
   EXPECT_EQ(drv.Send(kIdentPayload), 1);
 
   com.setComOpen(true);
@@ -110,7 +110,7 @@ TEST_F(DriverTest, SendFEAppendsToSendBufferAndSendsAllOfIt) {
   EXPECT_EQ(com.sent[0], "FEFEFE");
   EXPECT_EQ(com.sent[1], "FEFEFEFEFE");  // the buffer is not emptied between calls
   // The bytes still waiting in sendBuf keep frames back until the port is opened again.
-  drv.setWorkMode(1);
+  drv.setWorkMode(WorkMode::Identify);
   EXPECT_EQ(drv.Send(kIdentPayload), 1);
   com.setComOpen(true);
   EXPECT_EQ(drv.Send(kIdentPayload), 0);
@@ -126,7 +126,7 @@ TEST_F(DriverTest, AssemblesFrameSplitOverSeveralReads) {
   EXPECT_TRUE(drv.Running());
   drv.read(Bytes(frame.begin() + 9, frame.end()));
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.nowError(), 0);
+  EXPECT_EQ(drv.nowError(), CloneError::None);
   EXPECT_EQ(toHex(drv.varLastE8Answer()), "26510100053030");
 }
 
@@ -138,7 +138,7 @@ TEST_F(DriverTest, BytesArrivingWhileIdleAreDropped) {
   sendE8(true, 0);
   drv.read(hx("01 00 05 FD"));
   EXPECT_TRUE(drv.Running());
-  EXPECT_EQ(drv.nowError(), 0);
+  EXPECT_EQ(drv.nowError(), CloneError::None);
 }
 
 TEST_F(DriverTest, HuntingRules) {
@@ -161,7 +161,7 @@ TEST_F(DriverTest, HuntingRules) {
     sendE8(true, 0);
     drv.read(c.block);
     EXPECT_EQ(!drv.Running(), c.finished);
-    EXPECT_EQ(drv.nowError(), 0);
+    EXPECT_EQ(drv.nowError(), CloneError::None);
   }
 }
 
@@ -169,10 +169,10 @@ TEST_F(DriverTest, EchoOfSentFrameNeverFinishesOrFailsTheExchange) {
   sendE8(true, 0);
   drv.read(hx("FE FE EE EF E8 26 51 01 00 05 35 41 FD"));  // the cable returns our frame
   EXPECT_TRUE(drv.Running());
-  EXPECT_EQ(drv.nowError(), 0);
+  EXPECT_EQ(drv.nowError(), CloneError::None);
   drv.read(wire(e8(0x05, hx("30"))));
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.nowError(), 0);
+  EXPECT_EQ(drv.nowError(), CloneError::None);
 }
 
 TEST_F(DriverTest, OversizedFramesLoseTheirHeadAndFail) {
@@ -183,7 +183,7 @@ TEST_F(DriverTest, OversizedFramesLoseTheirHeadAndFail) {
   EXPECT_TRUE(drv.Running());
   EXPECT_EQ(drv.rxBuf().size(), 0u);
   runFor(1200);
-  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(drv.lastError(), CloneError::NoAnswer);
 
   // When the last 256 bytes happen to begin with EF EE E8, the frame is read as an E8
   // answer and fails its check.
@@ -191,7 +191,7 @@ TEST_F(DriverTest, OversizedFramesLoseTheirHeadAndFail) {
   sendE8(true, 0);
   Bytes tail = e8(0x07, Bytes(248, 0x30));  // 256 bytes: EF EE E8 ... with a wrong check byte
   drv.read(wire(cat(Bytes(40, 0x31), tail)));
-  EXPECT_EQ(drv.lastError(), 3);
+  EXPECT_EQ(drv.lastError(), CloneError::IllegalData);
   EXPECT_FALSE(drv.Running());
 }
 
@@ -207,12 +207,12 @@ TEST_F(DriverTest, E8WithAnswerIsSentThreeTimes1200msApartThenFailsWithNoAnswer)
     const std::size_t before = com.sent.size();
     drv.task();
     if (com.sent.size() > before) sentAt.push_back(t);
-    if (drv.nowError() != 0) errorAt = t;
+    if (drv.nowError() != CloneError::None) errorAt = t;
   }
   EXPECT_EQ(sentAt, (std::vector<int>{0, 1200, 2400}));
   for (const std::string& f : com.sent) EXPECT_EQ(f, com.sent[0]);
   EXPECT_EQ(errorAt, 3600);
-  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(drv.lastError(), CloneError::NoAnswer);
   EXPECT_FALSE(drv.Running());
 }
 
@@ -228,7 +228,7 @@ TEST_F(DriverTest, ResendThatThePortRefusesEndsWithNoAnswer) {
   com.setOutBufferCount(900);
   runFor(1200);
   EXPECT_EQ(com.sent.size(), 1u);
-  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(drv.lastError(), CloneError::NoAnswer);
 }
 
 // A write the port refuses puts nothing on the wire: the frame counts as not sent, with
@@ -237,12 +237,12 @@ TEST_F(DriverTest, AFrameThePortRefusesIsNotSent) {
   com.setWriteRefused(true);
   for (bool answer : {false, true}) {
     SCOPED_TRACE(answer ? "request" : "command without answer");
-    drv.setWorkMode(5);
+    drv.setWorkMode(WorkMode::E8);
     drv.setWaitAnswer(answer);
     drv.setRetryCount(2);
     EXPECT_EQ(drv.Send(kE8Payload), 1);
     EXPECT_FALSE(drv.Running());
-    EXPECT_EQ(drv.waitState(), 0);
+    EXPECT_EQ(drv.waitState(), WaitState::Idle);
     EXPECT_TRUE(com.sent.empty());
   }
   com.setWriteRefused(false);
@@ -255,7 +255,7 @@ TEST_F(DriverTest, AResendThePortRefusesFailsAsCannotSendNotAsNoAnswer) {
   com.setWriteRefused(true);
   runFor(1200);
   EXPECT_EQ(com.sent.size(), 1u);
-  EXPECT_EQ(drv.lastError(), 8);
+  EXPECT_EQ(drv.lastError(), CloneError::CannotSend);
   EXPECT_FALSE(drv.Running());
 }
 
@@ -263,34 +263,34 @@ TEST_F(DriverTest, RetryCountIsSpentByEachExchange) {
   sendE8(true, 2);
   drv.read(wire(e8(0x05, {})));
   // The next exchange does not set retryCount: the 2 of the last one is not carried over.
-  drv.setWorkMode(5);
+  drv.setWorkMode(WorkMode::E8);
   drv.setWaitAnswer(true);
   ASSERT_EQ(drv.Send(kE8Payload), 0);
   runFor(1200);
   EXPECT_EQ(com.sent.size(), 2u);
-  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(drv.lastError(), CloneError::NoAnswer);
 }
 
 TEST_F(DriverTest, SettingNowErrorEndsTheExchangeEvenWithZero) {
   sendE8(true, 2);
-  drv.setLastError(4);
-  drv.setNowError(0);
+  drv.setLastError(CloneError::DataCounter);
+  drv.setNowError(CloneError::None);
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.lastError(), 4);  // zero is not stored in lastError
-  drv.setNowError(3);
-  EXPECT_EQ(drv.lastError(), 3);
+  EXPECT_EQ(drv.lastError(), CloneError::DataCounter);  // zero is not stored in lastError
+  drv.setNowError(CloneError::IllegalData);
+  EXPECT_EQ(drv.lastError(), CloneError::IllegalData);
 }
 
 TEST_F(DriverTest, ResetKeepsLastErrorAndMarksAnExchangeItCutOff) {
   sendE8(true, 0);
   runFor(1200);
-  ASSERT_EQ(drv.lastError(), 2);
+  ASSERT_EQ(drv.lastError(), CloneError::NoAnswer);
   EXPECT_FALSE(drv.Abandoned());  // ended by its time-out, not cut off
   com.setComOpen(true);           // every open resets the driver
-  EXPECT_EQ(drv.nowError(), 0);
-  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(drv.nowError(), CloneError::None);
+  EXPECT_EQ(drv.lastError(), CloneError::NoAnswer);
 
-  drv.setWorkMode(1);
+  drv.setWorkMode(WorkMode::Identify);
   ASSERT_EQ(drv.Send(kIdentPayload), 0);
   com.setComOpen(false);  // the port goes away mid-exchange
   EXPECT_FALSE(drv.Running());
@@ -335,12 +335,12 @@ TEST_F(DriverTest, IdentificationAnswerChecksAndEndAddress) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     com.setComOpen(true);
-    drv.setLastError(0);
-    drv.setWorkMode(1);
+    drv.setLastError(CloneError::None);
+    drv.setWorkMode(WorkMode::Identify);
     ASSERT_EQ(drv.Send(kIdentPayload), 0);
     drv.read(wire(e1(c.f)));
     EXPECT_FALSE(drv.Running());
-    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(number(drv.lastError()), c.error);
     EXPECT_EQ(drv.EndAddress(), c.endAddress);
     if (c.error == 0) {
       EXPECT_EQ(drv.ansInfo(), e1(c.f));
@@ -374,11 +374,11 @@ TEST_F(DriverTest, E8AnswerChecks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     com.setComOpen(true);
-    drv.setLastError(0);
+    drv.setLastError(CloneError::None);
     sendE8(true, 2);
     drv.read(wire(c.frame));
     EXPECT_FALSE(drv.Running());
-    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(number(drv.lastError()), c.error);
     if (c.error == 0) {
       EXPECT_EQ(drv.varLastE8Answer(), Bytes(c.frame.begin() + 3, c.frame.end()));
     }
@@ -406,7 +406,7 @@ TEST_F(DriverTest, CloneReadStoresRecordsAndEndsOnMatchingEndFrame) {
   EXPECT_TRUE(drv.Running()) << "records keep the exchange open";
   drv.read(wire(e5(998 % 256)));
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
   EXPECT_EQ(eep.ReadBlock(0, 4), hx("00 07 0E 15"));
   EXPECT_EQ(eep.ReadByte(0x3E5F), (0x3E5F * 7) & 0xFF);
   EXPECT_EQ(drv.lastEeAdr(), 0x3E5F);
@@ -432,14 +432,14 @@ TEST_F(DriverTest, AReadThatLeavesAnAddressUnwrittenFailsWithTheCounterError) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     com.setComOpen(true);
-    drv.setLastError(0);
+    drv.setLastError(CloneError::None);
     startCloneRead(smallImage());
     ASSERT_EQ(drv.EndAddress(), 48);
     Bytes stream;
     for (const Bytes& r : c.records) stream = cat(stream, wire(r));
     drv.read(cat(stream, wire(e5(static_cast<std::uint8_t>(c.records.size())))));
     EXPECT_FALSE(drv.Running());
-    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(number(drv.lastError()), c.error);
   }
 }
 
@@ -448,10 +448,10 @@ TEST_F(DriverTest, EachReadStartsWithNothingWritten) {
   const Bytes d16(16, 0x11);
   startCloneRead(smallImage("001F"));
   drv.read(cat(cat(wire(e4(0, d16)), wire(e4(16, d16))), wire(e5(2))));
-  ASSERT_EQ(drv.lastError(), 0);
+  ASSERT_EQ(drv.lastError(), CloneError::None);
   startCloneRead(smallImage("001F"));
   drv.read(cat(cat(wire(e4(0, d16)), wire(e4(0, d16))), wire(e5(2))));
-  EXPECT_EQ(drv.lastError(), 4);
+  EXPECT_EQ(drv.lastError(), CloneError::DataCounter);
 }
 
 TEST_F(DriverTest, EachRecordRestartsTheAnswerWait) {
@@ -462,7 +462,7 @@ TEST_F(DriverTest, EachRecordRestartsTheAnswerWait) {
   }
   EXPECT_TRUE(drv.Running());
   runFor(1200);  // silence: a clone read has no resends
-  EXPECT_EQ(drv.lastError(), 2);
+  EXPECT_EQ(drv.lastError(), CloneError::NoAnswer);
   EXPECT_EQ(com.sent.size(), 2u);
 }
 
@@ -489,7 +489,7 @@ TEST_F(DriverTest, BadRecordsAndEndFrames) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     com.setComOpen(true);
-    drv.setLastError(0);
+    drv.setLastError(CloneError::None);
     startCloneRead();
     drv.read(wire(c.frame));
     if (c.error == 0) {
@@ -497,7 +497,7 @@ TEST_F(DriverTest, BadRecordsAndEndFrames) {
     } else {
       EXPECT_FALSE(drv.Running());
     }
-    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(number(drv.lastError()), c.error);
   }
 }
 
@@ -505,7 +505,7 @@ TEST_F(DriverTest, RecordsStoredBeforeAnErrorStay) {
   startCloneRead();
   drv.read(wire(e4(0x0100, hx("77"))));
   drv.read(wire(e4Raw(0x0101, 1, hx("88"), 5)));
-  EXPECT_EQ(drv.lastError(), 3);
+  EXPECT_EQ(drv.lastError(), CloneError::IllegalData);
   EXPECT_EQ(eep.ReadByte(0x0100), 0x77);
   EXPECT_EQ(eep.ReadByte(0x0101), 0);
 }
@@ -517,18 +517,18 @@ TEST_F(DriverTest, RecordCountWrapsAt256) {
   drv.read(stream);
   drv.read(wire(e5(0x10)));  // 272 records are announced as 10
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
 }
 
 TEST_F(DriverTest, IdentificationRestartsTheRecordCount) {
   startCloneRead(smallImage("000F"));
   drv.read(wire(e4(0, Bytes(16, 0))));
   drv.read(wire(e5(1)));
-  ASSERT_EQ(drv.lastError(), 0);
+  ASSERT_EQ(drv.lastError(), CloneError::None);
   startCloneRead(smallImage("000F"));
   drv.read(wire(e4(0, Bytes(16, 0))));
   drv.read(wire(e5(1)));
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
 }
 
 // ---- Clone write ------------------------------------------------------------------------
@@ -548,7 +548,7 @@ class CloneWriteTest : public DriverTest {
       eep.WriteByte(a, static_cast<std::uint8_t>(a * 7 + a / 256));
   }
   std::int16_t startWrite(const std::string& list) {
-    drv.setWorkMode(3);
+    drv.setWorkMode(WorkMode::CloneWriteRecords);
     drv.setSizDataOfPacket(16);
     drv.setCloneWriteAdrList(list);
     return drv.Send(hx("E3 2651 0100"));
@@ -566,12 +566,12 @@ TEST_F(CloneWriteTest, WholeImageGoes998RecordsAndTheEndFrame) {
   }
   EXPECT_EQ(com.sent.back(), kEndFrame);
   EXPECT_EQ(drv.lastEeAdr(), 0);  // the end frame's mode change clears it
-  EXPECT_EQ(drv.workMode(), 4);
+  EXPECT_EQ(drv.workMode(), WorkMode::CloneWriteEnd);
   EXPECT_TRUE(drv.Running());
 
   drv.read(wire(e6(0x00)));
   EXPECT_FALSE(drv.Running());
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
 }
 
 TEST_F(CloneWriteTest, RangesNotAMultipleOfTheRecordSizeEndWithAShortRecord) {
@@ -598,7 +598,7 @@ TEST_F(CloneWriteTest, WriteResultAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     com.setComOpen(true);
-    drv.setLastError(0);
+    drv.setLastError(CloneError::None);
     ASSERT_EQ(startWrite("0000-000F,"), 0);
     if (c.frame.empty()) {
       runFor(1200);
@@ -606,7 +606,7 @@ TEST_F(CloneWriteTest, WriteResultAnswers) {
       drv.read(wire(c.frame));
     }
     EXPECT_FALSE(drv.Running());
-    EXPECT_EQ(drv.lastError(), c.error);
+    EXPECT_EQ(number(drv.lastError()), c.error);
     EXPECT_EQ(com.sent.size(), 3u);  // no resends of the end frame
     com.takeSent();
   }
@@ -620,7 +620,7 @@ TEST_F(CloneWriteTest, PortThatStopsTakingRecordsEndsTheWriteWithCannotSend) {
   std::size_t expected = 1;
   for (int used = 10; used < 768; used += 46) ++expected;
   EXPECT_EQ(com.sent.size(), expected);
-  EXPECT_EQ(drv.lastError(), 8);
+  EXPECT_EQ(drv.lastError(), CloneError::CannotSend);
   EXPECT_FALSE(drv.Running());
 }
 
@@ -629,8 +629,8 @@ TEST_F(CloneWriteTest, PortThatRefusesTheEndFrameEndsTheWriteWithCannotSend) {
   com.setOutBufferCount(720);  // room for the request and one record, not for the end frame
   ASSERT_EQ(startWrite("0000-000F,"), 0);
   EXPECT_EQ(com.sent.size(), 2u);
-  EXPECT_EQ(drv.lastError(), 8);
-  EXPECT_EQ(drv.workMode(), 4);
+  EXPECT_EQ(drv.lastError(), CloneError::CannotSend);
+  EXPECT_EQ(drv.workMode(), WorkMode::CloneWriteEnd);
   EXPECT_FALSE(drv.Running());
 }
 

@@ -115,7 +115,7 @@ class RecordingReporter : public CloneErrorReporter {
     return out;
   }
   std::vector<std::string> messages;
-  std::vector<std::int16_t> seqErrors;
+  std::vector<SeqError> seqErrors;
   std::vector<bool> portOpenAtReport;
 
  private:
@@ -232,11 +232,11 @@ TEST_F(SequencerTest, CloneReadOnTheWire) {
             sentPerCall.end());
 
   EXPECT_FALSE(seq.OpRunning());
-  EXPECT_EQ(seq.Operation(), 0);
+  EXPECT_EQ(seq.Operation(), SeqOperation::None);
   EXPECT_TRUE(com.comOpen());
   EXPECT_EQ(com.comBaud(), 9600);
-  EXPECT_EQ(seq.error(), 0);
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(seq.error(), SeqError::None);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
   EXPECT_TRUE(reporter.messages.empty());
   EXPECT_EQ(radio.eepImage().ReadBlock(0, 15968), transceiver.image);
   EXPECT_EQ(drv.EndAddress(), 15968);
@@ -247,10 +247,10 @@ TEST_F(SequencerTest, CloneReadOnTheWire) {
 TEST_F(SequencerTest, HighSpeedRequestRunsAsANestedE8OperationAndHandsBack) {
   seq.easyCloneRead();
   runUntilLogged("tx " + kHighSpeedFrame);
-  EXPECT_EQ(seq.Operation(), 4);  // the E8 command stands in for the clone read
+  EXPECT_EQ(seq.Operation(), SeqOperation::E8);  // the E8 command stands in for the clone read
   EXPECT_TRUE(seq.OpRunning());
   tick();
-  EXPECT_EQ(seq.Operation(), 2);
+  EXPECT_EQ(seq.Operation(), SeqOperation::CloneRead);
   EXPECT_TRUE(logged("highspeed"));
 }
 
@@ -305,12 +305,12 @@ TEST_F(SequencerTest, IdentificationFailuresCloseThePortAndReport) {
 
     seq.easyCloneRead();
     runOperation();
-    EXPECT_EQ(reporter.seqErrors, std::vector<std::int16_t>{c.seqError});
-    EXPECT_EQ(drv.lastError(), c.lastError);
+    EXPECT_EQ(reporter.seqErrors, std::vector<SeqError>{static_cast<SeqError>(c.seqError)});
+    EXPECT_EQ(number(drv.lastError()), c.lastError);
     EXPECT_EQ(reporter.headlines(), std::vector<std::string>{c.headline});
     EXPECT_EQ(reporter.portOpenAtReport, std::vector<bool>{false});
     EXPECT_FALSE(com.comOpen());
-    EXPECT_EQ(seq.Operation(), 0);
+    EXPECT_EQ(seq.Operation(), SeqOperation::None);
     EXPECT_EQ(com.sent, std::vector<std::string>{kIdentFrame});  // nothing after the identification
   }
 }
@@ -320,7 +320,7 @@ TEST_F(SequencerTest, UnwiredSubModelCheckRefusesNothing) {
   transceiver.ident.subModel = 0x0999;
   seq.easyCloneRead();
   runOperation();
-  EXPECT_EQ(seq.error(), 0);
+  EXPECT_EQ(seq.error(), SeqError::None);
   EXPECT_EQ(radio.radionameS(), "0999");
 }
 
@@ -348,7 +348,7 @@ TEST_F(SequencerTest, FormatVersionSides) {
       seq.easyCloneWrite();
     }
     tick();  // the identification answer arrives and is checked
-    EXPECT_EQ(seq.error(), c.accepted ? 0 : 3);
+    EXPECT_EQ(seq.error(), c.accepted ? SeqError::None : SeqError::FormatVersion);
     EXPECT_EQ(reporter.seqErrors.empty(), c.accepted);
   }
 }
@@ -359,7 +359,7 @@ TEST_F(SequencerTest, DriverErrorDuringTheStreamIsReportedByTheSequencer) {
   runOperation();
   EXPECT_EQ(reporter.headlines(), std::vector<std::string>{"Illegal data."});
   EXPECT_FALSE(com.comOpen());
-  EXPECT_EQ(seq.Operation(), 0);
+  EXPECT_EQ(seq.Operation(), SeqOperation::None);
   EXPECT_FALSE(logged("tx " + fe(11)));  // never returns to 9600 as a finished read
 }
 
@@ -372,10 +372,10 @@ TEST_F(SequencerTest, PortVanishingDuringTheStreamFailsTheCloneRead) {
   com.vanish();
   runOperation();
 
-  EXPECT_EQ(reporter.seqErrors, std::vector<std::int16_t>{5});
+  EXPECT_EQ(reporter.seqErrors, std::vector<SeqError>{SeqError::ExchangeLost});
   EXPECT_EQ(reporter.headlines(), std::vector<std::string>{"Cannot Clone."});
   EXPECT_FALSE(com.comOpen());
-  EXPECT_EQ(seq.Operation(), 0);
+  EXPECT_EQ(seq.Operation(), SeqOperation::None);
   const auto vanished = std::find(com.log.begin(), com.log.end(), "vanish");
   EXPECT_EQ(std::find(vanished, com.log.end(), "open 9600"), com.log.end());
   EXPECT_NE(radio.eepImage().ReadBlock(0x3E50, 16),
@@ -383,7 +383,7 @@ TEST_F(SequencerTest, PortVanishingDuringTheStreamFailsTheCloneRead) {
 }
 
 TEST_F(SequencerTest, PortVanishingDuringIdentificationDoesNotUseTheLastAnswer) {
-  seq.setOperation(1);  // a good identification leaves its answer in the driver
+  seq.setOperation(SeqOperation::Identify);  // a good identification leaves its answer in the driver
   seq.start();
   runOperation();
   ASSERT_FALSE(drv.ansInfo().empty());
@@ -393,7 +393,7 @@ TEST_F(SequencerTest, PortVanishingDuringIdentificationDoesNotUseTheLastAnswer) 
   tick();
   com.vanish();
   runOperation();
-  EXPECT_EQ(reporter.seqErrors, std::vector<std::int16_t>{5});
+  EXPECT_EQ(reporter.seqErrors, std::vector<SeqError>{SeqError::ExchangeLost});
   EXPECT_FALSE(logged("tx " + kHighSpeedFrame));
 }
 
@@ -403,7 +403,7 @@ TEST_F(SequencerTest, PortThatCannotBeOpenedAtHighSpeedFailsTheCloneRead) {
   com.setOpenFails(true);
   runOperation();
   EXPECT_EQ(reporter.headlines(), std::vector<std::string>{"Cannot access COM 1."});
-  EXPECT_EQ(seq.Operation(), 0);
+  EXPECT_EQ(seq.Operation(), SeqOperation::None);
   EXPECT_FALSE(logged("tx " + kReadRequest));
   EXPECT_FALSE(logged("tx " + fe(11)));
 }
@@ -419,7 +419,7 @@ TEST_F(SequencerTest, ResetAfterTheHighSpeedRequestLeavesNothingPending) {
   // An E8 command afterwards runs as itself and does not resume the old clone read.
   seq.easySendE8NoAnswer("053541");
   runOperation();
-  EXPECT_EQ(seq.Operation(), 0);
+  EXPECT_EQ(seq.Operation(), SeqOperation::None);
   EXPECT_FALSE(logged("highspeed"));
 
   // A new clone read asks the radio for high speed again before switching.
@@ -448,7 +448,7 @@ TEST_F(SequencerTest, E8WithAnswerDeliversTheAnswer) {
   EXPECT_FALSE(seq.easySendE8ReqAnswer("053541"));
   runOperation();
   EXPECT_EQ(drv.varLastE8Answer(), hx("26 51 01 00 05 30 30"));
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
   EXPECT_TRUE(com.comOpen());
 }
 
@@ -466,7 +466,7 @@ TEST_F(SequencerTest, E8WithAnswerUnansweredIsSentThreeTimesThenReported) {
   EXPECT_EQ(sentAt, (std::vector<int>{0, 1200, 2400}));
   EXPECT_EQ(reporter.headlines(), std::vector<std::string>{"No answer from transceiver."});
   EXPECT_FALSE(com.comOpen());
-  EXPECT_EQ(seq.Operation(), 0);
+  EXPECT_EQ(seq.Operation(), SeqOperation::None);
 }
 
 // A write the port refuses (a failing adapter) fails the command at its next step, with
@@ -487,7 +487,7 @@ TEST_F(SequencerTest, AnE8ThePortRefusesFailsAtOnce) {
     EXPECT_TRUE(seq.OpRunning());
     stepSequencer();  // the second step of the same tick
     EXPECT_FALSE(seq.OpRunning());
-    EXPECT_EQ(seq.error(), 5);
+    EXPECT_EQ(seq.error(), SeqError::ExchangeLost);
     EXPECT_FALSE(com.comOpen());
     EXPECT_EQ(reporter.headlines(), std::vector<std::string>{"Cannot Clone."});
     EXPECT_TRUE(com.sent.empty()) << "nothing reached the wire";
@@ -497,11 +497,11 @@ TEST_F(SequencerTest, AnE8ThePortRefusesFailsAtOnce) {
 
 TEST_F(SequencerTest, OperationOneIdentifiesWithoutChecks) {
   transceiver.ident.model = 0x1234;  // would fail a clone read's check
-  seq.setOperation(1);
+  seq.setOperation(SeqOperation::Identify);
   seq.start();
   EXPECT_EQ(com.sent, std::vector<std::string>{kIdentFrame});
   runOperation();
-  EXPECT_EQ(seq.error(), 0);
+  EXPECT_EQ(seq.error(), SeqError::None);
   EXPECT_TRUE(reporter.messages.empty());
   EXPECT_EQ(seq.ansNameM(), "1234");
   EXPECT_EQ(seq.ansNameS(), "0100");
@@ -515,8 +515,8 @@ TEST_F(SequencerTest, CloneWriteSendsTheWholeImageAndEndsOnTheWriteResult) {
   runOperation();
   ASSERT_EQ(com.sent.size(), 1u + 1u + 998u + 1u);
   EXPECT_EQ(com.sent[1], "FEFEEEEFE326510100FD");
-  EXPECT_EQ(seq.error(), 0);
-  EXPECT_EQ(drv.lastError(), 0);
+  EXPECT_EQ(seq.error(), SeqError::None);
+  EXPECT_EQ(drv.lastError(), CloneError::None);
   EXPECT_TRUE(reporter.messages.empty());
   EXPECT_TRUE(com.comOpen());
 }

@@ -46,7 +46,7 @@ class FrmComTest : public ::testing::Test {
   // Opens the port and leaves the driver waiting for the answer to an E8 command.
   void sendE8WithAnswer(std::int16_t retries) {
     com.setComOpen(true);
-    com.dornD().setWorkMode(5);
+    com.dornD().setWorkMode(WorkMode::E8);
     com.dornD().setWaitAnswer(true);
     com.dornD().setRetryCount(retries);
     ASSERT_EQ(com.dornD().Send(kE8Payload), 0);
@@ -87,20 +87,20 @@ TEST_F(FrmComTest, OpeningAnOpenPortOrClosingAClosedOneOnlyDiscardsAndResets) {
 
   com.setComPortNum(1);
   com.setComBaud(38400);
-  com.dornD().setNowError(3);
+  com.dornD().setNowError(CloneError::IllegalData);
   const int discards = port.discards;
   com.setComOpen(true);
   EXPECT_EQ(port.opens.size(), 1u);
   EXPECT_EQ(com.Settings(), "9600,N,8,1");
   EXPECT_EQ(port.discards, discards + 1);
-  EXPECT_EQ(com.dornD().nowError(), 0);
-  EXPECT_EQ(com.dornD().lastError(), 3);
+  EXPECT_EQ(com.dornD().nowError(), CloneError::None);
+  EXPECT_EQ(com.dornD().lastError(), CloneError::IllegalData);
 
   com.setComOpen(false);
-  com.dornD().setNowError(2);
+  com.dornD().setNowError(CloneError::NoAnswer);
   com.setComOpen(false);  // closing a closed port: the same, and no flag
   EXPECT_EQ(port.discards, discards + 3);
-  EXPECT_EQ(com.dornD().nowError(), 0);
+  EXPECT_EQ(com.dornD().nowError(), CloneError::None);
   EXPECT_FALSE(com.totalError());
 }
 
@@ -145,14 +145,14 @@ TEST_F(FrmComTest, TickReadsBytesThenStepsTheOwnerThenReportsThenCloses) {
   bool openAtMessage = false;
   owner.onTask = [this] {
     EXPECT_EQ(port.inBufferCount(), 0);
-    com.dornD().setNowError(2);
+    com.dornD().setNowError(CloneError::NoAnswer);
   };
   owner.onShowLinkError = [&] { openAtMessage = com.comOpen(); };
   tick();
   EXPECT_EQ(owner.calls, (Calls{"task", "showLinkError"}));
   EXPECT_TRUE(openAtMessage);
   EXPECT_FALSE(com.comOpen());
-  EXPECT_EQ(com.dornD().lastError(), 2);
+  EXPECT_EQ(com.dornD().lastError(), CloneError::NoAnswer);
 }
 
 TEST_F(FrmComTest, TheDriverReadsBeforeItJudgesItsTimeOutAndIsSteppedWithoutBytes) {
@@ -199,7 +199,7 @@ TEST_F(FrmComTest, AVanishedDeviceFailsTheRunningExchangeAndIsReportedOnce) {
   EXPECT_TRUE(com.errCannotOpen());
   EXPECT_EQ(com.failureReason(), "the device went away");
   EXPECT_FALSE(com.dornD().Running());
-  EXPECT_NE(com.dornD().lastError(), 0);  // a cut-off exchange never passes for a finished one
+  EXPECT_NE(com.dornD().lastError(), CloneError::None);  // a cut-off exchange never passes for a finished one
 
   for (int i = 0; i < 5; ++i) tick();
   EXPECT_EQ(count("showLinkError"), 1);
