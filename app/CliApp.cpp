@@ -4,12 +4,10 @@
 #include <array>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,11 +21,11 @@
 #include "model/RigTarnConstFile.h"
 #include "model/ServiceReport.h"
 #include "model/TarnMap.h"
+#include "model/TarnView.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
-#include "platform/LocalTime.h"
 #include "platform/SystemPortResolver.h"
 #include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
@@ -302,34 +300,13 @@ bool readImage(const std::string& path, Bytes& image, std::string& why) {
   return false;
 }
 
-// The parameter listing of an image, line by line, as the program's memory map makes it.
-std::vector<std::string> listingLines(const Bytes& image) {
+// The parameter listing of an image, as the program's memory map makes it.
+std::vector<ParameterLine> listingOf(const Bytes& image) {
   clsCmcRadio radio;
   radio.eepImage().WriteBlock(0, image);
   const clsIndEep_RigTarn map(radio,
                               [](std::int16_t i) { return kTarnTempBorder.at(static_cast<std::size_t>(i)); });
-  const std::string text = map.RigTarnEep_ParaText();
-  std::vector<std::string> lines;
-  for (std::size_t from = 0; from < text.size();) {
-    const std::size_t end = text.find("\r\n", from);
-    lines.push_back(text.substr(from, end == std::string::npos ? std::string::npos : end - from));
-    from = end == std::string::npos ? text.size() : end + 2;
-  }
-  return lines;
-}
-
-std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-// A listing line's label (without its leading blanks and its colon) and its value
-// (without padding).
-std::pair<std::string_view, std::string_view> labelAndValue(std::string_view line) {
-  const std::size_t colon = line.rfind(':');
-  if (colon == std::string_view::npos) return {std::string_view(), trimBlanks(line)};
-  return {trimBlanks(line.substr(0, colon)), trimBlanks(line.substr(colon + 1))};
+  return map.RigTarnEep_DispPara();
 }
 
 // The two saved images a comparing command names; false (said on err) when one cannot be read.
@@ -349,22 +326,10 @@ bool readTwoImages(const Options& o, std::array<Bytes, 2>& images, std::ostream&
 int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
   std::array<Bytes, 2> images;
   if (!readTwoImages(o, images, err)) return kExitCannotRead;
-  ServiceReportInput in;
-  in.model = in.subModel = "not known";
-  const std::string name = std::filesystem::path(o.images[1]).filename().string();
-  if (!BackupStore::describe(o.images[1]).empty()) {
-    in.model = name.substr(16, 4);
-    in.subModel = name.substr(21, 4);
-  }
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localTime(now, local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
-  in.dateTime = stamp;
-  in.programVersion = "tarnset-cli " + kVersionText + " (" + kAppTitle + ")";
-  in.asFound = images[0];
-  in.asLeft = images[1];
+  const std::optional<BackupStore::Identity> radio = BackupStore::identityOf(o.images[1]);
+  ServiceReportInput in = reportInput(
+      radio ? radio->model : "not known", radio ? radio->subModel : "not known", std::time(nullptr),
+      "tarnset-cli " + kVersionText + " (" + kAppTitle + ")", images[0], images[1]);
   in.asFoundSource = "the file " + o.images[0];
   in.asLeftState = "the file " + o.images[1];
   in.monitorNote = "No monitor readings: this report was made from saved images.";
@@ -384,20 +349,21 @@ int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
 int diffCommand(const Options& o, std::ostream& out, std::ostream& err) {
   std::array<Bytes, 2> images;
   if (!readTwoImages(o, images, err)) return kExitCannotRead;
-  const std::vector<std::string> before = listingLines(images[0]);
-  const std::vector<std::string> after = listingLines(images[1]);
+  const std::vector<ParameterLine> before = listingOf(images[0]);
+  const std::vector<ParameterLine> after = listingOf(images[1]);
   bool differ = false;
   for (std::size_t i = 0; i < std::min(before.size(), after.size()); ++i) {
-    if (before[i] == after[i]) continue;
-    const auto [label, was] = labelAndValue(before[i]);
-    out << label << ": " << was << " -> " << labelAndValue(after[i]).second << "\n";
+    if (before[i].valueText() == after[i].valueText()) continue;
+    out << before[i].name() << ": " << before[i].valueText() << " -> " << after[i].valueText() << "\n";
     differ = true;
   }
   return differ ? kExitDiffer : kExitSame;
 }
 
-// One run of the program's objects against the radio.
-class Session {
+// One run of the program's objects against the radio, and a view of its model: what
+// the model tells (progress, monitor readings, completion, failure) is what this program
+// prints.
+class Session final : public TarnView {
  public:
   Session(const Options& o, std::ostream& err, bool errIsTerminal, TraceSink* trace)
       : err_(err), progress_(errIsTerminal), toolkit_(clock_), optionsFile_(machineOptionsFile()) {
@@ -423,29 +389,32 @@ class Session {
     });
     startResult_ = program_->startUp(nullptr);
     started_ = startResult_ == 0;
-    if (started_ && com) program_->mainWindow().setComPortNo(*com);
+    if (!started_) return;
+    controller().addView(this);
+    if (com) program_->mainWindow().setComPortNo(*com);
   }
 
-  ~Session() {
-    if (started_) program_->com().setComOpen(false);
+  ~Session() override {
+    if (!started_) return;
+    controller().removeView(this);
+    program_->com().setComOpen(false);
   }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  // Runs the event loop until done() holds or a failure message was shown.
+  // Runs the event loop until done() holds or the link failed.
   int runUntil(const std::function<bool()>& done) {
     if (!started_) {
-      // Start-up said why in its message box.
-      for (const auto& m : toolkit_.messages()) err_ << "tarnset-cli: " << withLf(m.text) << "\n";
+      err_ << "tarnset-cli: " << withLf(program_->startUpMessage()) << "\n";
       return startResult_ == Program::kExitInternalError ? kExitSoftware : kExitLinkFailure;
     }
     auto watch = toolkit_.createTimer();
     watch->setInterval(50);
     watch->onTick = [&] {
-      if (!toolkit_.messages().empty()) {
+      if (failed_) {
         toolkit_.quit(kExitLinkFailure);
       } else if (done()) {
         toolkit_.quit(kExitOk);
-      } else if (progress_) {
-        drawProgress();
       }
     };
     watch->setEnabled(true);
@@ -456,27 +425,49 @@ class Session {
   }
 
   Program& program() { return *program_; }
+  clsIndOp_RigTarn& controller() { return program_->controller(); }
+  bool readDone() const { return readDone_; }
+  // The monitor lists as the window shows them: a header, then a line per reading.
+  void printMonitors(std::ostream& out) const {
+    for (std::size_t b = 0; b < 2; ++b) {
+      out << kMonitorHeader[b] << "\n";
+      for (const std::string& line : monitors_[b]) out << line << "\n";
+    }
+  }
 
- private:
-  void drawProgress() {
-    const clsCmcDornDrv& drv = program_->com().dornD();
-    if (!program_->sequencer().OpRunning() || program_->sequencer().Operation() != SeqOperation::CloneRead)
-      return;
-    const std::int64_t end = drv.EndAddress() > 0 ? drv.EndAddress() : 1;
-    const std::int64_t pct = std::clamp<std::int64_t>(100 * std::int64_t{drv.lastEeAdr()} / end, 0, 100);
+  // TarnView.
+  void modelReset() override {
+    for (std::size_t b = 0; b < 2; ++b)
+      monitors_[b].assign(static_cast<std::size_t>(kMonitorLines[b]), kMonitorNotRead);
+  }
+  void monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t /*raw*/,
+                          const std::string& text) override {
+    monitors_.at(static_cast<std::size_t>(bank)).at(static_cast<std::size_t>(line)) = text;
+  }
+  void readProgress(std::int32_t lastAddress, std::int32_t endAddress) override {
+    if (!progress_) return;
+    const std::int64_t end = endAddress > 0 ? endAddress : 1;
+    const std::int64_t pct = std::clamp<std::int64_t>(100 * std::int64_t{lastAddress} / end, 0, 100);
     const std::size_t marks = static_cast<std::size_t>(pct * 32 / 100);
     err_ << "\rReading " << std::string(marks, 'o') << std::string(32 - marks, '.') << " " << pct << "%"
          << std::flush;
     drawn_ = true;
   }
+  void readCompleted() override { readDone_ = true; }
+  void linkFailed(const std::string& message, const std::string& details) override {
+    if (failed_) return;  // the first failure is the one to report
+    failed_ = true;
+    failure_ = message;
+    failureDetails_ = details;
+  }
 
-  // The message as the window shows it: its text, then its details (the port, why it
+ private:
+  // The failure as the window shows it: its text, then its details (the port, why it
   // failed, the next step), or at least the port the failure happened on.
   void reportFailure() {
-    const auto& m = toolkit_.messages().front();
-    err_ << withLf(m.text) << "\n\n";
-    if (!m.details.empty()) {
-      err_ << withLf(m.details) << "\n";
+    err_ << withLf(failure_) << "\n\n";
+    if (!failureDetails_.empty()) {
+      err_ << withLf(failureDetails_) << "\n";
     } else if (!program_->com().deviceName().empty()) {
       err_ << "Port: " << program_->com().deviceName() << "\n";
     }
@@ -493,20 +484,23 @@ class Session {
   std::unique_ptr<Program> program_;
   int startResult_ = 0;
   bool started_ = false;
+  std::array<std::vector<std::string>, 2> monitors_;
+  bool readDone_ = false;
+  bool failed_ = false;
+  std::string failure_, failureDetails_;
 };
 
 int readCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal,
                 TraceSink* trace) {
   Session s(o, err, errIsTerminal, trace);
-  clsCmcDornSequence& seq = s.program().sequencer();
-  seq.easyCloneRead();
-  const int rc = s.runUntil([&] { return !seq.OpRunning(); });
+  if (s.program().hasCom()) s.controller().RigOpFunc_ReadImage();
+  const int rc = s.runUntil([&] { return s.readDone(); });
   if (rc != kExitOk) return rc;
   const clsCmcEeprom& image = s.program().radio().eepImage();
-  if (o.listing) out << withLf(s.program().controller().memoryMap().RigTarnEep_ParaText());
+  if (o.listing) out << withLf(s.controller().memoryMap().RigTarnEep_ParaText());
   if (o.dump) {
     std::string dump;
-    s.program().controller().memoryMap().RigTarnEep_DispDebug(dump);
+    s.controller().memoryMap().RigTarnEep_DispDebug(dump);
     out << withLf(dump);
   }
   out.flush();
@@ -523,15 +517,14 @@ int readCommand(const Options& o, std::ostream& out, std::ostream& err, bool err
 int monitorCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal,
                    TraceSink* trace) {
   Session s(o, err, errIsTerminal, trace);
-  clsIndOp_RigTarn& ctl = s.program().controller();
-  // Connect as the window does, and stop before the first item would be sent.
-  ctl.RigOpFunc_ClickCmd00(0);
-  ctl.setHoldBefore(TarnState::SendItems);
-  const int rc = s.runUntil([&] { return ctl.held(); });
+  if (s.program().hasCom()) {
+    // Connect as the window does, and stop before the first item would be sent.
+    s.controller().RigOpFunc_ClickCmd00(0);
+    s.controller().setHoldBefore(TarnState::SendItems);
+  }
+  const int rc = s.runUntil([&] { return s.controller().held(); });
   if (rc != kExitOk) return rc;
-  frmMain& w = s.program().mainWindow();
-  for (std::int16_t i = 0; i < w.lbo01(0).listCount(); ++i) out << w.lbo01(0).itemText(i) << "\n";
-  for (std::int16_t i = 0; i < w.lbo01(1).listCount(); ++i) out << w.lbo01(1).itemText(i) << "\n";
+  s.printMonitors(out);
   return kExitOk;
 }
 

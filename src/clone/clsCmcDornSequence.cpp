@@ -49,6 +49,7 @@ void clsCmcDornSequence::Standby() {
   operation_ = SeqOperation::None;
   step_ = 0;
   e8HexStrToSend_.clear();
+  onAnswer_ = nullptr;
   // A clone read that ends here, by its end or by an error or a reset, must not leave its
   // pending speed switch to the next operation: a later clone read would switch the port
   // without asking the radio first, and a later E8 command would resume an ended read.
@@ -81,9 +82,14 @@ bool clsCmcDornSequence::easySendE8NoAnswer(const std::string& spE8) {
 }
 
 bool clsCmcDornSequence::easySendE8ReqAnswer(const std::string& spE8) {
+  return easySendE8ReqAnswer(spE8, {});
+}
+
+bool clsCmcDornSequence::easySendE8ReqAnswer(const std::string& spE8, AnswerHandler onAnswer) {
   setOperation(SeqOperation::E8);
   e8HexStrToSend_ = spE8;
   e8AnsRequired_ = true;
+  onAnswer_ = std::move(onAnswer);
   start();
   return false;
 }
@@ -95,6 +101,7 @@ void clsCmcDornSequence::setComHoldReload(std::int32_t ms) {
 
 void clsCmcDornSequence::setOperation(SeqOperation op) {
   e8AnsRequired_ = false;
+  onAnswer_ = nullptr;
   operation_ = op;
 }
 
@@ -254,6 +261,12 @@ clsCmcDornSequence::Command clsCmcDornSequence::evaluateE8() {
     operation_ = savedOperation_;
     resumePending_ = true;
     return Command::None;
+  }
+  if (next == Command::End && onAnswer_) {
+    // The answer goes to whoever asked, once; the handler must not start an operation.
+    const AnswerHandler handler = std::move(onAnswer_);
+    onAnswer_ = nullptr;
+    handler(com_->dornD().varLastE8Answer());
   }
   return next;
 }

@@ -4,6 +4,7 @@
 // without answer. Opens the port for each command, releases it after an idle time.
 // Its error codes are SeqError (clone/CloneCodes.h).
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/Types.h"
@@ -35,6 +36,13 @@ class clsCmcDornSequence : public E8Sender {
   // Queues one E8 command given as hex text (command code and value); result always false.
   bool easySendE8NoAnswer(const std::string& spE8) override;
   bool easySendE8ReqAnswer(const std::string& spE8) override;
+  // Takes the radio's answer to an E8 command: its bytes from the model code on, checked
+  // by the driver (length, codes, the command byte repeated).
+  using AnswerHandler = std::function<void(const Bytes& answer)>;
+  // The same, handing the answer to onAnswer when the command ends without error (in the
+  // step that ends it, before the operation is over). A failed or abandoned command
+  // hands nothing.
+  bool easySendE8ReqAnswer(const std::string& spE8, AnswerHandler onAnswer);
   // Idle time in ms before the port is released; 0 = never. Restarts the idle count-down.
   void setComHoldReload(std::int32_t ms);
   std::int32_t comHoldReload() const { return comHoldReload_; }
@@ -89,6 +97,7 @@ class clsCmcDornSequence : public E8Sender {
   Command command_ = Command::None;
   std::string e8HexStrToSend_;
   bool e8AnsRequired_ = false;
+  AnswerHandler onAnswer_;
   std::int32_t comHoldReload_ = 0;
   clsCmcTick holdTimer_;
   // The wait between the request for high speed and the switch of the port: a minimum

@@ -11,17 +11,16 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 
-clsIndOp_RigTarn::clsIndOp_RigTarn(const TarnFormControls& form, clsCmcDornSequence& seq, clsCmcRadio& radio,
-                                   clsConsole& console, CloneErrorReporter& errors, const TickSource& clock)
-    : form_(form),
+clsIndOp_RigTarn::clsIndOp_RigTarn(clsCmcDornSequence& seq, clsCmcRadio& radio, clsConsole& console,
+                                   frmCom& com, const TickSource& clock, tk::ListBox* consoleList)
+    : consoleList_(consoleList),
       seq_(&seq),
       radio_(&radio),
       console_(&console),
-      errors_(&errors),
+      com_(&com),
       clock_(&clock),
       eep_(std::make_unique<clsIndEep_RigTarn>(
           radio, [this](std::int16_t i) { return RigTarnOp_Table_Txf_TempBorder(i); })),
@@ -50,18 +49,21 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   std::fill(adLast_.begin(), adLast_.begin() + 4, std::int16_t{-1});
   std::fill(daLast_.begin(), daLast_.begin() + 9, std::int16_t{-1});
   errorLatch_ = false;
+  readOnly_ = false;
+  monitorAnswer_.reset();
   abandonProcedures();
   restoreQueue_.clear();
-  RigOpFunc_FormResource();
-  console_->setMyListBox(form_.lboConsole);
+  tellViews([](TarnView& v) { v.modelReset(); });
+  console_->setMyListBox(consoleList_);
   console_->setMyEventClass(this);
   console_->setMyDornSeq(seq_);
   console_->setMyEeprom(&radio_->eepImage());
   console_->Clear();
   buildCatalogue();
   resetEnterFlags();
-  // The window shows the reset state at once: a message box that follows a reset holds
-  // the ticks that would otherwise redraw it.
+  // The views show the reset state at once: a message box that follows a reset holds the
+  // ticks that would otherwise redraw the window.
+  panelsShown_.reset();
   refreshPanels();
 }
 
@@ -108,6 +110,14 @@ void clsIndOp_RigTarn::RigOpFunc_ClickCmd00(std::int16_t Index) {
   }
 }
 
+void clsIndOp_RigTarn::RigOpFunc_ReadImage() {
+  resetEnterFlags();
+  RigOpFunc_ResetAll();
+  readOnly_ = true;
+  opState_ = TarnState::Connect;
+  stateEntry_ = true;
+}
+
 void clsIndOp_RigTarn::task() {
   if (seq_->OpRunning()) {
     if (opState_ == TarnState::CloneRead) updateProgress();
@@ -134,8 +144,7 @@ void clsIndOp_RigTarn::task() {
       stateEntry_ = false;
     }
     if (errorLatch_) {
-      errors_->MsgBoxCloneErr(*seq_);
-      RigOpFunc_ResetAll();
+      MsgBoxCloneErr(*seq_);  // resets the controller
       break;
     }
   } while (!seq_->OpRunning() && advanced && opState_ != TarnState::CycleEnd);
@@ -156,6 +165,7 @@ bool clsIndOp_RigTarn::runState(TarnState& next) {
         return false;
       }
       completeCloneRead();
+      if (readOnly_) next = TarnState::Idle;  // the image was all that was asked for
       return true;
     case TarnState::FirstVin:
     case TarnState::FirstTemperature:
@@ -191,7 +201,7 @@ bool clsIndOp_RigTarn::runState(TarnState& next) {
       for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
         if (!console_->flgChanged(i)) continue;
         console_->setFlgChanged(i, false);
-        console_->SendE8(i);
+        sendItem(i);
         if (seq_->OpRunning()) return false;  // the rest goes out on later passes
       }
       return sendRestoreValue();
@@ -215,13 +225,23 @@ bool clsIndOp_RigTarn::runState(TarnState& next) {
       }
       return true;
     case TarnState::DispPara:
-      if (stateEntry_ && form_.txtDispPara != nullptr) eep_->RigTarnEep_DispPara(*form_.txtDispPara);
+      if (stateEntry_) {
+        const std::vector<ParameterLine> listing = eep_->RigTarnEep_DispPara();
+        tellViews([&](TarnView& v) { v.parameterListing(listing); });
+      }
       if (dispParaRequest_) return false;
       next = TarnState::CycleEnd;
-      if (form_.cmd00[2] != nullptr) form_.cmd00[2]->setFocus();
       return true;
   }
   return false;
+}
+
+void clsIndOp_RigTarn::sendItem(std::int16_t row) {
+  console_->SendE8(row);
+  const bool sends = console_->Event_SendE8(row) >= 0 || console_->E8Command(row) >= 0;
+  if (!sends || seq_->sendRefused()) return;
+  const std::int16_t value = console_->Value(row);
+  tellViews([&](TarnView& v) { v.itemSent(row, value); });
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_CanRestore() const {
@@ -245,16 +265,12 @@ bool clsIndOp_RigTarn::sendRestoreValue() {
   return false;
 }
 
-// The progress line of a running clone read: one "o" per 33rd of the image received.
+// How far a running clone read is.
 void clsIndOp_RigTarn::updateProgress() {
   const clsCmcDornDrv& drv = seq_->comHost().dornD();
-  const std::int64_t end = drv.EndAddress();
-  std::int64_t f = end > 0 ? 33 * std::int64_t{drv.lastEeAdr()} / end : 0;
-  f = std::clamp<std::int64_t>(f, 0, 32);  // never more than 32 marks, whatever the radio sent
-  if (form_.lblProgress != nullptr) {
-    form_.lblProgress->setCaption(std::string(static_cast<std::size_t>(f), 'o') +
-                                  std::string(static_cast<std::size_t>(32 - f), '.'));
-  }
+  const std::int32_t last = drv.lastEeAdr();
+  const std::int32_t end = drv.EndAddress();
+  tellViews([&](TarnView& v) { v.readProgress(last, end); });
 }
 
 void clsIndOp_RigTarn::completeCloneRead() {
@@ -280,7 +296,7 @@ void clsIndOp_RigTarn::completeCloneRead() {
   console_->setMax(idxChNo_, static_cast<std::int16_t>(chCount_ - 1));
   console_->setValue(idxChNo_, console_->Min(idxChNo_));
   console_->setFlgChanged(idxChNo_, true);
-  if (observer_ != nullptr) observer_->cloneReadCompleted();
+  tellViews([](TarnView& v) { v.readCompleted(); });
 }
 
 }  // namespace tarnset

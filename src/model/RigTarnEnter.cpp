@@ -11,7 +11,6 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {
@@ -32,11 +31,26 @@ double limitTo(double v, double lo, double hi) {
 
 }  // namespace
 
+std::optional<TarnProcedure> clsIndOp_RigTarn::procedureOf(std::int16_t step) {
+  if (step >= 1 && step <= 5) return TarnProcedure::Txf;
+  if (step >= 6 && step <= 8) return TarnProcedure::Rssi;
+  if (step >= 9 && step <= 11) return TarnProcedure::Cal;
+  if (step >= 12 && step <= 16) return TarnProcedure::BpfSweep;
+  return std::nullopt;
+}
+
+void clsIndOp_RigTarn::endProcedure(TarnProcedure which) {
+  tellViews([which](TarnView& v) { v.procedureEnded(which, true); });
+}
+
 void clsIndOp_RigTarn::abandonProcedures() {
   // A procedure cut off by a link failure, a new connection or a port change must not go
   // on after the next connection: the catalogue it worked on is rebuilt (the TXF row
   // reads 0), its monitor request was lost, and the radio may be another one. The
   // technician starts it again with Enter.
+  if (const std::optional<TarnProcedure> running = procedureOf(enterStep_)) {
+    tellViews([&](TarnView& v) { v.procedureEnded(*running, false); });
+  }
   enterStep_ = 0;
   txfAgain_ = txfPhase2_ = txfComputed_ = false;
   txfReading_ = false;
@@ -181,7 +195,7 @@ bool clsIndOp_RigTarn::stepTxf() {
           next = 0;
           txfPhase2_ = false;
           txfAgain_ = false;
-          form_.toolkit->beep();
+          endProcedure(TarnProcedure::Txf);
         } else {
           next = 1;
           txfPhase2_ = true;
@@ -227,7 +241,7 @@ bool clsIndOp_RigTarn::stepRssi() {
           next = 0;
           rssiLowPhase_ = false;
           rssiAgain_ = false;
-          form_.toolkit->beep();
+          endProcedure(TarnProcedure::Rssi);
         } else {
           next = 6;
           rssiLowPhase_ = true;
@@ -265,7 +279,7 @@ bool clsIndOp_RigTarn::stepCal() {
           next = 0;
           calNarrowPhase_ = false;
           calAgain_ = false;
-          form_.toolkit->beep();
+          endProcedure(TarnProcedure::Cal);
         } else {
           next = 9;
           calNarrowPhase_ = true;
@@ -319,7 +333,7 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
     case 15: {
       const std::int16_t row = static_cast<std::int16_t>(idxBpfT1_ + bpfFilter_);
       if (bpfSubStep_ == 0) {
-        console_->SendE8(row);
+        sendItem(row);
         bpfSubStep_ = 1;
         return false;
       }
@@ -338,7 +352,7 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
       const bool atEnd = (bpfAll_ && v >= 255 - bpfRefLevel_) || v >= console_->Max(row);
       if (!atEnd) {
         console_->setValue(row, add16(v, bpfAll_ ? 2 : 1));
-        console_->SendE8(row);  // the next setting goes out in the same call
+        sendItem(row);  // the next setting goes out in the same call
         bpfSubStep_ = 1;
         return false;
       }
@@ -350,7 +364,7 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
     }
     case 16:
       next = 0;
-      form_.toolkit->beep();
+      endProcedure(TarnProcedure::BpfSweep);
       break;
     default:
       break;

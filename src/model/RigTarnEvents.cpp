@@ -14,7 +14,6 @@
 #include "model/TarnMap.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 namespace {
@@ -67,30 +66,34 @@ bool clsIndOp_RigTarn::readDaMonitor(std::int16_t line, bool entry) {
   return readMonitor(false, line, entry);
 }
 
-// One monitor line: the first call asks the radio, a later call with the sequencer idle
-// takes the answer. Returns true when the line is done. An answer that fails its check
+// One monitor line: the first call asks the radio, whose answer the sequencer hands over
+// when the request ends; a later call with the sequencer idle takes it. Returns true when
+// the line is done. An answer that fails its check (or a request that ended without one)
 // latches the error and is never a reading: the line is not done, so no state, step or
 // sweep acts on it, and the controller reports the error before it does anything else.
 bool clsIndOp_RigTarn::readMonitor(bool analogToDigital, std::int16_t line, bool entry) {
   const std::size_t n = static_cast<std::size_t>(line);
   const std::int16_t channel = analogToDigital ? adChannel_.at(n) : daChannel_.at(n);
   if (entry) {
-    seq_->easySendE8ReqAnswer(ByteToHex(kE8Monitor) + ByteToAsciiHex(channel));
+    monitorAnswer_.reset();
+    seq_->easySendE8ReqAnswer(ByteToHex(kE8Monitor) + ByteToAsciiHex(channel),
+                              [this](const Bytes& answer) { monitorAnswer_ = answer; });
     return false;
   }
   if (seq_->OpRunning()) return false;
-  const Bytes& answer = seq_->comHost().dornD().varLastE8Answer();
-  if (answerInvalid(answer)) {
+  const std::optional<Bytes> answer = std::move(monitorAnswer_);
+  monitorAnswer_.reset();
+  if (!answer || answerInvalid(*answer)) {
     errorLatch_ = true;
     return false;
   }
-  const std::int16_t v = answerValue(answer);
+  const std::int16_t v = answerValue(*answer);
   std::int16_t& last = analogToDigital ? adLast_.at(n) : daLast_.at(n);
   if (v != last) {
     last = v;
-    tk::ListBox* box = form_.lbo01[analogToDigital ? 0 : 1];
-    if (box != nullptr)
-      box->setItemText(static_cast<std::int16_t>(line + 1), MonitorLineText(analogToDigital, line, v));
+    const MonitorBank bank = analogToDigital ? MonitorBank::AnalogToDigital : MonitorBank::DigitalToAnalog;
+    const std::string text = MonitorLineText(analogToDigital, line, v);
+    tellViews([&](TarnView& view) { view.monitorLineChanged(bank, line, v, text); });
   }
   return true;
 }
@@ -209,6 +212,7 @@ void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Ind
                                     std::int16_t /*val*/) {
   // Starting a procedure abandons any other. The rows are redrawn (by resetEnterFlags)
   // once the new procedure is set, so that no row goes on showing the abandoned one.
+  const std::optional<TarnProcedure> abandoned = procedureOf(enterStep_);
   switch (evNo) {
     case 0:
       if (inRange(enterStep_, 1, 5)) {
@@ -255,6 +259,11 @@ void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Ind
     default:
       return;
   }
+  const TarnProcedure started = *procedureOf(enterStep_);
+  tellViews([&](TarnView& v) {
+    if (abandoned) v.procedureEnded(*abandoned, false);
+    v.procedureStarted(started);
+  });
   resetEnterFlags();
 }
 

@@ -9,6 +9,7 @@
 #include "model/TarnItems.h"
 #include "model/TarnMap.h"
 #include "model/clsIndEep_RigTarn.h"
+#include "platform/LocalTime.h"
 #include "radio/clsCmcRadio.h"
 
 namespace tarnset {
@@ -292,6 +293,25 @@ std::string describeRestore(const std::vector<RestoreValue>& values) {
     text += v.what + ": " + std::to_string(v.now) + " -> " + std::to_string(v.asFound);
   }
   return text;
+}
+
+std::string reportTime(std::time_t t, const char* pattern) {
+  std::tm local{};
+  if (!localTime(t, local)) return {};
+  char buf[64];
+  return std::strftime(buf, sizeof buf, pattern, &local) > 0 ? std::string(buf) : std::string();
+}
+
+ServiceReportInput reportInput(const std::string& model, const std::string& subModel, std::time_t madeAt,
+                               const std::string& programVersion, const Bytes& asFound, const Bytes& asLeft) {
+  ServiceReportInput in;
+  in.model = model;
+  in.subModel = subModel;
+  in.dateTime = reportTime(madeAt);
+  in.programVersion = programVersion;
+  in.asFound = asFound;
+  in.asLeft = asLeft;
+  return in;
 }
 
 std::string serviceReportText(const ServiceReportInput& in) {

@@ -4,6 +4,7 @@
 // sheet a shop signs for its customer, as plain text and as HTML. Built from images and
 // texts only: no window, no link.
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,15 @@ struct ServiceReportInput {
   std::string monitorNote;
   std::string coefficientsChecksum;  // of the Const.ini coefficients; empty: not known
 };
+
+// A report's input with what every front end fills the same way: the radio's codes, the
+// local time it is made at ("2026-12-07 14:32"), the program, and the two images. The
+// caller adds where the images come from, the as-left state, and the readings it has.
+ServiceReportInput reportInput(const std::string& model, const std::string& subModel, std::time_t madeAt,
+                               const std::string& programVersion, const Bytes& asFound, const Bytes& asLeft);
+
+// The local time as a report writes it ("2026-12-07 14:32"); pattern as strftime's.
+std::string reportTime(std::time_t t, const char* pattern = "%Y-%m-%d %H:%M");
 
 // The report as text (for a terminal or a file) and as an HTML document (for printing
 // and for PDF). Both carry the same rows.

@@ -9,7 +9,6 @@
 #include "base/Wire.h"
 #include "model/TarnMap.h"
 #include "radio/clsCmcRadio.h"
-#include "toolkit/Toolkit.h"
 
 namespace tarnset {
 
@@ -190,18 +189,29 @@ std::int64_t clsIndEep_RigTarn::ReadBaseFreqBlock() const {
 
 // ---- parameter listing ----
 
-std::string clsIndEep_RigTarn::RigTarnEep_ParaText() const {
-  std::string out;
+std::string ParameterLine::name() const {
+  std::string n = label;
+  const std::size_t colon = n.rfind(':');
+  if (colon != std::string::npos) n.erase(colon);
+  n.erase(0, n.find_first_not_of(' '));
+  n.erase(n.find_last_not_of(' ') + 1);
+  return n;
+}
+
+std::string ParameterLine::valueText() const {
+  const std::size_t first = value.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return value.substr(first, value.find_last_not_of(' ') - first + 1);
+}
+
+std::vector<ParameterLine> clsIndEep_RigTarn::RigTarnEep_DispPara() const {
+  std::vector<ParameterLine> out;
   const auto unsignedByte = [this](std::int32_t adr) { return field4(byteAt(adr)); };
   const auto signedByte = [this](std::int32_t adr) {
     const std::int16_t b = byteAt(adr);
     return field4(b > 127 ? b - 256 : b);
   };
-  const auto line = [&out](const std::string& lab, const std::string& value) {
-    out += lab;
-    out += value;
-    out += kCrLf;
-  };
+  const auto line = [&out](const std::string& lab, const std::string& value) { out.push_back({lab, value}); };
   const auto byteLine = [&](const ByteLine& l) {
     line(l.label, l.fmt == Fmt::U ? unsignedByte(l.adr) : signedByte(l.adr));
   };
@@ -234,8 +244,13 @@ std::string clsIndEep_RigTarn::RigTarnEep_ParaText() const {
   return out;
 }
 
-void clsIndEep_RigTarn::RigTarnEep_DispPara(tk::TextPane& obj) const {
-  obj.setText(RigTarnEep_ParaText());
+std::string clsIndEep_RigTarn::RigTarnEep_ParaText() const {
+  std::string out;
+  for (const ParameterLine& l : RigTarnEep_DispPara()) {
+    out += l.text();
+    out += kCrLf;
+  }
+  return out;
 }
 
 // ---- dump ----

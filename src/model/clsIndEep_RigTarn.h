@@ -18,13 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "model/TarnView.h"
+
 namespace tarnset {
 
 class clsCmcRadio;
 class clsCmcEeprom;
-namespace tk {
-class TextPane;
-}
 
 // Where the channel memory of an image lies and which of its slots hold a channel.
 struct TarnChannelMap {
@@ -57,9 +56,9 @@ class clsIndEep_RigTarn {
   bool RigTarnEep_GetChMode(std::int32_t start_address, std::int16_t chNo) const;
   // True when slot chNo holds a channel (start_address: receive base); false for chNo < 0.
   bool RigTarnEep_GetChAppear(std::int32_t start_address, std::int16_t chNo) const;
-  // Replaces the pane's text with the parameter listing.
-  void RigTarnEep_DispPara(tk::TextPane& obj) const;
-  // The parameter listing: 106 lines, each ending with CR LF.
+  // The parameter listing to display: 106 lines, each its label and value.
+  std::vector<ParameterLine> RigTarnEep_DispPara() const;
+  // The parameter listing as text: the 106 lines, each ending with CR LF.
   std::string RigTarnEep_ParaText() const;
   // The channel memory of the image: the bases from its header words, and the slots
   // below the slot count (at most 40) whose entry is marked in use and whose receive

@@ -11,7 +11,10 @@
 //   RigTarnEvents.cpp      console events, monitor lines and E8 answer checks
 //   RigTarnConstFile.cpp   Const.ini and the temperature border table
 //   RigTarnEnter.cpp       the Enter procedures (TXF, RSSI, CAL, BPF sweeps)
-//   RigTarnLayout.cpp      captions, layout and panels
+//   RigTarnPanels.cpp      the panel and buttons the views show, the link failure report
+//
+// The controller tells its views (model/TarnView.h) what happened; it never writes into a
+// window. The window's layout and captions are the window's own (shell/frmMain).
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -25,6 +28,7 @@
 #include "base/clsCmcTick.h"
 #include "clone/CloneHooks.h"
 #include "console/ConsoleEvents.h"
+#include "model/TarnView.h"
 #include "model/clsIndEep_RigTarn.h"
 
 namespace tarnset {
@@ -32,38 +36,10 @@ namespace tarnset {
 class clsCmcDornSequence;
 class clsCmcRadio;
 class clsConsole;
+class frmCom;
 namespace tk {
-class Toolkit;
-class MainWindow;
-class CommandButton;
-class Frame;
 class ListBox;
-class Label;
-class TextPane;
-class Line;
 }  // namespace tk
-
-// The main window's controls that this model places, captions and fills.
-struct TarnFormControls {
-  tk::Toolkit* toolkit = nullptr;
-  tk::MainWindow* window = nullptr;
-  std::array<tk::CommandButton*, 3> cmd00{};  // Connect, Reload(F5), Disp para
-  std::array<tk::Frame*, 4> fra01{};          // start, adjustment, monitors, parameter panels
-  std::array<tk::ListBox*, 2> lbo01{};        // A/D and D/A monitor lists
-  tk::ListBox* lboConsole = nullptr;
-  tk::Label* lblTitle = nullptr;
-  tk::Label* lblProgress = nullptr;
-  tk::TextPane* txtDispPara = nullptr;
-  std::array<tk::Line*, 2> linSepa{};
-};
-
-// Told when a clone read has completed and the console shows the radio's values (the
-// service record backs the image up there).
-class ControllerObserver {
- public:
-  virtual ~ControllerObserver() = default;
-  virtual void cloneReadCompleted() = 0;
-};
 
 // The controller's states (opState), in the order the state machine runs through them:
 // connect and read, the first monitor readings, the adjustment mode command, then the
@@ -106,14 +82,24 @@ struct RestoreSend {
   std::int32_t address = 0;
 };
 
-class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
+class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, public CloneErrorReporter {
  public:
   static constexpr std::int16_t kStates = 27;
 
   // Wires the controller and runs its initialisation (port 1, a full reset, the address
-  // defaults and the fixed tables). The sequencer's driver is reached through its host.
-  clsIndOp_RigTarn(const TarnFormControls& form, clsCmcDornSequence& seq, clsCmcRadio& radio,
-                   clsConsole& console, CloneErrorReporter& errors, const TickSource& clock);
+  // defaults and the fixed tables). The serial host tells why a link failed; consoleList
+  // is the list box the console draws its rows into (handed to the console at every
+  // reset; nullptr: the console draws nothing).
+  clsIndOp_RigTarn(clsCmcDornSequence& seq, clsCmcRadio& radio, clsConsole& console, frmCom& com,
+                   const TickSource& clock, tk::ListBox* consoleList = nullptr);
+
+  // The views told of what happens (not owned; a view removes itself before it goes). A
+  // view added is told the present state at once: a reset model and the present panels.
+  void addView(TarnView* view);
+  void removeView(TarnView* view);
+  // Text after "Cannot access COM" in the open-failure headline; empty: the port number
+  // (the companion names a port given as a device path).
+  void setPortText(std::string text) { portText_ = std::move(text); }
   ~clsIndOp_RigTarn() override;
 
   // Returns the controller to its start state: sequencer reset, any Enter procedure
@@ -137,16 +123,22 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   bool RigTarnProp_DispPara() const { return opState_ == TarnState::DispPara; }
   // Requests a pause of the state machine after an E8 command (written by the console).
   void setWaitE8Required(std::int32_t Wt) override { waitE8Pending_ = Wt; }
-  // Captions of the buttons, headers of the monitor lists, the empty progress line.
-  void RigOpFunc_FormResource();
-  // Places every control for the window's present size (sizes the window the first time).
-  void RigOpFunc_FormLayout();
   // Accepts a sub-model code whose first four characters sort at or below "0100".
   bool RigOpFunc_CheckSubNameLegal(const std::string& nameS) override;
   // Takes a new port number; a different number resets the controller.
   void RigOpFunc_SetComPortNo(std::int16_t portNo);
   // The three command buttons (and F5 as button 1).
   void RigOpFunc_ClickCmd00(std::int16_t Index);
+  // Reads the radio's image and nothing else: the controller resets, reads, loads the
+  // console and rests in Idle (no monitor reading, no E8 command). Views hear of the
+  // progress, the completion or the failure.
+  void RigOpFunc_ReadImage();
+  // The link failed: composes the clone error message from the serial host's flags, the
+  // driver's last error and the sequencer's error, resets the controller (a running
+  // procedure is abandoned, and the message says so) and tells the views.
+  void MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) override;
+  // The text of the last clone error message (lines joined by CR LF).
+  const std::string& lastCloneError() const { return lastCloneError_; }
   // One step of the state machine; called on every poll tick.
   void task();
 
@@ -156,8 +148,6 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
                      std::int16_t val) override;
   void ConsEv_Enter(clsConsole& objConsole, std::int16_t Index, std::int16_t evNo, std::int16_t val) override;
 
-  // Told of every completed clone read; nullptr: nobody.
-  void setObserver(ControllerObserver* o) { observer_ = o; }
   // CAL points sent since the program started (the service record's "CAL run").
   int RigTarnProp_CalPointsSent() const { return calPointsSent_; }
   // A restore may start: the adjustment panel is up (states 3..25), no Enter procedure
@@ -207,6 +197,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   // ---- controller (RigTarnController.cpp) ----
   bool runState(TarnState& next);
   bool sendRestoreValue();
+  // Sends a console row's value the console's way and tells the views when it went out.
+  void sendItem(std::int16_t row);
   // The pause after a restored value, as after an item's E8 command.
   static constexpr std::int32_t kItemPause = 200;
   void updateProgress();
@@ -244,18 +236,30 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   // Ends any running Enter procedure: no step, no phase, no confirmation, no half-done
   // reading is left for the next connection to act on (used by every reset).
   void abandonProcedures();
+  // The procedure that a value of enterStep belongs to; nullopt for 0 (none).
+  static std::optional<TarnProcedure> procedureOf(std::int16_t step);
+  // A procedure ended whole: the views hear of it (the window beeps).
+  void endProcedure(TarnProcedure which);
 
-  // ---- layout and panels (RigTarnLayout.cpp) ----
+  // ---- panels and failures (RigTarnPanels.cpp) ----
+  // Tells the views which panel to show when it changed (or after a reset).
   void refreshPanels();
+  template <class F>
+  void tellViews(F&& f) {
+    for (TarnView* v : views_) f(*v);
+  }
 
   // Collaborators.
-  ControllerObserver* observer_ = nullptr;
-  TarnFormControls form_;
+  std::vector<TarnView*> views_;
+  tk::ListBox* consoleList_ = nullptr;
   clsCmcDornSequence* seq_;
   clsCmcRadio* radio_;
   clsConsole* console_;
-  CloneErrorReporter* errors_;
+  frmCom* com_;
   const TickSource* clock_;
+  std::string portText_;
+  std::string lastCloneError_;
+  std::optional<TarnPanels> panelsShown_;
   std::unique_ptr<clsIndEep_RigTarn> eep_;
 
   // Controller state.
@@ -274,8 +278,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   clsCmcTick waitTick_;
   std::optional<TarnState> holdBefore_;
   bool held_ = false;
-  bool layoutDone_ = false;
-  bool editPanelShown_ = false;
+  // The next clone read completes into Idle (RigOpFunc_ReadImage).
+  bool readOnly_ = false;
 
   // Console rows.
   std::int16_t idxChNo_ = 0, idxTxf_ = 0, idxRssi_ = 0, idxCal_ = 0, idxBpfT1_ = 0, idxBpfSweep_ = 0;
@@ -304,6 +308,9 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents {
   std::int16_t txfLastSetting_ = 0;
   std::int16_t txfFirstEntry_ = 0, txfLastEntry_ = 0;
   bool txfAgainAtStart_ = false;
+
+  // The answer to the monitor request in flight, handed over by the sequencer.
+  std::optional<Bytes> monitorAnswer_;
 
   // RSSI and CAL procedures.
   bool rssiAgain_ = false, rssiLowPhase_ = false, rssiReading_ = false, rssiStored_ = false;

@@ -218,4 +218,10 @@ std::string BackupStore::describe(const std::string& path) {
   return out;
 }
 
+std::optional<BackupStore::Identity> BackupStore::identityOf(const std::string& path) {
+  const auto b = parseName(fs::path(path).filename().string());
+  if (!b) return std::nullopt;
+  return Identity{b->model, b->subModel};
+}
+
 }  // namespace tarnset

@@ -11,6 +11,7 @@
 // never replaced; an image identical to the newest backup is not written again. Only files
 // named this way are taken for backups; anything else in the folder is left alone.
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "base/Types.h"
@@ -54,6 +55,13 @@ class BackupStore {
   // sub-model 0100, SHA-256 1a2b3c4d" (", no. 2 of that second" for a "-2" name); empty
   // when the name is not a backup's.
   static std::string describe(const std::string& path);
+
+  // The radio a backup is of, by its file name: its model and sub-model codes; nullopt
+  // when the name is not a backup's.
+  struct Identity {
+    std::string model, subModel;
+  };
+  static std::optional<Identity> identityOf(const std::string& path);
 
  private:
   std::string folder_;

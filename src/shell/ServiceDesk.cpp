@@ -5,7 +5,6 @@
 
 #include "model/ServiceReport.h"
 #include "platform/AtomicFile.h"
-#include "platform/LocalTime.h"
 #include "radio/BackupStore.h"
 #include "radio/Sha256.h"
 #include "radio/clsCmcRadio.h"
@@ -31,16 +30,30 @@ bool endsWithPdf(const std::string& path) {
 }  // namespace
 
 ServiceDesk::ServiceDesk(tk::Toolkit& toolkit, clsIndOp_RigTarn& controller, clsCmcRadio& radio,
-                         const TarnFormControls& form, ServiceDeskConfig config)
-    : toolkit_(toolkit), controller_(controller), radio_(radio), form_(form), config_(std::move(config)) {
+                         ServiceDeskConfig config)
+    : toolkit_(toolkit), controller_(controller), radio_(radio), config_(std::move(config)) {
   if (!config_.now) config_.now = [] { return std::time(nullptr); };
+  modelReset();
+  controller_.addView(this);
+}
+
+ServiceDesk::~ServiceDesk() {
+  controller_.removeView(this);
+}
+
+void ServiceDesk::modelReset() {
+  monitorLines_.assign(static_cast<std::size_t>(kMonitorLines[0] + kMonitorLines[1]), kMonitorNotRead);
+}
+
+void ServiceDesk::monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t /*raw*/,
+                                     const std::string& text) {
+  const std::size_t first =
+      bank == MonitorBank::AnalogToDigital ? 0 : static_cast<std::size_t>(kMonitorLines[0]);
+  monitorLines_.at(first + static_cast<std::size_t>(line)) = text;
 }
 
 std::string ServiceDesk::timeText(std::time_t t, const char* pattern) const {
-  std::tm local{};
-  if (!localTime(t, local)) return {};
-  char buf[64];
-  return std::strftime(buf, sizeof buf, pattern, &local) > 0 ? std::string(buf) : std::string();
+  return reportTime(t, pattern);
 }
 
 Bytes ServiceDesk::presentImage() const {
@@ -48,7 +61,7 @@ Bytes ServiceDesk::presentImage() const {
   return img.ReadBlock(0, img.eeSize());
 }
 
-void ServiceDesk::cloneReadCompleted() {
+void ServiceDesk::readCompleted() {
   const Bytes image = presentImage();
   lastRead_ = image;
   lastReadAt_ = config_.now();
@@ -137,13 +150,8 @@ void ServiceDesk::SaveImageAs() {
 }
 
 ServiceReportInput ServiceDesk::reportInput() const {
-  ServiceReportInput in;
-  in.model = radio_.radioNameM();
-  in.subModel = radio_.radionameS();
-  in.dateTime = timeText(config_.now(), "%Y-%m-%d %H:%M");
-  in.programVersion = config_.programVersion;
-  in.asFound = *asFound_;
-  in.asLeft = presentImage();
+  ServiceReportInput in = tarnset::reportInput(radio_.radioNameM(), radio_.radionameS(), config_.now(),
+                                               config_.programVersion, *asFound_, presentImage());
   in.asFoundSource = (asFoundFile_.empty() ? std::string("not backed up") : baseName(asFoundFile_)) +
                      ", read at " + timeText(asFoundAt_, "%Y-%m-%d %H:%M");
   in.asLeftState =
@@ -151,11 +159,7 @@ ServiceReportInput ServiceDesk::reportInput() const {
           ? "verified by a read at " + timeText(lastReadAt_, "%H:%M")
           : "as sent, not read back: press Connect to read the radio again before printing this report";
   in.calRun = controller_.RigTarnProp_CalPointsSent() > calAtAsFound_;
-  for (std::size_t b = 0; b < form_.lbo01.size(); ++b) {
-    const tk::ListBox* list = form_.lbo01[b];
-    if (list == nullptr) continue;
-    for (std::int16_t i = 1; i < list->listCount(); ++i) in.monitorLines.push_back(list->itemText(i));
-  }
+  in.monitorLines = monitorLines_;
   in.monitorNote = "No monitor readings.";
   std::string coefficients;
   for (std::int16_t i = 0; i <= 20; ++i) {

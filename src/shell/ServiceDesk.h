@@ -10,6 +10,7 @@
 
 #include "base/Types.h"
 #include "model/ServiceReport.h"
+#include "model/TarnView.h"
 #include "model/clsIndOp_RigTarn.h"
 
 namespace tarnset {
@@ -28,14 +29,22 @@ struct ServiceDeskConfig {
   std::string programVersion;
 };
 
-class ServiceDesk final : public ControllerObserver {
+class ServiceDesk final : public TarnView {
  public:
+  // Becomes a view of the controller; removes itself when it goes.
   ServiceDesk(tk::Toolkit& toolkit, clsIndOp_RigTarn& controller, clsCmcRadio& radio,
-              const TarnFormControls& form, ServiceDeskConfig config);
+              ServiceDeskConfig config);
+  ~ServiceDesk() override;
+  ServiceDesk(const ServiceDesk&) = delete;
+  ServiceDesk& operator=(const ServiceDesk&) = delete;
 
   // A clone read completed: back it up, and take it as the as-found image, or ask whether
   // a radio that differs from it is another one.
-  void cloneReadCompleted() override;
+  void readCompleted() override;
+  // The monitor readings the report shows.
+  void modelReset() override;
+  void monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t raw,
+                          const std::string& text) override;
 
   // The File menu.
   void SaveImageAs();
@@ -67,8 +76,9 @@ class ServiceDesk final : public ControllerObserver {
   tk::Toolkit& toolkit_;
   clsIndOp_RigTarn& controller_;
   clsCmcRadio& radio_;
-  TarnFormControls form_;
   ServiceDeskConfig config_;
+  // The monitor lines as the window shows them (A/D, then D/A).
+  std::vector<std::string> monitorLines_;
 
   std::optional<Bytes> asFound_;
   std::string asFoundFile_;

@@ -133,19 +133,9 @@ void frmMain::buildControls() {
   lbo01_[1]->setTabStop(false);
 }
 
-TarnFormControls frmMain::controls() const {
-  TarnFormControls c;
-  c.toolkit = &toolkit_;
-  c.window = window_.get();
-  c.cmd00 = cmd00_;
-  c.fra01 = fra01_;
-  c.lbo01 = lbo01_;
-  c.lboConsole = lboConsole_;
-  c.lblTitle = lblTitle_;
-  c.lblProgress = lblProgress_;
-  c.txtDispPara = txtDispPara_;
-  c.linSepa = linSepa_;
-  return c;
+void frmMain::setController(clsIndOp_RigTarn& controller) {
+  controller_ = &controller;
+  controller.addView(this);
 }
 
 void frmMain::setComPortNo(std::int16_t v) {
@@ -189,8 +179,8 @@ bool frmMain::Form_Load(bool readConstFile, const std::string& constFile, const 
   }
   window_->setCaption(kAppTitle);
   lblTitle_->setCaption(kAppTitle + "\r\nAdjust Utility for KV-Tarn\r\n" + kOwnerNotice);
-  controller_->RigOpFunc_FormResource();
-  controller_->RigOpFunc_FormLayout();
+  RigOpFunc_FormResource();
+  RigOpFunc_FormLayout();
   Form_Resize();
   return true;
 }
@@ -202,7 +192,7 @@ void frmMain::Form_Resize() {
   linSepa_[1]->setPoints(0, p, w, p);
   lblComBusy_->setCaption("");
   lblComBusy_->move(120, 120, lblComBusy_->width(), lblComBusy_->height());
-  if (controller_ != nullptr) controller_->RigOpFunc_FormLayout();
+  if (controller_ != nullptr) RigOpFunc_FormLayout();
 }
 
 void frmMain::Form_KeyDown(std::int16_t& keyCode, std::int16_t /*shift*/) {
@@ -280,31 +270,13 @@ void frmMain::showPortState() {
 }
 
 void frmMain::showLinkError() {
-  MsgBoxCloneErr(seq_);
+  if (controller_ != nullptr) controller_->MsgBoxCloneErr(seq_);
 }
 
-void frmMain::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
-  CloneErrorInputs in;
-  in.errCannotOpen = com_.errCannotOpen();
-  in.errOverflow = com_.errOverflow();
-  in.lastError = com_.dornD().lastError();
-  in.seqError = myObjDornSeq.error();
-  in.portText = portText_.empty() ? decimalWithSign(com_.comPortNum()) : portText_;
-  std::string message = composeCloneError(in);
-  // A port that could not be used says which device it was, why, and what to do next.
-  const std::string comName = portText_.empty() ? "COM" + decimalWithSign(com_.comPortNum()) : std::string();
-  const std::string details = portFailureDetails(com_.failure(), com_.deviceName(), comName);
-  if (controller_ != nullptr) {
-    // The reset abandons a running procedure; what it wrote stays in the radio, so the
-    // technician is told to run it again.
-    const std::string note = controller_->RigOpFunc_InterruptionNote();
-    if (!note.empty() && !message.empty()) message += "\r\n" + note;
-    controller_->RigOpFunc_ResetAll();
-  }
+void frmMain::linkFailed(const std::string& message, const std::string& details) {
   // The box holds the ticks: the window behind it shows the reset state now.
   showPortState();
-  lastCloneError_ = message;
-  if (!message.empty()) MsgBoxApp(toolkit_, message, details);
+  MsgBoxApp(toolkit_, message, details);
 }
 
 void frmMain::saveData(clsCmcProfileIO& objProf) {

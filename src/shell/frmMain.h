@@ -4,15 +4,16 @@
 // the program per poll tick, and the clone error message.
 //
 // The window holds little logic: buttons and most keys go to the model controller or to
-// the console; the controller places and captions most controls.
+// the console. It is a view of the model (model/TarnView.h): the controller tells it
+// what happened, and the window shows it in its controls, which it places itself.
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "clone/CloneHooks.h"
 #include "link/ComHooks.h"
+#include "model/TarnView.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "toolkit/Toolkit.h"
 
@@ -24,7 +25,7 @@ class clsConsole;
 class PortResolver;
 class ServiceDesk;
 
-class frmMain final : public CloneErrorReporter, public ComHostOwner {
+class frmMain final : public ComHostOwner, public TarnView {
  public:
   // Creates the window with its menus and controls (not yet shown).
   frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, clsConsole& console,
@@ -33,17 +34,14 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   frmMain(const frmMain&) = delete;
   frmMain& operator=(const frmMain&) = delete;
 
-  // The controls the model controller places and fills.
-  TarnFormControls controls() const;
-  // Connects the model controller (created after the window's controls exist).
-  void setController(clsIndOp_RigTarn& controller) { controller_ = &controller; }
+  // Connects the model controller (created after the window's controls exist): the
+  // window becomes one of its views.
+  void setController(clsIndOp_RigTarn& controller);
   // Connects the service record behind the File menu's image, report and restore items.
   void setServiceDesk(ServiceDesk* desk) { desk_ = desk; }
 
   // Called after the port mapping was taken again (the user chose a port): refresh tips.
   void setRefreshPorts(std::function<void()> f) { refreshPorts_ = std::move(f); }
-  // Text after "Cannot access COM" in the open-failure headline; empty: the port number.
-  void setPortText(std::string text) { portText_ = std::move(text); }
 
   // Selected serial port; setting it tells the model controller.
   std::int16_t ComPortNo() const { return comPortNo_; }
@@ -71,17 +69,28 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   void loadData(clsCmcProfileIO& objProf) override;
   void SaveOptions() override;
 
-  // The clone error message: composed from the flags of the serial host, the driver and
-  // the sequencer; the controller is reset before the box is shown.
-  void MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) override;
-  // The text of the last clone error message shown (lines joined by CR LF).
-  const std::string& lastCloneError() const { return lastCloneError_; }
+  // Captions of the buttons, headers of the monitor lists, the empty progress line.
+  void RigOpFunc_FormResource();
+  // Places every control for the window's present size (sizes the window the first time).
+  void RigOpFunc_FormLayout();
+
+  // TarnView: what the model tells the window.
+  void modelReset() override;
+  void monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t raw,
+                          const std::string& text) override;
+  void readProgress(std::int32_t lastAddress, std::int32_t endAddress) override;
+  void panelsChanged(const TarnPanels& panels) override;
+  void parameterListing(const std::vector<ParameterLine>& lines) override;
+  void procedureEnded(TarnProcedure which, bool completed) override;
+  // The clone error message: shown in the program's message box after the port label.
+  void linkFailed(const std::string& message, const std::string& details) override;
 
   tk::MainWindow& window() { return *window_; }
   tk::ListBox& lboConsole() { return *lboConsole_; }
   tk::CommandButton& cmd00(std::size_t i) { return *cmd00_.at(i); }
   tk::Label& lblComBusy() { return *lblComBusy_; }
   tk::Label& lblTitle() { return *lblTitle_; }
+  tk::Label& lblProgress() { return *lblProgress_; }
   tk::TextPane& txtDispPara() { return *txtDispPara_; }
   tk::ListBox& lbo01(std::size_t i) { return *lbo01_.at(i); }
   tk::Frame& fra01(std::size_t i) { return *fra01_.at(i); }
@@ -120,12 +129,12 @@ class frmMain final : public CloneErrorReporter, public ComHostOwner {
   clsIndOp_RigTarn* controller_ = nullptr;
   ServiceDesk* desk_ = nullptr;
   std::function<void()> refreshPorts_;
-  std::string portText_;
 
   std::int16_t comPortNo_ = 1;
   std::int16_t comAutoRelease_ = 0;
-  std::string lastCloneError_;
   bool unloaded_ = false;
+  bool layoutDone_ = false;
+  TarnPanel panelShown_ = TarnPanel::Start;
 
   std::unique_ptr<tk::MainWindow> window_;
   std::array<tk::MenuItem*, 4> mnuOptSelCom_{};

@@ -8,9 +8,9 @@
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcProfileIO.h"
 #include "radio/clsCmcRadio.h"
-#include "toolkit/MsgBoxApp.h"
 #include "shell/ServiceDesk.h"
 #include "shell/frmMain.h"
+#include "toolkit/MsgBoxApp.h"
 #include "toolkit/Toolkit.h"
 
 namespace tarnset {
@@ -41,15 +41,20 @@ int Program::startUp(const SingleInstance* guard) {
 
 void Program::reportInternalError(const std::exception& e) {
   if (com_) com_->setComOpen(false);
-  MsgBoxApp(toolkit_, internalErrorText(e));
+  startUpFails(internalErrorText(e));
+}
+
+void Program::startUpFails(const std::string& message, const std::string& details) {
+  startUpMessage_ = message;
+  if (!details.empty()) startUpMessage_ += "\r\n\r\n" + details;
+  MsgBoxApp(toolkit_, message, details);
 }
 
 int Program::startUpSteps(const SingleInstance* guard) {
   toolkit_.setTrace(config_.trace);  // every message shown from here on
   // 1. A second instance is refused; the running one is not touched.
   if (guard != nullptr && guard->alreadyRunning()) {
-    MsgBoxApp(toolkit_,
-              "Cannot execute " + kAppTitle + " repeatedly.\r\n" + kAppTitle + " is already executing.");
+    startUpFails("Cannot execute " + kAppTitle + " repeatedly.\r\n" + kAppTitle + " is already executing.");
     return kExitAlreadyRunning;
   }
   // 2. The serial host with its options profile, driver and poll timer.
@@ -73,16 +78,15 @@ int Program::startUpSteps(const SingleInstance* guard) {
   console_ = std::make_unique<clsConsole>();
   main_ = std::make_unique<frmMain>(toolkit_, *com_, *seq_, *console_, resolver_);
   main_->setRefreshPorts(config_.refreshPorts);
-  main_->setPortText(config_.portText);
   controller_ =
-      std::make_unique<clsIndOp_RigTarn>(main_->controls(), *seq_, *radio_, *console_, *main_, clock_);
+      std::make_unique<clsIndOp_RigTarn>(*seq_, *radio_, *console_, *com_, clock_, &main_->lboConsole());
+  controller_->setPortText(config_.portText);
   main_->setController(*controller_);
   desk_ = std::make_unique<ServiceDesk>(
-      toolkit_, *controller_, *radio_, main_->controls(),
+      toolkit_, *controller_, *radio_,
       ServiceDeskConfig{config_.backupFolder, config_.wallClock, config_.programVersion});
-  controller_->setObserver(desk_.get());
   main_->setServiceDesk(desk_.get());
-  seq_->setErrorReporter(main_.get());
+  seq_->setErrorReporter(controller_.get());
   seq_->setSubModelCheck(controller_.get());
   com_->setOwner(main_.get());
   main_->Form_Initialize();

@@ -91,6 +91,10 @@ class Program {
   // which calls the main window's SaveOptions).
   void LoadOptions();
 
+  // The message with which start-up ended the program (empty while it runs on): what the
+  // window showed in its message box.
+  const std::string& startUpMessage() const { return startUpMessage_; }
+
   // True once the serial host exists (start-up has passed its second step).
   bool hasCom() const { return com_ != nullptr; }
   frmCom& com() { return *com_; }
@@ -106,12 +110,15 @@ class Program {
   int startUpSteps(const SingleInstance* guard);
   // Closes the port (if there is one) and shows the programming error in a message box.
   void reportInternalError(const std::exception& e);
+  // Shows a message that ends the start-up, and keeps it.
+  void startUpFails(const std::string& message, const std::string& details = {});
 
   tk::Toolkit& toolkit_;
   const TickSource& clock_;
   SerialPort& port_;
   PortResolver& resolver_;
   ProgramConfig config_;
+  std::string startUpMessage_;
 
   std::unique_ptr<frmCom> com_;
   std::unique_ptr<clsCmcRadio> radio_;

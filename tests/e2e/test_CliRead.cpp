@@ -10,9 +10,9 @@
 #include "CliFixture.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "radio/clsCmcRadio.h"
-#include "toolkit/headless/HeadlessToolkit.h"
 #include "sim/TarnImage.h"
 #include "sim/VirtualTarn.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset::e2e {
 namespace {
@@ -35,12 +35,7 @@ std::string listingOf(const kvsim::Bytes& image) {
   clsCmcRadio radio;
   EXPECT_EQ(radio.eepImage().WriteBlock(0, image), 0);
   clsIndEep_RigTarn map(radio, [](std::int16_t i) { return kBorderTable.at(static_cast<std::size_t>(i)); });
-  ManualTickSource clock;
-  HeadlessToolkit toolkit(clock);
-  auto window = toolkit.createMainWindow();
-  tk::TextPane& pane = window->addTextPane(nullptr);
-  map.RigTarnEep_DispPara(pane);
-  return withoutCr(pane.text());
+  return withoutCr(map.RigTarnEep_ParaText());
 }
 
 // The bytes of a dump's data rows, and how many rows there were; rows must have the

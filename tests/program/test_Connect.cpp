@@ -62,7 +62,7 @@ TEST(Connect, TheFirstConnectionReadsMonitorsAndSendsEveryItemOnce) {
 TEST(Connect, TheProgressLineFillsWhileTheImageArrives) {
   ProgramHarness h;
   frmMain& w = h.program().mainWindow();
-  tk::Label& progress = *h.program().mainWindow().controls().lblProgress;
+  tk::Label& progress = h.program().mainWindow().lblProgress();
   EXPECT_EQ(progress.caption(), std::string(32, ' '));
   h.toolkit().click(w.cmd00(0));
   std::set<std::size_t> seen;

@@ -188,36 +188,20 @@ TEST_F(MemoryMapTest, ListingShowsTheBaseFrequencyInMHz) {
   }
 }
 
-class FakeTextPane : public tk::TextPane {
- public:
-  void move(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override {}
-  std::int32_t left() const override { return 0; }
-  std::int32_t top() const override { return 0; }
-  std::int32_t width() const override { return 0; }
-  std::int32_t height() const override { return 0; }
-  void setVisible(bool) override {}
-  bool visible() const override { return true; }
-  void setFocus() override {}
-  bool hasFocus() const override { return false; }
-  void setTabStop(bool) override {}
-  bool tabStop() const override { return false; }
-  void moveToEndOfTabOrder() override {}
-  void setText(const std::string& t) override { text_ = t; }
-  std::string text() const override { return text_; }
-
- private:
-  std::string text_ = "earlier text\r\n";
-};
-
-TEST_F(MemoryMapTest, DispParaReplacesThePaneText) {
-  FakeTextPane pane;
-  map.RigTarnEep_DispPara(pane);
+TEST_F(MemoryMapTest, TheListingsLabelsAndValuesAreTheLinesOfItsText) {
   put(TarnMap::kRssiL2, {7});
-  map.RigTarnEep_DispPara(pane);
-  EXPECT_EQ(pane.text(), map.RigTarnEep_ParaText());
-  const auto lines = crlfLines(pane.text());
+  put(TarnMap::kBaseFreq, {0x11, 0x17});
+  const std::vector<ParameterLine> listing = map.RigTarnEep_DispPara();
+  const auto lines = crlfLines(map.RigTarnEep_ParaText());
+  ASSERT_EQ(listing.size(), 106u);
   ASSERT_EQ(lines.size(), 106u);
-  EXPECT_EQ(lines[105], "               RSSI L2 Level:    7");
+  for (std::size_t i = 0; i < listing.size(); ++i) EXPECT_EQ(listing[i].text(), lines[i]) << i;
+  EXPECT_EQ(listing[105].name(), "RSSI L2 Level");
+  EXPECT_EQ(listing[105].valueText(), "7");
+  const auto base = std::find_if(listing.begin(), listing.end(),
+                                 [](const ParameterLine& l) { return l.name() == "Base Frequency"; });
+  ASSERT_NE(base, listing.end());
+  EXPECT_EQ(base->valueText(), "437.500MHz");
 }
 
 TEST_F(MemoryMapTest, ListingOfARealisticImageMatchesTheHandWrittenOne) {

@@ -1,0 +1,86 @@
+#pragma once
+// What the KV-Tarn model tells the views that show it: the window's form and the headless
+// companion are two such views, and the service record is a third. The model never writes
+// into a window; it says what happened, and each view shows or records it in its own way.
+//
+// Every notification has an empty default, so that a view implements only what it shows.
+// Notifications arrive on the one thread, from inside the model's operations: a view
+// must not call back into the model's operations from them (it may read its state).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnset {
+
+// The two monitor lists: the four A/D lines and the nine D/A lines.
+enum class MonitorBank : std::int16_t { AnalogToDigital = 0, DigitalToAnalog = 1 };
+
+// Lines of each monitor list, its header and the text of a line not read yet.
+constexpr std::int16_t kMonitorLines[2] = {4, 9};
+inline const char* const kMonitorHeader[2] = {"[A/D]", "[D/A]"};
+inline const char* const kMonitorNotRead = "----";
+
+// The panel the window shows, and which of the three buttons may be used.
+enum class TarnPanel : std::int16_t {
+  Start,       // title and clone-read progress (not connected, or reading)
+  Adjust,      // monitors and console (connected)
+  Parameters,  // the parameter listing
+};
+
+struct TarnPanels {
+  TarnPanel panel = TarnPanel::Start;
+  bool connectEnabled = true;
+  bool reloadEnabled = false;
+  bool dispParaEnabled = false;
+  // "Disp para" is the default and the cancel button (Return and Escape leave the listing).
+  bool dispParaIsDefault = false;
+
+  bool operator==(const TarnPanels&) const = default;
+};
+
+// One line of the parameter listing: its label, right-aligned with its ": ", and its
+// value padded to its field, exactly as the listing shows them.
+struct ParameterLine {
+  std::string label;
+  std::string value;
+
+  // The line as the listing shows it.
+  std::string text() const { return label + value; }
+  // The label without its padding and colon ("POW HI Level").
+  std::string name() const;
+  // The value without its padding ("203", "437.500MHz").
+  std::string valueText() const;
+};
+
+// The Enter procedures, for their start and end.
+enum class TarnProcedure : std::int16_t { Txf, Rssi, Cal, BpfSweep };
+
+class TarnView {
+ public:
+  virtual ~TarnView() = default;
+
+  // The model was reset (a new connection, a port change, a failure): every monitor line
+  // shows kMonitorNotRead again and the progress line is empty.
+  virtual void modelReset() {}
+  // A monitor line has a new reading (raw 0..255) and text (line 0-based in its bank).
+  virtual void monitorLineChanged(MonitorBank /*bank*/, std::int16_t /*line*/, std::int16_t /*raw*/,
+                                  const std::string& /*text*/) {}
+  // A clone read is under way: the last address received, of endAddress.
+  virtual void readProgress(std::int32_t /*lastAddress*/, std::int32_t /*endAddress*/) {}
+  // A clone read completed whole; the console shows the radio's values.
+  virtual void readCompleted() {}
+  // The panel to show or the buttons' state changed.
+  virtual void panelsChanged(const TarnPanels& /*panels*/) {}
+  // The parameter listing to show (the parameter panel opens).
+  virtual void parameterListing(const std::vector<ParameterLine>& /*lines*/) {}
+  // A console row's value went out to the radio (its E8 command was sent whole).
+  virtual void itemSent(std::int16_t /*row*/, std::int16_t /*value*/) {}
+  // An Enter procedure started, or ended whole (completed false: it was abandoned).
+  virtual void procedureStarted(TarnProcedure /*which*/) {}
+  virtual void procedureEnded(TarnProcedure /*which*/, bool /*completed*/) {}
+  // The link failed: the message (lines joined by CR LF) and its details (the device,
+  // why, the next step; may be empty). The model has been reset already.
+  virtual void linkFailed(const std::string& /*message*/, const std::string& /*details*/) {}
+};
+
+}  // namespace tarnset
