@@ -38,7 +38,8 @@ using tarnset::fuzz::violated;
 void checkInvariants(const clsCmcDornDrv& drv) {
   if (drv.rxBuf().size() > 256) violated("receive buffer above 256 bytes");
   const std::int16_t state = tarnset::number(drv.waitState());
-  if (state != 0 && state != 2) violated("wait state other than idle or answer between calls");
+  if (state != 0 && state != 2 && state != 3)
+    violated("wait state other than idle, answer or drain between calls");
   if (drv.Running() != (state != 0)) violated("Running differs from the wait state");
   const std::int16_t e = tarnset::number(drv.nowError());
   if (!(e == 0 || e == 1 || e == 2 || e == 3 || e == 4 || e == 5 || e == 7 || e == 8))

@@ -40,13 +40,15 @@ std::string usageText() {
   return "Usage: kv-tarn-sim [--link PATH] [--image FILE] [--sub-model HEX] [--no-pacing]\n"
          "                   [--fault NAME]... [--log FILE] [--temperature CELSIUS]\n"
          "                   [--drift C_PER_MIN] [--sd-noise N] [--seed N] [--signal DBU]\n"
+         "                   [--records N]\n"
          "                   [--help | --version]\n"
          "\n"
          "Serves a virtual KV-Tarn transceiver on a pseudo-terminal. The first line printed is\n"
          "the device path to open as the serial port; it serves until SIGINT or SIGTERM.\n"
          "While it serves, SIGUSR1 makes the radio fall silent or answer again (each signal\n"
-         "toggles; a clone read under way stops), and SIGUSR2 spoils the next monitor answer\n"
-         "(value bytes that are not hex digits, once). Both are logged.\n"
+         "toggles; a clone read under way stops), SIGUSR2 spoils the next monitor answer\n"
+         "(value bytes that are not hex digits, once), and SIGURG delays the next monitor\n"
+         "answer by 1.4 s, past the program's answer wait (once). All are logged.\n"
          "\n"
          "  --link PATH          also make PATH a symlink to the device (removed at exit)\n"
          "  --image FILE         EEPROM image of 15968 bytes (default: a factory image)\n"
@@ -56,7 +58,8 @@ std::string usageText() {
          "  --fault NAME         misbehave; repeatable. NAME is one of: silent, wrong-model,\n"
          "                       sub-model-0101, version-02, version-04, bad-checksum=K,\n"
          "                       bad-count, outside-image=K, silence-after=K, repeat-record=K,\n"
-         "                       noise, echo, monitor-length, monitor-identity, monitor-nonhex\n"
+         "                       noise, echo, monitor-length, monitor-identity, monitor-nonhex,\n"
+         "                       late-answer (the first monitor answer 1.4 s late)\n"
          "                       (K counts the 998 clone read records from 0, so 0..997;\n"
          "                       repeat-record=K sends record K again instead of K+1, 0..996).\n"
          "                       Faults that could never show are refused: silent beside\n"
@@ -70,6 +73,9 @@ std::string usageText() {
          "  --sd-noise N         +-N counts of noise on the signal detector (default 0)\n"
          "  --seed N             seed of the noise generators (default 1)\n"
          "  --signal DBU         signal generator level at the antenna in dBu (default 10)\n"
+         "  --records N          the clone read sends N records of 16 bytes, 1..998 (default\n"
+         "                       998): a radio whose memory ends early, as its identification\n"
+         "                       says\n"
          "  --help               show this text\n"
          "  --version            show the program's version\n"
          "Every option but --fault may be given once.\n";
@@ -173,6 +179,11 @@ std::optional<CliConfig> parseCommandLine(const std::vector<std::string>& args, 
         return fail("--signal needs dBu from -130 to 40, not '" + v + "'");
       }
       cfg.options.signalLevelDbu = d;
+    } else if (name == "--records") {
+      if (!value(v)) return std::nullopt;
+      unsigned long long n = 0;
+      if (!parseUnsigned(v, 998, n) || n < 1) return fail("--records needs 1..998, not '" + v + "'");
+      cfg.options.records = static_cast<int>(n);
     } else {
       return fail("unknown argument '" + args[i] + "'");
     }

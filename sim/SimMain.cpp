@@ -25,6 +25,7 @@ volatile std::sig_atomic_t gStop = 0;
 // handlers write them.
 volatile std::sig_atomic_t gSilenceToggles = 0;
 volatile std::sig_atomic_t gSpoils = 0;
+volatile std::sig_atomic_t gLates = 0;
 // The write end of the pipe that wakes the serving loop (see PtyServer::setWakeFd).
 int gWakeWrite = -1;
 
@@ -44,6 +45,11 @@ extern "C" void onStopSignal(int) {
 
 extern "C" void onSilenceSignal(int) {
   gSilenceToggles = gSilenceToggles + 1;
+  wakeServer();
+}
+
+extern "C" void onLateSignal(int) {
+  gLates = gLates + 1;
   wakeServer();
 }
 
@@ -76,6 +82,8 @@ void installSignalHandlers() {
   sigaction(SIGUSR1, &sa, nullptr);
   sa.sa_handler = onSpoilSignal;
   sigaction(SIGUSR2, &sa, nullptr);
+  sa.sa_handler = onLateSignal;
+  sigaction(SIGURG, &sa, nullptr);
   std::signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the radio
 }
 
@@ -141,6 +149,7 @@ int main(int argc, char** argv) {
   // Each signal counts: an odd number of SIGUSR1 since the last pass toggles the silence.
   std::sig_atomic_t silenceToggles = 0;
   std::sig_atomic_t spoils = 0;
+  std::sig_atomic_t lates = 0;
   server.run(gStop, [&] {
     if (const std::sig_atomic_t t = gSilenceToggles; t != silenceToggles) {
       if ((t - silenceToggles) % 2 != 0) radio.setSilent(!radio.silent());
@@ -149,6 +158,10 @@ int main(int argc, char** argv) {
     if (const std::sig_atomic_t s = gSpoils; s != spoils) {
       radio.spoilNextMonitorAnswer();
       spoils = s;
+    }
+    if (const std::sig_atomic_t l = gLates; l != lates) {
+      radio.delayNextMonitorAnswer();
+      lates = l;
     }
   });
   return 0;

@@ -76,7 +76,8 @@ std::optional<Fault> parseFault(const std::string& name) {
                                  {"echo", Fault::Echo},
                                  {"monitor-length", Fault::MonitorLength},
                                  {"monitor-identity", Fault::MonitorIdentity},
-                                 {"monitor-nonhex", Fault::MonitorNonHex}};
+                                 {"monitor-nonhex", Fault::MonitorNonHex},
+                                 {"late-answer", Fault::LateAnswer}};
   for (const Plain& p : kPlain) {
     if (name == p.name) return Fault{p.kind, 0};
   }
@@ -126,6 +127,8 @@ std::string faultName(const Fault& fault) {
       return "monitor-identity";
     case Fault::MonitorNonHex:
       return "monitor-nonhex";
+    case Fault::LateAnswer:
+      return "late-answer";
   }
   return "?";
 }
@@ -139,8 +142,8 @@ bool indexed(Fault::Kind kind) {
 
 // The last record index a fault of this kind can name: a repeated record needs a record
 // after it to stand in for.
-int lastRecordFor(Fault::Kind kind) {
-  return kind == Fault::RepeatRecord ? VirtualTarn::kRecordCount - 2 : VirtualTarn::kRecordCount - 1;
+int lastRecordFor(Fault::Kind kind, int records) {
+  return kind == Fault::RepeatRecord ? records - 2 : records - 1;
 }
 
 }  // namespace
@@ -166,18 +169,22 @@ std::string optionsError(const Options& opt) {
   if (!std::isfinite(opt.driftCPerMinute)) return "drift must be a number";
   if (!std::isfinite(opt.signalLevelDbu)) return "signal level must be a number";
   if (opt.sdNoise < 0) return "SD noise must not be negative";
+  if (opt.records < 1 || opt.records > VirtualTarn::kRecordCount) {
+    return "records must be 1.." + std::to_string(VirtualTarn::kRecordCount) + ", not " +
+           std::to_string(opt.records);
+  }
 
   const auto any = [&](Fault::Kind kind) {
     return std::any_of(opt.faults.begin(), opt.faults.end(), [&](const Fault& f) { return f.kind == kind; });
   };
   std::optional<int> stopAfter;
   for (const Fault& f : opt.faults) {
-    if (indexed(f.kind) && (f.record < 0 || f.record > lastRecordFor(f.kind))) {
+    if (indexed(f.kind) && (f.record < 0 || f.record > lastRecordFor(f.kind, opt.records))) {
       return "fault " + faultName(f) + " can never act: K must be 0.." +
-             std::to_string(lastRecordFor(f.kind)) +
+             std::to_string(lastRecordFor(f.kind, opt.records)) +
              (f.kind == Fault::RepeatRecord
                   ? " (record K + 1 must exist)"
-                  : " (the clone read sends " + std::to_string(VirtualTarn::kRecordCount) + " records)");
+                  : " (the clone read sends " + std::to_string(opt.records) + " records)");
     }
     if (f.kind == Fault::SilenceAfter) {
       if (stopAfter && *stopAfter != f.record) {
@@ -240,6 +247,7 @@ VirtualTarn::VirtualTarn(Options opt)
     if (f.kind == Fault::SubModel0101) subModel_[0] = 0x01, subModel_[1] = 0x01;
     if (f.kind == Fault::Version02) version_ = 0x02;
     if (f.kind == Fault::Version04) version_ = 0x04;
+    if (f.kind == Fault::LateAnswer) lateAnswerUs_ = kLateAnswerUs;
   }
   physics_.setSignalLevelDbu(opt_.signalLevelDbu);
 }
@@ -342,6 +350,12 @@ void VirtualTarn::setSilent(bool silent) {
   }
 }
 
+void VirtualTarn::delayNextMonitorAnswer(std::int64_t delayUs) {
+  log(nowNs_, "LATE next monitor answer by " + std::to_string(delayUs / 1000) + " ms" +
+                  (lateAnswerUs_ > 0 ? " (armed already)" : ""));
+  lateAnswerUs_ = std::max<std::int64_t>(delayUs, 1);
+}
+
 void VirtualTarn::spoilNextMonitorAnswer() {
   log(nowNs_, spoilMonitor_ ? "SPOIL next monitor answer (armed already)" : "SPOIL next monitor answer");
   spoilMonitor_ = true;
@@ -404,7 +418,14 @@ void VirtualTarn::runEvent(std::int64_t atNs, const Event& ev) {
   switch (ev.kind) {
     case Event::SendFrame:
       // E8 answers are the monitor answers (EF EE E8 model sub-model 03 value).
-      if (spoilMonitor_ && ev.frame.size() >= 10 && ev.frame[2] == cmd::kE8 && ev.frame[7] == e8::kMonitor) {
+      if (lateAnswerUs_ > 0 && ev.frame.size() >= 10 && ev.frame[2] == cmd::kE8 &&
+          ev.frame[7] == e8::kMonitor) {
+        const std::int64_t delayNs = lateAnswerUs_ * 1000;
+        lateAnswerUs_ = 0;
+        log(atNs, "LATE monitor answer: it leaves " + std::to_string(delayNs / 1000000) + " ms from now");
+        schedule(atNs + delayNs, ev);
+      } else if (spoilMonitor_ && ev.frame.size() >= 10 && ev.frame[2] == cmd::kE8 &&
+                 ev.frame[7] == e8::kMonitor) {
         spoilMonitor_ = false;
         Bytes spoiled = ev.frame;
         spoiled[8] = 'G';
@@ -423,14 +444,14 @@ void VirtualTarn::runEvent(std::int64_t atNs, const Event& ev) {
       break;
     case Event::StartStream:
       stream_ = Stream{true, 0};
-      log(atNs, "CLONE read: streaming " + std::to_string(kRecordCount) + " records");
+      log(atNs, "CLONE read: streaming " + std::to_string(opt_.records) + " records");
       break;
   }
 }
 
 void VirtualTarn::emitStreamFrame(std::int64_t atNs) {
   const int k = stream_.next++;
-  if (k < kRecordCount) {
+  if (k < opt_.records) {
     if (const int source = recordSource(k); source != k) {
       log(atNs, "CLONE read: record " + std::to_string(source) + " sent again in place of record " +
                     std::to_string(k));
@@ -703,7 +724,7 @@ Bytes VirtualTarn::identification() const {
   f.resize(53, 0x00);                                             // 44..53
   appendText(f, "0000");                                          // 54..57: first address
   char end[8];
-  std::snprintf(end, sizeof end, "%04X", eep::kLastAddress);
+  std::snprintf(end, sizeof end, "%04X", opt_.records * kRecordSize - 1);
   appendText(f, end);  // 58..61: last address
   f.resize(64, 0x00);  // 62..64
   f[7] = static_cast<std::uint8_t>(f.size() - 7);
@@ -742,7 +763,7 @@ Bytes VirtualTarn::readRecord(int position) const {
 Bytes VirtualTarn::endFrame() const {
   Bytes body = {kToProgram, kToRadio, cmd::kEnd};
   appendText(body, kMaker);
-  int count = kRecordCount % 256;
+  int count = opt_.records % 256;
   if (has(Fault::BadCount)) count = (count + 1) % 256;
   appendAsciiHex(body, static_cast<std::uint8_t>(count));
   return body;

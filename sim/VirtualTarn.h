@@ -43,7 +43,8 @@ struct Fault {
     Echo,             // one-wire cable: every byte the program sends comes back to it
     MonitorLength,    // monitor answers one byte too long
     MonitorIdentity,  // monitor answers with another model code
-    MonitorNonHex     // monitor answers whose value bytes are not hex digits
+    MonitorNonHex,    // monitor answers whose value bytes are not hex digits
+    LateAnswer        // the first monitor answer leaves 1.4 s late (once)
   } kind;
   // Record index k (0 = address 0000) for BadChecksum / OutsideImage / SilenceAfter /
   // RepeatRecord: the position in the clone read stream, counted from 0.
@@ -52,7 +53,8 @@ struct Fault {
 
 // Parses a fault name: "silent", "wrong-model", "sub-model-0101", "version-02", "version-04",
 // "bad-checksum=K", "bad-count", "outside-image=K", "silence-after=K", "repeat-record=K",
-// "noise", "echo", "monitor-length", "monitor-identity", "monitor-nonhex"; nullopt when it is
+// "noise", "echo", "monitor-length", "monitor-identity", "monitor-nonhex", "late-answer";
+// nullopt when it is
 // none of them. It does not check K against the stream (optionsError does).
 std::optional<Fault> parseFault(const std::string& name);
 // The name parseFault reads back into the same fault.
@@ -68,6 +70,10 @@ struct Options {
   std::uint32_t seed = 1;        // for noise: runs are reproducible
   std::optional<Bytes> image;    // 15968 bytes; default: defaultImage()
   double signalLevelDbu = 10.0;  // the signal generator's level at the antenna
+  // 16-byte records of the radio's memory that a clone read sends (its identification
+  // announces the end after the last of them): 1..998, fewer for a radio whose memory
+  // ends early. The image keeps its 15968 bytes; the rest is simply never sent.
+  int records = 998;
 };
 
 // Why a radio cannot be built with these options, in one line; empty when it can. Refused:
@@ -192,6 +198,14 @@ class VirtualTarn {
   void spoilNextMonitorAnswer();
   // A spoiled monitor answer is armed and has not gone yet.
   bool monitorAnswerSpoilArmed() const { return spoilMonitor_; }
+  // The next answer to a monitor request leaves delayUs later than it would (by default
+  // past the program's 1.2 s answer wait, so that the program sends the request again);
+  // the answers after it are on time again, so the radio answers the request twice, the
+  // late one last. Logged when armed and when used; arming again before it has gone
+  // changes nothing but the delay.
+  static constexpr std::int64_t kLateAnswerUs = 1400000;
+  void delayNextMonitorAnswer(std::int64_t delayUs = kLateAnswerUs);
+  bool lateAnswerArmed() const { return lateAnswerUs_ > 0; }
 
  private:
   struct Event {
@@ -262,6 +276,7 @@ class VirtualTarn {
   std::mt19937 lineNoise_;
   bool silent_ = false;
   bool spoilMonitor_ = false;
+  std::int64_t lateAnswerUs_ = 0;
 
   int slot_ = 0;
   bool adjustMode_ = false;

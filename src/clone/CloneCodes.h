@@ -20,6 +20,9 @@ enum class WaitState : std::int16_t {
   Idle = 0,
   Echo = 1,
   Answer = 2,
+  // A request that asks for an answer is held back until the answers still owed to the
+  // last one (it went out more than once) have come or can no longer come.
+  Drain = 3,
 };
 
 // The frame driver's error codes (nowError, lastError).

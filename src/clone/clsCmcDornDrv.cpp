@@ -80,7 +80,8 @@ std::int32_t textHexU16(const std::string& text, std::size_t first, std::size_t 
 
 }  // namespace
 
-clsCmcDornDrv::clsCmcDornDrv(ComHost& com, const TickSource& clock) : myObjCom(&com), waitTimer_(clock) {
+clsCmcDornDrv::clsCmcDornDrv(ComHost& com, const TickSource& clock)
+    : myObjCom(&com), waitTimer_(clock), clock_(&clock), owedTimer_(clock) {
   Reset();
 }
 
@@ -116,6 +117,7 @@ bool clsCmcDornDrv::SendEnable() const {
 }
 
 std::int16_t clsCmcDornDrv::Send(const Bytes& payload) {
+  transmissions_ = 0;  // a new request
   const std::int16_t r = RealSend(payload);
   retriesLeft_ = retryCount_;
   return r;
@@ -141,11 +143,26 @@ void clsCmcDornDrv::SendFE(std::int16_t Wt) {
 std::int16_t clsCmcDornDrv::RealSend(const Bytes& payload) {
   if (!(SendEnable() && sendBuf_.empty())) return 1;
   lastSentData_ = payload;
+  // An E8 answer repeats the first command byte; an E8 payload without one is a caller error.
+  if (workMode_ == WorkMode::E8) e8CheckByte_ = payload.at(5);
+  if (waitAnswer_ && owedAnswers_ > 0) {
+    // An answer still owed to the last request must not be taken for this one's: the
+    // request waits, as if in flight, until the owed answers have come or cannot.
+    readyToSend_ = false;
+    abandoned_ = false;
+    running_ = true;
+    heldSend_ = true;
+    waitState_ = WaitState::Drain;
+    if (trace_ != nullptr) trace_->linkEvent("request held until the answers owed to the last one have come");
+    return 0;
+  }
+  return transmit(payload);
+}
+
+std::int16_t clsCmcDornDrv::transmit(const Bytes& payload) {
   sendBuf_ = {kPreamble, kPreamble, kToRadio, kToUs};
   sendBuf_.insert(sendBuf_.end(), payload.begin(), payload.end());
   sendBuf_.push_back(kEnd);
-  // An E8 answer repeats the first command byte; an E8 payload without one is a caller error.
-  if (workMode_ == WorkMode::E8) e8CheckByte_ = payload.at(5);
   outputRefused_ = !myObjCom->Output(sendBuf_);
   if (outputRefused_) {
     // The port refused the frame: nothing of it is on the wire, so nothing is awaited
@@ -155,6 +172,10 @@ std::int16_t clsCmcDornDrv::RealSend(const Bytes& payload) {
   }
   readyToSend_ = false;
   abandoned_ = false;
+  if (workMode_ == WorkMode::E8 && waitAnswer_) {
+    lastTxAt_ = clock_->nowMs();
+    if (transmissions_++ == 0) firstTxAt_ = lastTxAt_;
+  }
   if (waitEcho()) {
     setWait(WaitState::Echo);
     running_ = true;
@@ -183,7 +204,10 @@ void clsCmcDornDrv::read(const Bytes& bytes) {
       if (waitState_ == WaitState::Echo) return;  // nothing moves the state on: drop the block
       continue;
     }
-    if (waitState_ != WaitState::Answer) return;  // not waiting for anything: drop the block
+    // Not waiting for anything (and no answer owed): the block is dropped.
+    if (waitState_ != WaitState::Answer && waitState_ != WaitState::Drain &&
+        !(waitState_ == WaitState::Idle && owedAnswers_ > 0))
+      return;
 
     if (!fdKnown || fd < from) {
       fd = std::find(from, bytes.end(), kEnd);
@@ -213,6 +237,12 @@ void clsCmcDornDrv::read(const Bytes& bytes) {
 }
 
 void clsCmcDornDrv::task() {
+  if (owedAnswers_ > 0 && owedTimer_.counter() < 1) {
+    if (trace_ != nullptr)
+      trace_->linkEvent(std::to_string(owedAnswers_) + " answer(s) owed to the last request never came");
+    owedAnswers_ = 0;
+    endDrain();
+  }
   if (waitState_ == WaitState::Echo) {
     if (waitTimer_.counter() < 1) setNowError(CloneError::NoEcho);
   } else if (waitState_ == WaitState::Answer && waitTimer_.counter() < 1) {
@@ -233,6 +263,10 @@ void clsCmcDornDrv::Reset() {
   ClearRxBuffer();
   writeAdr_ = 0;
   setNowError(CloneError::None);  // keeps lastError for the message
+}
+
+void clsCmcDornDrv::ForgetOwedAnswers() {
+  owedAnswers_ = 0;
 }
 
 void clsCmcDornDrv::ClearRxBuffer() {
@@ -262,7 +296,39 @@ void clsCmcDornDrv::advance(std::int16_t reason) {
     const Bytes frame = rxBuf_;
     varLastE8Answer_ = frame;
     if (handleAnswer(frame) == 0) endWait();
+  } else if ((waitState_ == WaitState::Drain || waitState_ == WaitState::Idle) && reason == 1) {
+    takeOwedAnswer(rxBuf_);
   }
+}
+
+void clsCmcDornDrv::takeOwedAnswer(const Bytes& frame) {
+  if (owedAnswers_ < 1 || frame.size() < 3 || frame[0] != kToUs || frame[1] != kToRadio || frame[2] != kCmdE8)
+    return;
+  --owedAnswers_;
+  if (trace_ != nullptr) {
+    trace_->linkEvent("late or repeated answer dropped (" + std::to_string(owedAnswers_) +
+                      " more owed): it belongs to the last request, not to the next one");
+  }
+  if (owedAnswers_ == 0) endDrain();
+}
+
+void clsCmcDornDrv::endDrain() {
+  if (!heldSend_) {
+    if (waitState_ == WaitState::Drain) setWait(WaitState::Idle);
+    return;
+  }
+  heldSend_ = false;
+  running_ = false;
+  readyToSend_ = true;
+  setWait(WaitState::Idle);
+  const Bytes payload = lastSentData_;
+  // The request the drain held goes out now; a port that refuses it fails the exchange.
+  if (transmit(payload) != 0) setNowError(CloneError::CannotSend);
+}
+
+std::int32_t clsCmcDornDrv::elapsedSince(std::int32_t atMs) const {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(clock_->nowMs()) -
+                                   static_cast<std::uint32_t>(atMs));
 }
 
 void clsCmcDornDrv::continueCloneWrite() {
@@ -338,6 +404,19 @@ std::int16_t clsCmcDornDrv::handleAnswer(const Bytes& frame) {
     } else {
       varLastE8Answer_ = mid(frame, 4, frame.size());
       finished = true;
+      if (transmissions_ > 1) {
+        // The request went out more than once: the other transmissions may be answered
+        // too. Their answers are awaited as long as the radio may take: the longest this
+        // request can have taken, a quarter more and 100 ms, after the last transmission.
+        owedAnswers_ = static_cast<std::int16_t>(transmissions_ - 1);
+        const std::int32_t longest = std::max(kAnswerTime, elapsedSince(firstTxAt_));
+        const std::int32_t wait = longest + longest / 4 + 100 - elapsedSince(lastTxAt_);
+        owedTimer_.setCounter(std::max<std::int32_t>(wait, 1));
+        if (trace_ != nullptr) {
+          trace_->linkEvent("answered after " + std::to_string(transmissions_) + " transmissions: " +
+                            std::to_string(owedAnswers_) + " more answer(s) owed, dropped when they come");
+        }
+      }
     }
   }
   return (nowError_ != CloneError::None || !finished) ? 1 : 0;
@@ -469,6 +548,7 @@ Bytes clsCmcDornDrv::makeWritePacket() {
 }
 
 void clsCmcDornDrv::endWait() {
+  heldSend_ = false;
   setWait(WaitState::Idle);
   sendBuf_.clear();
   running_ = false;

@@ -3,6 +3,14 @@
 // (cut from the received bytes, EF EE ... accepted, echoes EE EF ignored), the echo and
 // answer waits with their time-outs and resends, the answer checks, the clone data
 // records and the error codes nowError / lastError.
+//
+// Every answer belongs to its request. An E8 answer carries the command byte but not
+// the monitor channel, so a request that went out more than once (a resend after the
+// answer wait) may draw an answer per transmission: the first one answers it, and the
+// others are owed. Until they have come, or can no longer come (the longest the radio
+// took for this request, a quarter more and 100 ms, after the last transmission), the
+// next request that asks for an answer is held back, and each owed answer that arrives
+// is dropped and traced, never taken for another request's.
 // The error codes are CloneError (clone/CloneCodes.h).
 #include <cstdint>
 #include <string>
@@ -76,8 +84,13 @@ class clsCmcDornDrv {
   void read(const Bytes& bytes);
   // Time-outs and resends; called every poll tick.
   void task();
+  // Ends any exchange (a held request is abandoned) and empties the receive buffer;
+  // answers owed by the last request stay owed: the port may still deliver them.
   void Reset();
   void ClearRxBuffer();
+  // The port was closed or opened anew: whatever was on its way is gone, and no answer
+  // is owed any longer (the serial host calls this, beside Reset).
+  void ForgetOwedAnswers();
 
   // Bytes of the frame being received (for tests and diagnostics).
   const Bytes& rxBuf() const { return rxBuf_; }
@@ -86,6 +99,8 @@ class clsCmcDornDrv {
   // of the port) before it ended; the next frame sent clears it. The sequencer uses it
   // so that an exchange lost to a vanished port is never taken for an answered one.
   bool Abandoned() const { return abandoned_; }
+  // Answers owed by the last request (see above) that have not come yet.
+  std::int16_t owedAnswers() const { return owedAnswers_; }
 
  private:
   void setWait(WaitState state);
@@ -102,6 +117,15 @@ class clsCmcDornDrv {
   bool checkE8(const Bytes& frame) const;
   // Every address from 0 to EndAddress - 1 was written by a record of this clone read.
   bool readIsWhole() const;
+  // Builds the frame of a payload and hands it to the port (RealSend once nothing holds
+  // it back).
+  std::int16_t transmit(const Bytes& payload);
+  // A frame received while answers are owed: an E8 answer pays one of them (dropped).
+  void takeOwedAnswer(const Bytes& frame);
+  // The owed answers have come or can no longer come: a held request goes out.
+  void endDrain();
+  // Milliseconds since a tick count (32-bit, with wrap).
+  std::int32_t elapsedSince(std::int32_t atMs) const;
 
   WorkMode workMode_ = WorkMode::None;
   bool waitAnswer_ = false;
@@ -141,6 +165,16 @@ class clsCmcDornDrv {
   // The port refused the last frame handed to it.
   bool outputRefused_ = false;
   TraceSink* trace_ = nullptr;
+  const TickSource* clock_;
+  // The E8 exchange under way: how often its request went out, and when first and last.
+  std::int16_t transmissions_ = 0;
+  std::int32_t firstTxAt_ = 0;
+  std::int32_t lastTxAt_ = 0;
+  // Answers owed by the last request, and how long they are waited for.
+  std::int16_t owedAnswers_ = 0;
+  clsCmcTick owedTimer_;
+  // A request held back until the owed answers have come (its payload is lastSentData_).
+  bool heldSend_ = false;
 };
 
 }  // namespace tarnset

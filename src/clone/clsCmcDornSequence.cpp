@@ -57,6 +57,7 @@ void clsCmcDornSequence::Standby() {
   resumePending_ = false;
   exchangeOpen_ = false;
   sendRefused_ = false;
+  readSubModel_.clear();
 }
 
 void clsCmcDornSequence::easyReset(std::int16_t portNo) {
@@ -232,6 +233,8 @@ clsCmcDornSequence::Command clsCmcDornSequence::evaluateCloneRead() {
       return error_ != SeqError::None ? Command::Error : Command::CloneRead;
     case 4:
       if (drv.lastError() != CloneError::None) return Command::Error;
+      // The read is whole (the driver ends it only then): it becomes the radio's image.
+      radio_->commitRead(readImage_, drv.EndAddress(), subModelOfFrames());
       drv.Reset();
       com_->Reset();  // port closed, back to 9600 baud
       return Command::None;
@@ -287,10 +290,15 @@ void clsCmcDornSequence::identificationCheck(bool forWrite) {
       forWrite ? version != kFormatVersion : (version.empty() || version > kFormatVersion);
   if (versionBad) error_ = SeqError::FormatVersion;
 
-  // Without a sub-model check wired in (unit tests, tools), no sub-model is refused.
+  // Without a sub-model check wired in (unit tests, tools), no sub-model is refused. A
+  // clone read keeps the code for its own frames until it is whole.
   const std::string nameS = ansNameS();
   if (subModelCheck_ == nullptr || subModelCheck_->RigOpFunc_CheckSubNameLegal(nameS)) {
-    radio_->setRadionameS(nameS);
+    if (forWrite) {
+      radio_->setRadionameS(nameS);
+    } else {
+      readSubModel_ = nameS;
+    }
   } else {
     error_ = SeqError::SubModel;
   }
@@ -309,8 +317,9 @@ void clsCmcDornSequence::issueCommand() {
       prepareLink();
       com_->setComOpen(true);
       drv.setWorkMode(WorkMode::CloneRead);
-      drv.setMyEep(&radio_->eepImage());
-      sendPayload(ByteToHex(wire::cmd::kCloneRead) + radio_->radioNameM() + radio_->radionameS());
+      readImage_.setEeSize(radio_->eepImage().eeSize());
+      drv.setMyEep(&readImage_);
+      sendPayload(ByteToHex(wire::cmd::kCloneRead) + radio_->radioNameM() + subModelOfFrames());
       break;
     case Command::CloneWrite:
       prepareLink();
@@ -327,7 +336,7 @@ void clsCmcDornSequence::issueCommand() {
       drv.setWorkMode(WorkMode::E8);
       drv.setWaitAnswer(e8AnsRequired_);
       drv.setRetryCount(2);
-      sendPayload(ByteToHex(wire::cmd::kE8) + radio_->radioNameM() + radio_->radionameS() + e8HexStrToSend_);
+      sendPayload(ByteToHex(wire::cmd::kE8) + radio_->radioNameM() + subModelOfFrames() + e8HexStrToSend_);
       break;
     case Command::End:
       step_ = 0;
@@ -351,6 +360,10 @@ void clsCmcDornSequence::sendPayload(const std::string& hex) {
   } else {
     sendRefused_ = true;
   }
+}
+
+const std::string& clsCmcDornSequence::subModelOfFrames() const {
+  return readSubModel_.empty() ? radio_->radionameS() : readSubModel_;
 }
 
 std::int16_t clsCmcDornSequence::burstLength() const {

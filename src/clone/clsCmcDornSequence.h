@@ -2,6 +2,11 @@
 // Runs the operations of the cloning link as step machines: identification, clone read
 // (with the switch to 38400 baud and back), clone write, and single E8 commands with or
 // without answer. Opens the port for each command, releases it after an idle time.
+//
+// A clone read lands in an image of its own and becomes the radio's image only when it
+// completed whole, with the sub-model code the radio gave: a read that fails or is cut
+// off leaves the radio's image and identity as they were.
+//
 // Its error codes are SeqError (clone/CloneCodes.h).
 #include <cstdint>
 #include <functional>
@@ -11,6 +16,7 @@
 #include "base/clsCmcTick.h"
 #include "clone/CloneCodes.h"
 #include "clone/E8Sender.h"
+#include "radio/clsCmcEeprom.h"
 
 namespace tarnset {
 
@@ -85,6 +91,8 @@ class clsCmcDornSequence : public E8Sender {
   void issueCommand();
   void prepareLink();
   void sendPayload(const std::string& hex);
+  // The sub-model code the operation's frames carry.
+  const std::string& subModelOfFrames() const;
   std::int16_t burstLength() const;
 
   ComHost* com_;
@@ -113,6 +121,11 @@ class clsCmcDornSequence : public E8Sender {
   bool exchangeOpen_ = false;
   // The driver refused the last frame this sequencer issued.
   bool sendRefused_ = false;
+  // The clone read's records, committed to the radio's image when the read is whole.
+  clsCmcEeprom readImage_;
+  // The sub-model code the identification of the running clone read gave; the frames of
+  // the read carry it, and the radio identity takes it when the read is whole.
+  std::string readSubModel_;
 };
 
 }  // namespace tarnset

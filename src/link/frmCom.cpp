@@ -130,6 +130,8 @@ void frmCom::setComOpen(bool bo) {
   // From here on a failure of the port does not stop the procedure.
   bool failed = !port_.discardOutput();
   if (port_.isOpen() != bo) {
+    // What was on its way through the port is gone with the port.
+    dornD_->ForgetOwedAnswers();
     if (bo) {
       if (!openPort()) failed = true;
     } else {

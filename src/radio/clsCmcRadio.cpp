@@ -1,5 +1,6 @@
 #include "radio/clsCmcRadio.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarnset {
@@ -13,6 +14,14 @@ std::string lowHex4(std::int32_t adr) {
 }
 
 }  // namespace
+
+void clsCmcRadio::commitRead(const clsCmcEeprom& read, std::int32_t end, const std::string& subModel) {
+  const std::int32_t size = eepImage_.eeSize();
+  readEnd_ = std::clamp<std::int32_t>(end, 0, std::min(size, read.eeSize()));
+  eepImage_.FillBlock(0, 0, size);
+  if (readEnd_ > 0) eepImage_.WriteBlock(0, read.ReadBlock(0, readEnd_));
+  radionameS_ = subModel;
+}
 
 void clsCmcRadio::cloneWriteAdrList_Clear() {
   cloneWriteAdrList_.clear();

@@ -18,7 +18,7 @@ set(allowed_radio "base;platform")
 set(allowed_clone "base;radio")
 set(allowed_link "base;radio;clone;toolkit")
 set(allowed_console "base;radio;clone;toolkit")
-set(allowed_model "base;platform;radio;clone;link;console;toolkit")
+set(allowed_model "base;platform;radio;clone;link;console")
 set(allowed_shell "base;platform;toolkit;radio;clone;link;console;model")
 
 set(failures "")

@@ -9,6 +9,7 @@ namespace tarnset::test {
 FakeComHost::FakeComHost(const TickSource& clock) : driver_(*this, clock) {}
 
 void FakeComHost::setComOpen(bool open) {
+  if (open != open_) driver_.ForgetOwedAnswers();  // as the real host: gone with the port
   if (open && !open_) {
     if (openFails_) {
       errCannotOpen = true;

@@ -301,6 +301,97 @@ TEST_F(DriverTest, ResetKeepsLastErrorAndMarksAnExchangeItCutOff) {
   EXPECT_FALSE(drv.Abandoned());  // the next frame starts afresh
 }
 
+// ---- Every answer belongs to its request ------------------------------------------------
+// An E8 answer names its command byte but not the monitor channel: after a resend, the
+// first answer answers the request and any other is owed by it, never the next request's.
+
+// The next request of the same command with another value (another monitor channel).
+const Bytes kNextPayload = hx("E8 2651 0100 05 3542");
+
+TEST_F(DriverTest, AnAnswerToAResentRequestIsTakenOnceAndTheOwedOneNeverAnswersTheNextRequest) {
+  sendE8(true, 2);
+  runFor(1200);  // no answer in time: sent again
+  ASSERT_EQ(com.sent.size(), 2u);
+  drv.read(wire(e8(0x05, hx("3131"))));  // the answer to one of the two transmissions
+  ASSERT_FALSE(drv.Running());
+  EXPECT_EQ(toHex(drv.varLastE8Answer()), "26510100053131");
+  EXPECT_EQ(drv.owedAnswers(), 1);
+
+  // The next request is held back: its answer could not be told from the owed one.
+  drv.setWorkMode(WorkMode::E8);
+  drv.setWaitAnswer(true);
+  drv.setRetryCount(2);
+  ASSERT_EQ(drv.Send(kNextPayload), 0);
+  EXPECT_EQ(com.sent.size(), 2u) << "nothing leaves while an answer is owed";
+  EXPECT_TRUE(drv.Running());
+  EXPECT_EQ(drv.waitState(), WaitState::Drain);
+
+  // The owed answer comes late: it is dropped, and only then does the request leave.
+  drv.read(wire(e8(0x05, hx("3131"))));
+  EXPECT_EQ(drv.owedAnswers(), 0);
+  ASSERT_EQ(com.sent.size(), 3u);
+  EXPECT_EQ(com.sent[2], "FEFEEEEFE826510100053542FD");
+  EXPECT_TRUE(drv.Running()) << "the dropped answer did not complete the request";
+  drv.read(wire(e8(0x05, hx("3232"))));
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(drv.nowError(), CloneError::None);
+  EXPECT_EQ(toHex(drv.varLastE8Answer()), "26510100053232");
+}
+
+TEST_F(DriverTest, AnOwedAnswerThatNeverComesHoldsTheNextRequestOnlyAsLongAsTheRadioCanTake) {
+  sendE8(true, 2);
+  runFor(1200);
+  clock.advance(30);
+  drv.read(wire(e8(0x05, hx("3131"))));  // 1230 ms after the first transmission
+  ASSERT_EQ(drv.owedAnswers(), 1);
+  drv.setWorkMode(WorkMode::E8);
+  drv.setWaitAnswer(true);
+  ASSERT_EQ(drv.Send(kNextPayload), 0);
+  // The longest the request can have taken is 1230 ms: its last transmission's answer is
+  // awaited 1230 + 307 + 100 ms after it went out (1200), so until 2837 ms.
+  int leftAt = -1;
+  for (int t = 1230; t <= 4000 && leftAt < 0; t += 10) {
+    clock.advance(10);
+    drv.task();
+    if (com.sent.size() == 3u) leftAt = t + 10;
+  }
+  EXPECT_GE(leftAt, 2837);
+  EXPECT_LE(leftAt, 2850);
+  EXPECT_EQ(drv.owedAnswers(), 0);
+  EXPECT_EQ(drv.waitState(), WaitState::Answer);
+}
+
+TEST_F(DriverTest, OwedAnswersArriveWhileIdleAreCountedAndCommandsWithoutAnswerAreNeverHeld) {
+  sendE8(true, 2);
+  runFor(2400);  // two resends: three transmissions
+  ASSERT_EQ(com.sent.size(), 3u);
+  drv.read(wire(e8(0x05, hx("3131"))));
+  EXPECT_EQ(drv.owedAnswers(), 2);
+  drv.read(wire(e8(0x05, hx("3131"))));  // while idle
+  EXPECT_EQ(drv.owedAnswers(), 1);
+  sendE8(false, 0);  // an item's value needs no answer: it goes at once
+  EXPECT_EQ(com.sent.size(), 4u);
+  EXPECT_FALSE(drv.Running());
+  drv.read(wire(e8(0x05, hx("3131"))));
+  EXPECT_EQ(drv.owedAnswers(), 0);
+  sendE8(true, 0);
+  EXPECT_EQ(com.sent.size(), 5u) << "nothing is owed: the request leaves at once";
+}
+
+TEST_F(DriverTest, AResetForgetsOwedAnswersAndAHeldRequestIsAbandoned) {
+  sendE8(true, 2);
+  runFor(1200);
+  drv.read(wire(e8(0x05, hx("3131"))));
+  drv.setWorkMode(WorkMode::E8);
+  drv.setWaitAnswer(true);
+  ASSERT_EQ(drv.Send(kNextPayload), 0);
+  com.setComOpen(false);  // the port closes under the held request
+  EXPECT_TRUE(drv.Abandoned());
+  EXPECT_EQ(drv.owedAnswers(), 0);
+  EXPECT_FALSE(drv.Running());
+  EXPECT_EQ(com.sent.size(), 2u) << "a held request never leaves after a reset";
+}
+
 // ---- Identification answer E1 -------------------------------------------------------------
 
 TEST_F(DriverTest, IdentificationAnswerChecksAndEndAddress) {
