@@ -331,7 +331,8 @@ int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
       radio ? radio->model : "not known", radio ? radio->subModel : "not known", std::time(nullptr),
       "tarnset-cli " + kVersionText + " (" + kAppTitle + ")", images[0], images[1]);
   in.asFoundSource = "the file " + o.images[0];
-  in.asLeftState = "the file " + o.images[1];
+  in.asLeftState =
+      "the file " + o.images[1] + ", not read back by this report: whether the radio holds it is not known";
   in.monitorNote = "No monitor readings: this report was made from saved images.";
   out << serviceReportText(in);
   if (o.html) {

@@ -36,8 +36,11 @@ class TarnPhysics {
   // Supply voltages the radio measures.
   static constexpr double kVinVolts = 13.8;
   static constexpr double kLvinVolts = 1.9;
-  // Reference oscillator pull per compensation step, in ppm.
-  static constexpr double kPullPpmPerStep = 0.2;
+  // Reference oscillator pull per compensation step, in ppm. The compensation table's
+  // slope bytes (1/32 step per A/D count, -128..127) hold the family's curve in its
+  // steepest segment (about 1.3 ppm per count between 240 and 255) only for an oscillator
+  // that pulls at least 0.33 ppm per step: the virtual radio's pulls 0.4.
+  static constexpr double kPullPpmPerStep = 0.4;
   // The compensation value that leaves the oscillator unpulled.
   static constexpr int kPullCentre = 128;
   // Half-width of the flat top of a band-pass filter's response, in settings.

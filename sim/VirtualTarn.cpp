@@ -375,6 +375,21 @@ void VirtualTarn::setImage(const Bytes& image) {
   image_ = image;
 }
 
+void VirtualTarn::setRadio(const Bytes& image, const std::string& subModel, int records) {
+  Options next = opt_;
+  next.subModel = subModel;
+  next.records = records;
+  if (const std::string error = optionsError(next); !error.empty()) throw std::invalid_argument(error);
+  setImage(image);
+  opt_ = next;
+  subModel_[0] = static_cast<std::uint8_t>(hexDigit(static_cast<std::uint8_t>(subModel[0])) * 16 +
+                                           hexDigit(static_cast<std::uint8_t>(subModel[1])));
+  subModel_[1] = static_cast<std::uint8_t>(hexDigit(static_cast<std::uint8_t>(subModel[2])) * 16 +
+                                           hexDigit(static_cast<std::uint8_t>(subModel[3])));
+  log(nowNs_,
+      "RADIO another one on the cable: sub-model " + subModel + ", " + std::to_string(records) + " records");
+}
+
 std::uint8_t VirtualTarn::txfEntry(int k) const {
   if (k < 0 || k >= eep::kTxfEntries) throw std::out_of_range("compensation entry " + std::to_string(k));
   return readByte(image_, eep::kTxfTable + k);
@@ -774,6 +789,7 @@ Bytes VirtualTarn::endFrame() const {
 
 void VirtualTarn::remember(std::int64_t atNs, bool fromRadio, const Bytes& wire) {
   frames_.push_back(FrameRecord{atNs / 1000, fromRadio, radioBaud_, wire});
+  ++framesRecorded_;
   if (frames_.size() > kFrameHistory) frames_.pop_front();
   if (log_) {
     char head[16];

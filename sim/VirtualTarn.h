@@ -166,6 +166,8 @@ class VirtualTarn {
   int monitorReading(int ch) const { return physics_.monitorExact(ch, image_, slot_); }
   // The last frames received and sent (at most kFrameHistory).
   const std::deque<FrameRecord>& frames() const { return frames_; }
+  // Frames recorded since the start, also those the bounded history has let go.
+  std::uint64_t framesRecorded() const { return framesRecorded_; }
   // A clone read stream is running.
   bool streaming() const { return stream_.active; }
   // Status of the last clone write's E6 answer, nullopt before any.
@@ -177,6 +179,10 @@ class VirtualTarn {
   // Another radio on the same cable: its EEPROM holds image (15968 bytes, else
   // std::invalid_argument).
   void setImage(const Bytes& image);
+  // Another radio on the same cable, with its own sub-model code and memory end (the
+  // options' subModel and records, checked as optionsError checks them, else
+  // std::invalid_argument).
+  void setRadio(const Bytes& image, const std::string& subModel, int records);
 
   // Switches a test throws while the radio runs.
   // Falls silent (true) or answers again (false), at the radio's present time (the latest
@@ -277,6 +283,7 @@ class VirtualTarn {
   bool silent_ = false;
   bool spoilMonitor_ = false;
   std::int64_t lateAnswerUs_ = 0;
+  std::uint64_t framesRecorded_ = 0;
 
   int slot_ = 0;
   bool adjustMode_ = false;

@@ -127,8 +127,11 @@ void frmCom::setComOpen(bool bo) {
     deviceName_ = resolver_.deviceFor(comPortNum_);
     settings_ = decimal(comBaud_) + ",N,8,1";
   }
-  // From here on a failure of the port does not stop the procedure.
-  bool failed = !port_.discardOutput();
+  // From here on a failure of the port does not stop the procedure. Output still on its
+  // way through a port that stays open is the program's own last frame (an E8 command
+  // without answer goes out in 13.5 ms, and the next command may be issued at once):
+  // opening the open port for the next command keeps it, rather than cutting it off.
+  bool failed = !(bo && port_.isOpen()) && !port_.discardOutput();
   if (port_.isOpen() != bo) {
     // What was on its way through the port is gone with the port.
     dornD_->ForgetOwedAnswers();

@@ -53,6 +53,10 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   monitorAnswer_.reset();
   abandonProcedures();
   restoreQueue_.clear();
+  if (restoreRunning_) {
+    restoreRunning_ = false;
+    tellViews([](TarnView& v) { v.restoreEnded(false); });
+  }
   tellViews([](TarnView& v) { v.modelReset(); });
   console_->setMyListBox(consoleList_);
   console_->setMyEventClass(this);
@@ -161,6 +165,7 @@ bool clsIndOp_RigTarn::runState(TarnState& next) {
       return true;
     case TarnState::CloneRead:
       if (stateEntry_) {
+        tellViews([](TarnView& v) { v.readStarted(); });
         seq_->easyCloneRead();
         return false;
       }
@@ -204,7 +209,12 @@ bool clsIndOp_RigTarn::runState(TarnState& next) {
         sendItem(i);
         if (seq_->OpRunning()) return false;  // the rest goes out on later passes
       }
-      return sendRestoreValue();
+      if (!sendRestoreValue()) return false;
+      if (restoreRunning_) {
+        restoreRunning_ = false;
+        tellViews([](TarnView& v) { v.restoreEnded(true); });
+      }
+      return true;
     case TarnState::EnterStart:
       for (std::int16_t i = 0; i < console_->ListCount(); ++i) {
         if (console_->flgEnterOn(i) && console_->Event_Enter(i) >= 0) {
@@ -242,16 +252,29 @@ void clsIndOp_RigTarn::sendItem(std::int16_t row) {
   if (!sends || seq_->sendRefused()) return;
   const std::int16_t value = console_->Value(row);
   tellViews([&](TarnView& v) { v.itemSent(row, value); });
+  if (const std::int32_t adr = console_->EeAdr(row); adr >= 0) valueStored(adr);
+}
+
+void clsIndOp_RigTarn::valueStored(std::int32_t address) {
+  const auto value = static_cast<std::uint8_t>(radio_->eepImage().ReadByte(address));
+  tellViews([&](TarnView& v) { v.valueSent(address, value); });
+}
+
+bool clsIndOp_RigTarn::RigOpFunc_RowOwnedByProcedure(std::int16_t row) const {
+  if (enterStep_ < 12 || enterStep_ > 16) return false;
+  const int k = row - idxBpfT1_;
+  return k >= 0 && k < TarnMap::kBpfCount && bpfSelected_[static_cast<std::size_t>(k)];
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_CanRestore() const {
-  return RigTarnProp_EditEnabled() && enterStep_ == 0 && restoreQueue_.empty();
+  return RigTarnProp_EditEnabled() && enterStep_ == 0 && !restoreRunning_;
 }
 
 void clsIndOp_RigTarn::RigOpFunc_Restore(const std::vector<std::pair<std::int16_t, std::int16_t>>& rowValues,
                                          const std::vector<RestoreSend>& sends) {
   for (const auto& [row, value] : rowValues) console_->setValue(row, value);  // sent in state 22
   restoreQueue_.insert(restoreQueue_.end(), sends.begin(), sends.end());
+  restoreRunning_ = true;
 }
 
 // Sends the next value of a restore that is no item; true when none is left (state 22
@@ -260,7 +283,10 @@ bool clsIndOp_RigTarn::sendRestoreValue() {
   if (restoreQueue_.empty()) return true;
   const RestoreSend next = restoreQueue_.front();
   restoreQueue_.pop_front();
-  if (sendE8(next.e8Code, next.value)) radio_->eepImage().WriteByte(next.address, next.value);
+  if (sendE8(next.e8Code, next.value)) {
+    radio_->eepImage().WriteByte(next.address, next.value);
+    valueStored(next.address);
+  }
   waitE8Pending_ = kItemPause;
   return false;
 }

@@ -111,6 +111,27 @@ void clsIndOp_RigTarn::computeTxfTable(std::int16_t v, std::int16_t s) {
   txfOffset_ = roundHalfEven(static_cast<double>(txfFirst_) - std::floor(txfAtTemp_));
 }
 
+double clsIndOp_RigTarn::txfEntryUnclipped(std::int16_t k) const {
+  const std::size_t half = static_cast<std::size_t>(k / 2);
+  if (k % 2 == 1) return std::floor(static_cast<double>(txfTable_[half]) + 0.5) + txfOffset_;
+  return roundHalfEven(txfSlope_[half]);
+}
+
+std::string clsIndOp_RigTarn::txfTableProblem() const {
+  for (std::int16_t k = 0; k < 40; ++k) {
+    const double x = txfEntryUnclipped(k);
+    const bool value = k % 2 == 1;
+    const double lo = value ? 0.0 : -128.0, hi = value ? 255.0 : 127.0;
+    if (std::isfinite(x) && x >= lo && x <= hi) continue;
+    char text[200];
+    std::snprintf(text, sizeof text, "Entry %d (%s %d) would be %s, outside %g..%g.", k,
+                  value ? "REF Initial" : "REF Slant", k / 2,
+                  std::isfinite(x) ? std::to_string(std::lround(x)).c_str() : "not a number", lo, hi);
+    return text;
+  }
+  return {};
+}
+
 std::uint8_t clsIndOp_RigTarn::txfEntryValue(std::int16_t k) const {
   const std::size_t half = static_cast<std::size_t>(k / 2);
   if (txfComputed_ && txfPhase2_) {
@@ -160,6 +181,23 @@ bool clsIndOp_RigTarn::stepTxf() {
         txfLastSegment_ = s;
         if (txfAgain_ && txfPhase2_) {
           computeTxfTable(v, s);
+          if (const std::string problem = txfTableProblem(); !problem.empty()) {
+            // A table that would be clipped is not the oscillator's: nothing of it goes out.
+            const std::string details =
+                problem + "\r\nSettings: " + std::to_string(txfFirst_) + " at the 1st TX frequency, " +
+                std::to_string(txfSecond_) +
+                " at the 2nd.\r\nThe curve in Const.ini does not fit this radio with these settings. Nothing "
+                "of "
+                "the table was sent; check Const.ini and the two settings, then run TXF again.";
+            abandonProcedures();
+            resetEnterFlags();
+            tellViews([&](TarnView& view) {
+              view.procedureRefused(TarnProcedure::Txf,
+                                    "The TXF table was not written: it would leave the range of its entries.",
+                                    details);
+            });
+            return true;
+          }
           txfFirstEntry_ = 0;
           txfLastEntry_ = 39;
         } else {
@@ -183,6 +221,7 @@ bool clsIndOp_RigTarn::stepTxf() {
         const std::uint8_t x = txfEntryValue(k);
         if (sendE8(static_cast<std::int16_t>(kE8TxfEntry0 + k), x)) {
           radio_->eepImage().WriteByte(TarnMap::kTxfTable + k, x);
+          valueStored(TarnMap::kTxfTable + k);
         }
         return false;  // one entry per call
       }
@@ -227,8 +266,9 @@ bool clsIndOp_RigTarn::stepRssi() {
       if (rssiAgain_) {
         const std::int16_t e = adLast_[kAdSd];
         if (sendE8(rssiLowPhase_ ? kE8RssiL0 : kE8RssiL2, e)) {
-          radio_->eepImage().WriteByte(rssiLowPhase_ ? TarnMap::kRssiL0 : TarnMap::kRssiL2,
-                                       static_cast<std::uint8_t>(e & 0xFF));
+          const std::int32_t adr = rssiLowPhase_ ? TarnMap::kRssiL0 : TarnMap::kRssiL2;
+          radio_->eepImage().WriteByte(adr, static_cast<std::uint8_t>(e & 0xFF));
+          valueStored(adr);
         }
       }
       rssiStored_ = rssiAgain_;
@@ -333,6 +373,7 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
     case 15: {
       const std::int16_t row = static_cast<std::int16_t>(idxBpfT1_ + bpfFilter_);
       if (bpfSubStep_ == 0) {
+        bpfSentValue_ = console_->Value(row);
         sendItem(row);
         bpfSubStep_ = 1;
         return false;
@@ -342,7 +383,8 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
         return false;
       }
       console_->setWaitAfterE8(row, 0);
-      const std::int16_t v = console_->Value(row);
+      // The reading belongs to the setting that was sent for it.
+      const std::int16_t v = bpfSentValue_;
       const std::int16_t s = adLast_[kAdSd];
       if (s >= bpfBest_) {
         if (s > bpfBest_) bpfFirstBest_ = v;
@@ -352,6 +394,7 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
       const bool atEnd = (bpfAll_ && v >= 255 - bpfRefLevel_) || v >= console_->Max(row);
       if (!atEnd) {
         console_->setValue(row, add16(v, bpfAll_ ? 2 : 1));
+        bpfSentValue_ = console_->Value(row);
         sendItem(row);  // the next setting goes out in the same call
         bpfSubStep_ = 1;
         return false;

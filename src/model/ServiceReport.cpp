@@ -326,9 +326,15 @@ std::string serviceReportText(const ServiceReportInput& in) {
   line("As found:       " + in.asFoundSource);
   line("As left:        " + in.asLeftState);
   line("Const.ini:      " + checksumText(in.coefficientsChecksum));
+  if (!in.readRange.empty()) line("Image:          " + in.readRange);
   line("");
   line(summaryOf(r));
   line("");
+  if (!in.readBackFailures.empty()) {
+    line("READ-BACK FAILURES: the radio holds these values otherwise than they were sent");
+    for (const std::string& f : in.readBackFailures) line("  " + f);
+    line("");
+  }
   line("Alignment items");
   line("  " + padRight("Item", 12) + padRight("Byte", 10) + padLeft("As found", 9) + padLeft("As left", 9) +
        padLeft("Change", 8));
@@ -401,8 +407,15 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
   add("<tr><td>As found</td><td>" + html(in.asFoundSource) + "</td></tr>");
   add("<tr><td>As left</td><td>" + html(in.asLeftState) + "</td></tr>");
   add("<tr><td>Const.ini</td><td>" + html(checksumText(in.coefficientsChecksum)) + "</td></tr>");
+  if (!in.readRange.empty()) add("<tr><td>Image</td><td>" + html(in.readRange) + "</td></tr>");
   add("</table>");
   add("<p>" + html(summaryOf(r)) + "</p>");
+  if (!in.readBackFailures.empty()) {
+    add("<h2>Read-back failures</h2>");
+    add("<p>The radio holds these values otherwise than they were sent:</p><table>");
+    for (const std::string& f : in.readBackFailures) add("<tr><td>" + html(f) + "</td></tr>");
+    add("</table>");
+  }
 
   // An empty paragraph before each heading: a printed page keeps no margin after a table.
   const auto heading = [&add](const char* text) { add(std::string("<p>&nbsp;</p><h2>") + text + "</h2>"); };

@@ -56,7 +56,9 @@ struct ServiceReportInput {
   std::optional<bool> calRun;             // CAL points taken this session; nullopt: not known
   std::vector<std::string> monitorLines;  // the last monitor readings; none: monitorNote says why
   std::string monitorNote;
-  std::string coefficientsChecksum;  // of the Const.ini coefficients; empty: not known
+  std::string coefficientsChecksum;           // of the Const.ini coefficients; empty: not known
+  std::string readRange;                      // which addresses came from the radio; empty: the whole image
+  std::vector<std::string> readBackFailures;  // values read back otherwise than sent, one line each
 };
 
 // A report's input with what every front end fills the same way: the radio's codes, the

@@ -65,6 +65,8 @@ class TarnView {
   // A monitor line has a new reading (raw 0..255) and text (line 0-based in its bank).
   virtual void monitorLineChanged(MonitorBank /*bank*/, std::int16_t /*line*/, std::int16_t /*raw*/,
                                   const std::string& /*text*/) {}
+  // A clone read starts: the radio's image is read anew.
+  virtual void readStarted() {}
   // A clone read is under way: the last address received, of endAddress.
   virtual void readProgress(std::int32_t /*lastAddress*/, std::int32_t /*endAddress*/) {}
   // A clone read completed whole; the console shows the radio's values.
@@ -75,9 +77,18 @@ class TarnView {
   virtual void parameterListing(const std::vector<ParameterLine>& /*lines*/) {}
   // A console row's value went out to the radio (its E8 command was sent whole).
   virtual void itemSent(std::int16_t /*row*/, std::int16_t /*value*/) {}
+  // A value went out to the radio whole and is now the image's byte at address (an
+  // item's, a TXF entry, an RSSI point, a restored value).
+  virtual void valueSent(std::int32_t /*address*/, std::uint8_t /*value*/) {}
+  // A restore's values have all gone out (completed false: a reset cut it off first).
+  virtual void restoreEnded(bool /*completed*/) {}
   // An Enter procedure started, or ended whole (completed false: it was abandoned).
   virtual void procedureStarted(TarnProcedure /*which*/) {}
   virtual void procedureEnded(TarnProcedure /*which*/, bool /*completed*/) {}
+  // A procedure stopped before it wrote something it must not: the message and details
+  // say why (it has ended, abandoned, and the radio holds nothing of what it stopped).
+  virtual void procedureRefused(TarnProcedure /*which*/, const std::string& /*message*/,
+                                const std::string& /*details*/) {}
   // The link failed: the message (lines joined by CR LF) and its details (the device,
   // why, the next step; may be empty). The model has been reset already.
   virtual void linkFailed(const std::string& /*message*/, const std::string& /*details*/) {}

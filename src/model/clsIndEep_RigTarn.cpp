@@ -1,6 +1,7 @@
 #include "model/clsIndEep_RigTarn.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 
@@ -241,7 +242,20 @@ std::vector<ParameterLine> clsIndEep_RigTarn::RigTarnEep_DispPara() const {
     line(label("REF Slant " + decimal(n), kRefLabelWidth), signedByte(TarnMap::kTxfSlant + 2 * n));
   }
   for (const auto& l : kRssiLines) byteLine(l);
+  // A radio whose memory ends early: the listing says which part is the radio's.
+  if (const std::string range = RigTarnEep_ReadRange(); !range.empty()) out.push_back({range, ""});
   return out;
+}
+
+std::string clsIndEep_RigTarn::RigTarnEep_ReadRange() const {
+  const std::int32_t end = radio_->readEnd();
+  if (end >= image().eeSize()) return {};
+  char text[160];
+  std::snprintf(
+      text, sizeof text,
+      "Read from the radio: %04Xh..%04Xh (its memory ends there; the image above is 0, not the radio's)", 0u,
+      static_cast<unsigned>(std::max<std::int32_t>(end, 1) - 1));
+  return text;
 }
 
 std::string clsIndEep_RigTarn::RigTarnEep_ParaText() const {

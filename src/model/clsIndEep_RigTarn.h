@@ -56,8 +56,12 @@ class clsIndEep_RigTarn {
   bool RigTarnEep_GetChMode(std::int32_t start_address, std::int16_t chNo) const;
   // True when slot chNo holds a channel (start_address: receive base); false for chNo < 0.
   bool RigTarnEep_GetChAppear(std::int32_t start_address, std::int16_t chNo) const;
-  // The parameter listing to display: 106 lines, each its label and value.
+  // The parameter listing to display: 106 lines, each its label and value (and a 107th,
+  // the read range, for a radio whose memory ends early).
   std::vector<ParameterLine> RigTarnEep_DispPara() const;
+  // A line that says which addresses the last read took from the radio when its memory
+  // ended before the image's end; empty when the whole image came from the radio.
+  std::string RigTarnEep_ReadRange() const;
   // The parameter listing as text: the 106 lines, each ending with CR LF.
   std::string RigTarnEep_ParaText() const;
   // The channel memory of the image: the bases from its header words, and the slots

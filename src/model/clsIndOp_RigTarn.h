@@ -119,6 +119,10 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool RigTarnProp_EditEnabled() const {
     return opState_ > TarnState::CloneRead && opState_ < TarnState::DispPara;
   }
+  // A clone read is asked for or under way (states Connect and CloneRead).
+  bool RigTarnProp_Reading() const {
+    return opState_ == TarnState::Connect || opState_ == TarnState::CloneRead;
+  }
   // The parameter display is shown (state 26).
   bool RigTarnProp_DispPara() const { return opState_ == TarnState::DispPara; }
   // Requests a pause of the state machine after an E8 command (written by the console).
@@ -150,6 +154,9 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
 
   // CAL points sent since the program started (the service record's "CAL run").
   int RigTarnProp_CalPointsSent() const { return calPointsSent_; }
+  // A value key on this console row would change a setting a running procedure owns (a
+  // filter a BPF sweep steps): the key must do nothing.
+  bool RigOpFunc_RowOwnedByProcedure(std::int16_t row) const;
   // A restore may start: the adjustment panel is up (states 3..25), no Enter procedure
   // runs and no restore is still going out.
   bool RigOpFunc_CanRestore() const;
@@ -199,6 +206,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool sendRestoreValue();
   // Sends a console row's value the console's way and tells the views when it went out.
   void sendItem(std::int16_t row);
+  // A value went out and is stored at address in the image: the views hear of it.
+  void valueStored(std::int32_t address);
   // The pause after a restored value, as after an item's E8 command.
   static constexpr std::int32_t kItemPause = 200;
   void updateProgress();
@@ -233,6 +242,11 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   std::int16_t tempSegment(std::int16_t raw) const;
   void computeTxfTable(std::int16_t v, std::int16_t s);
   std::uint8_t txfEntryValue(std::int16_t k) const;
+  // The computed table's entry k before it is narrowed to its byte (0..255 for a value,
+  // -128..127 for a slope); NaN when it is not a number.
+  double txfEntryUnclipped(std::int16_t k) const;
+  // Why the computed table cannot be written (an entry outside its byte); empty when it can.
+  std::string txfTableProblem() const;
   // Ends any running Enter procedure: no step, no phase, no confirmation, no half-done
   // reading is left for the next connection to act on (used by every reset).
   void abandonProcedures();
@@ -317,8 +331,9 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool calAgain_ = false, calNarrowPhase_ = false, calSent_ = false;
   int calPointsSent_ = 0;
 
-  // A restore's values that are not items, still to go out.
+  // A restore's values that are not items, still to go out; a restore is under way.
   std::deque<RestoreSend> restoreQueue_;
+  bool restoreRunning_ = false;
 
   // BPF sweeps.
   std::array<bool, 5> bpfSelected_{};
@@ -329,6 +344,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   std::int16_t bpfFilter_ = 0;
   std::int16_t bpfBest_ = -1;
   std::int16_t bpfFirstBest_ = 0, bpfLastBest_ = 0;
+  // The setting sent for the reading the sweep waits for.
+  std::int16_t bpfSentValue_ = 0;
 };
 
 }  // namespace tarnset

@@ -61,23 +61,65 @@ Bytes ServiceDesk::presentImage() const {
   return img.ReadBlock(0, img.eeSize());
 }
 
+void ServiceDesk::valueSent(std::int32_t address, std::uint8_t value) {
+  // A value the last read holds already (every item goes out once after a read, as read)
+  // leaves the radio as the read showed it.
+  if (!lastRead_ || address < 0 || static_cast<std::size_t>(address) >= lastRead_->size() ||
+      (*lastRead_)[static_cast<std::size_t>(address)] != value) {
+    sentSinceRead_ = true;
+  }
+}
+
+void ServiceDesk::readStarted() {
+  expected_.reset();
+  if (sentSinceRead_) expected_ = presentImage();
+}
+
+std::string ServiceDesk::backUp(const Bytes& image) {
+  if (config_.backupFolder.empty()) return {};
+  BackupStore store(config_.backupFolder);
+  const BackupResult r = store.save(image, radio_.radioNameM(), radio_.radionameS(), lastReadAt_);
+  if (r.outcome != BackupResult::Outcome::Failed) return r.path;
+  // One that cannot be written is said, and the alignment goes on.
+  MsgBoxApp(toolkit_, "The backup of this read could not be written.",
+            "Folder: " + config_.backupFolder + "\r\nReason: " + r.why +
+                "\r\nThe alignment can go on; File > Save Image As... saves the image where you choose.");
+  return {};
+}
+
 void ServiceDesk::readCompleted() {
   const Bytes image = presentImage();
   lastRead_ = image;
   lastReadAt_ = config_.now();
+  const std::string backup = backUp(image);
 
-  // The backup of every read; one that cannot be written is said, and the alignment goes on.
-  std::string backup;
-  if (!config_.backupFolder.empty()) {
-    BackupStore store(config_.backupFolder);
-    const BackupResult r = store.save(image, radio_.radioNameM(), radio_.radionameS(), lastReadAt_);
-    if (r.outcome == BackupResult::Outcome::Failed) {
-      MsgBoxApp(toolkit_, "The backup of this read could not be written.",
-                "Folder: " + config_.backupFolder + "\r\nReason: " + r.why +
-                    "\r\nThe alignment can go on; File > Save Image As... saves the image where you choose.");
-    } else {
-      backup = r.path;
+  // A read made after values went out is held against them, item by item, when it is of
+  // the same radio: what differs did not reach the radio as sent.
+  readBackFailures_.clear();
+  if (expected_ && sameRadio(*expected_, image)) {
+    for (const RestoreValue& v : restoreList(image, *expected_)) {
+      readBackFailures_.push_back(v.what + ": sent " + std::to_string(v.now) + ", read back " +
+                                  std::to_string(v.asFound));
     }
+  }
+  expected_.reset();
+  sentSinceRead_ = false;
+
+  const AfterRead then = afterRead_;
+  afterRead_ = AfterRead::Nothing;
+  if (then == AfterRead::Restore || then == AfterRead::RestoreResult) {
+    // A restore proves the radio first: only the as-found radio gets anything back. The
+    // question of another radio is not asked here; the answer is no restore.
+    readIsAsFound_ = asFound_ && sameRadio(*asFound_, image);
+    if (!readIsAsFound_) {
+      restored_.clear();
+      MsgBoxApp(toolkit_, "The radio on the cable is not the as-found radio.\r\nNothing was sent to it.",
+                "As found: " + asFoundSource() +
+                    "\r\nThe radio just read differs from it in more than the alignment values.");
+      return;
+    }
+    toolkit_.post([this, then] { then == AfterRead::Restore ? offerRestore() : showRestoreResult(); });
+    return;
   }
 
   // The first read is the as-found image; a read that differs from it outside the values
@@ -91,8 +133,7 @@ void ServiceDesk::readCompleted() {
                                   : baseName(asFoundFile_)) +
             ") in more than the alignment values.\r\nOK: it is another radio; what was just read becomes its "
             "as-found image.\r\nCancel: keep the as-found image; the service report compares with it, but "
-            "its "
-            "values cannot be restored to this radio.");
+            "its values cannot be restored to this radio.");
     if (readIsAsFound_) asFound_.reset();
   }
   if (!asFound_) {
@@ -101,6 +142,30 @@ void ServiceDesk::readCompleted() {
     asFoundAt_ = lastReadAt_;
     calAtAsFound_ = controller_.RigTarnProp_CalPointsSent();
   }
+  if (then == AfterRead::Report) toolkit_.post([this] { writeReport(); });
+}
+
+void ServiceDesk::linkFailed(const std::string& /*message*/, const std::string& /*details*/) {
+  afterRead_ = AfterRead::Nothing;
+  expected_.reset();
+}
+
+void ServiceDesk::restoreEnded(bool completed) {
+  if (!restoring_) return;
+  restoring_ = false;
+  if (completed) {
+    readAgain(AfterRead::RestoreResult);
+  } else {
+    restored_.clear();
+  }
+}
+
+void ServiceDesk::readAgain(AfterRead then) {
+  afterRead_ = then;
+  // Not from inside the notification that asks: the model is in the middle of its step.
+  toolkit_.post([this] {
+    if (afterRead_ != AfterRead::Nothing) controller_.RigOpFunc_ClickCmd00(0);
+  });
 }
 
 void ServiceDesk::NewRadio() {
@@ -116,13 +181,23 @@ std::string ServiceDesk::asFoundTip() const {
          timeText(asFoundAt_, "%H:%M") + ")";
 }
 
+std::string ServiceDesk::asFoundSource() const {
+  return (asFoundFile_.empty() ? std::string("the first read") : baseName(asFoundFile_)) + ", read at " +
+         timeText(asFoundAt_, "%Y-%m-%d %H:%M");
+}
+
+bool ServiceDesk::canSaveImage() const {
+  return lastRead_.has_value() && !controller_.RigTarnProp_Reading();
+}
+
 bool ServiceDesk::canReport() const {
-  return asFound_.has_value() &&
+  return asFound_.has_value() && afterRead_ == AfterRead::Nothing && !controller_.RigTarnProp_Reading() &&
          (controller_.RigTarnProp_EditEnabled() || controller_.RigTarnProp_DispPara());
 }
 
 bool ServiceDesk::canRestore() const {
-  return asFound_.has_value() && readIsAsFound_ && controller_.RigOpFunc_CanRestore();
+  return asFound_.has_value() && readIsAsFound_ && afterRead_ == AfterRead::Nothing && !restoring_ &&
+         controller_.RigOpFunc_CanRestore();
 }
 
 std::string ServiceDesk::suggestedPath(const std::string& name) const {
@@ -137,8 +212,9 @@ std::string ServiceDesk::suggestedPath(const std::string& name) const {
 
 void ServiceDesk::SaveImageAs() {
   if (!canSaveImage()) return;
-  const std::string name = radio_.radioNameM() + "-" + radio_.radionameS() + "-" +
-                           timeText(config_.now(), "%Y%m%d-%H%M%S") + ".bin";
+  // The image of the last whole read with the values sent since, named by the read's time.
+  const std::string name =
+      radio_.radioNameM() + "-" + radio_.radionameS() + "-" + timeText(lastReadAt_, "%Y%m%d-%H%M%S") + ".bin";
   const std::string path =
       toolkit_.chooseSaveFile("Save Image As", suggestedPath(name), {{"EEPROM image", {"*.bin"}}});
   if (path.empty()) return;
@@ -154,10 +230,18 @@ ServiceReportInput ServiceDesk::reportInput() const {
                                                config_.programVersion, *asFound_, presentImage());
   in.asFoundSource = (asFoundFile_.empty() ? std::string("not backed up") : baseName(asFoundFile_)) +
                      ", read at " + timeText(asFoundAt_, "%Y-%m-%d %H:%M");
-  in.asLeftState =
-      lastRead_ && in.asLeft == *lastRead_
-          ? "verified by a read at " + timeText(lastReadAt_, "%H:%M")
-          : "as sent, not read back: press Connect to read the radio again before printing this report";
+  if (!asLeftReadBack()) {
+    in.asLeftState =
+        "as sent, not read back: press Connect to read the radio again before printing this report";
+  } else if (readBackFailures_.empty()) {
+    in.asLeftState = "verified by a read at " + timeText(lastReadAt_, "%H:%M");
+  } else {
+    in.asLeftState = "read back at " + timeText(lastReadAt_, "%H:%M") + ": " +
+                     std::to_string(readBackFailures_.size()) +
+                     " value(s) differ from what was sent (see the read-back failures)";
+    in.readBackFailures = readBackFailures_;
+  }
+  in.readRange = controller_.memoryMap().RigTarnEep_ReadRange();
   in.calRun = controller_.RigTarnProp_CalPointsSent() > calAtAsFound_;
   in.monitorLines = monitorLines_;
   in.monitorNote = "No monitor readings.";
@@ -173,6 +257,21 @@ ServiceReportInput ServiceDesk::reportInput() const {
 
 void ServiceDesk::ServiceReport() {
   if (!canReport()) return;
+  if (!asLeftReadBack() &&
+      toolkit_.askOkCancel(
+          "Values went out to the radio since it was last read.\r\nRead the radio back before "
+          "the report?",
+          kAppTitle,
+          "OK: the radio is read now and held against what was sent; the report follows.\r\n"
+          "Cancel: the report says that the values sent were not read back.")) {
+    readAgain(AfterRead::Report);
+    return;
+  }
+  writeReport();
+}
+
+void ServiceDesk::writeReport() {
+  if (!asFound_) return;
   // A PDF where the window system can make one, else a web page, which prints as well.
   const bool pdf = toolkit_.canWritePdf();
   const std::string name =
@@ -191,19 +290,24 @@ void ServiceDesk::ServiceReport() {
 
 void ServiceDesk::RestoreAsFound() {
   if (!canRestore()) return;
+  readAgain(AfterRead::Restore);
+}
+
+void ServiceDesk::offerRestore() {
+  if (!asFound_ || !controller_.RigOpFunc_CanRestore()) return;
   const std::vector<RestoreValue> values = restoreList(*asFound_, presentImage());
-  const std::string source = (asFoundFile_.empty() ? std::string("the first read") : baseName(asFoundFile_)) +
-                             ", read at " + timeText(asFoundAt_, "%Y-%m-%d %H:%M");
   if (values.empty()) {
-    MsgBoxApp(toolkit_, "Nothing to restore: the radio holds its as-found values.", "As found: " + source);
+    MsgBoxApp(toolkit_, "Nothing to restore: the radio holds its as-found values.",
+              "As found: " + asFoundSource());
     return;
   }
   const bool ok = toolkit_.askOkCancel(
       "Send the as-found values back to the radio?", kAppTitle,
-      "As found: " + source + "\r\n\r\n" + describeRestore(values) +
+      "As found: " + asFoundSource() + "\r\nThe radio was read just now and is the as-found radio.\r\n\r\n" +
+          describeRestore(values) +
           "\r\n\r\nCAL points cannot be restored: they are measurements the radio takes. Run CAL again if "
           "needed.");
-  if (!ok || !canRestore()) return;
+  if (!ok || !controller_.RigOpFunc_CanRestore()) return;
   std::vector<std::pair<std::int16_t, std::int16_t>> rows;
   std::vector<RestoreSend> sends;
   for (const RestoreValue& v : values) {
@@ -213,7 +317,29 @@ void ServiceDesk::RestoreAsFound() {
       sends.push_back({v.e8Code, v.byte, v.address});
     }
   }
+  restored_ = values;
+  restoring_ = true;
   controller_.RigOpFunc_Restore(rows, sends);
+}
+
+void ServiceDesk::showRestoreResult() {
+  std::string wrong;
+  for (const RestoreValue& v : restored_) {
+    const auto held = static_cast<std::uint8_t>(radio_.eepImage().ReadByte(v.address));
+    if (held != v.byte)
+      wrong +=
+          "\r\n" + v.what + ": sent " + std::to_string(v.asFound) + ", read back " + std::to_string(held);
+  }
+  const std::size_t count = restored_.size();
+  restored_.clear();
+  if (wrong.empty()) {
+    MsgBoxApp(toolkit_, "The as-found values are back in the radio.",
+              std::to_string(count) +
+                  " value(s) sent, read back and found as sent.\r\nAs found: " + asFoundSource());
+  } else {
+    MsgBoxApp(toolkit_, "The restore did not take: the radio holds other values than were sent.",
+              "Read back:" + wrong + "\r\nAs found: " + asFoundSource());
+  }
 }
 
 }  // namespace tarnset

@@ -38,24 +38,38 @@ class ServiceDesk final : public TarnView {
   ServiceDesk(const ServiceDesk&) = delete;
   ServiceDesk& operator=(const ServiceDesk&) = delete;
 
-  // A clone read completed: back it up, and take it as the as-found image, or ask whether
-  // a radio that differs from it is another one.
+  // A read starts: what the values sent made of the image is what it will be held to.
+  void readStarted() override;
+  // A clone read completed whole: back it up, hold it against what was sent, and take it
+  // as the as-found image, or ask whether a radio that differs from it is another one;
+  // then whatever waited for the read (a report, a restore, a restore's result).
   void readCompleted() override;
+  // The link failed: nothing that waited for a read follows.
+  void linkFailed(const std::string& message, const std::string& details) override;
   // The monitor readings the report shows.
   void modelReset() override;
   void monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t raw,
                           const std::string& text) override;
+  // A value went out: unless the last read holds it already, the radio is no longer as
+  // that read showed it.
+  void valueSent(std::int32_t address, std::uint8_t value) override;
+  // A restore's values have gone out: the radio is read back to show the result.
+  void restoreEnded(bool completed) override;
 
   // The File menu.
   void SaveImageAs();
   void NewRadio();
+  // Offers to read the radio back first when values went out since the last read.
   void ServiceReport();
+  // Reads the radio first: only the as-found radio gets its values back; then reads it
+  // back and shows the result.
   void RestoreAsFound();
 
-  // When the menu items are enabled: an image was read this session; connected with an
-  // as-found image; and a restore may start (the adjustment panel, no procedure, the
-  // radio read this connection is the as-found one).
-  bool canSaveImage() const { return lastRead_.has_value(); }
+  // When the menu items are enabled: a whole read was made this session; connected with
+  // an as-found image; and a restore may start (the adjustment panel, no procedure, the
+  // radio read this connection is the as-found one). None while a read runs or a report
+  // or restore waits for one.
+  bool canSaveImage() const;
   bool canReport() const;
   bool canRestore() const;
 
@@ -64,14 +78,28 @@ class ServiceDesk final : public TarnView {
   const std::string& asFoundFile() const { return asFoundFile_; }
   // The tip of the port label: which backup is the as-found image.
   std::string asFoundTip() const;
+  // The radio was read after the last value sent that changed it: the as-left image is
+  // what the radio holds (readBackFailures() lists where it differs from what was sent).
+  bool asLeftReadBack() const { return lastRead_.has_value() && !sentSinceRead_; }
+  const std::vector<std::string>& readBackFailures() const { return readBackFailures_; }
 
  private:
+  // What waits for the next whole read.
+  enum class AfterRead { Nothing, Report, Restore, RestoreResult };
+
   std::string timeText(std::time_t t, const char* pattern) const;
   std::string suggestedPath(const std::string& name) const;
   ServiceReportInput reportInput() const;
-  // The current image of the program (the radio as left: the last read and every value
-  // sent since).
+  // The current image of the program: the last whole read and every value sent since.
   Bytes presentImage() const;
+  std::string asFoundSource() const;
+  // Connects again (after the notification running now) to read the radio.
+  void readAgain(AfterRead then);
+  void writeReport();
+  void offerRestore();
+  void showRestoreResult();
+  // Backs the read up; the path of the backup, empty when none.
+  std::string backUp(const Bytes& image);
 
   tk::Toolkit& toolkit_;
   clsIndOp_RigTarn& controller_;
@@ -88,6 +116,17 @@ class ServiceDesk final : public TarnView {
   std::time_t lastReadAt_ = 0;
   // The read of this connection is of the as-found radio.
   bool readIsAsFound_ = false;
+  // A value went out since the last whole read that the read did not hold already.
+  bool sentSinceRead_ = false;
+  // The image the values sent had made when the running read started; kept only when
+  // values had gone out since the read before it.
+  std::optional<Bytes> expected_;
+  // Where the last read-back differed from what was sent, one line per value.
+  std::vector<std::string> readBackFailures_;
+  AfterRead afterRead_ = AfterRead::Nothing;
+  // The values a restore sent (as-found values), for its result.
+  std::vector<RestoreValue> restored_;
+  bool restoring_ = false;
 };
 
 }  // namespace tarnset

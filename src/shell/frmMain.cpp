@@ -233,6 +233,11 @@ void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
       break;
   }
   if (delta != 0) {
+    // A setting a running procedure owns (a filter under a sweep) is not the key's.
+    if (controller_ != nullptr && controller_->RigOpFunc_RowOwnedByProcedure(lboConsole_->listIndex())) {
+      toolkit_.beep();
+      return;
+    }
     console_.UpDown(lboConsole_->listIndex(), delta);
     actNow();
   }

@@ -82,6 +82,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   void panelsChanged(const TarnPanels& panels) override;
   void parameterListing(const std::vector<ParameterLine>& lines) override;
   void procedureEnded(TarnProcedure which, bool completed) override;
+  void procedureRefused(TarnProcedure which, const std::string& message, const std::string& details) override;
   // The clone error message: shown in the program's message box after the port label.
   void linkFailed(const std::string& message, const std::string& details) override;
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "shell/frmMain.h"
+#include "toolkit/MsgBoxApp.h"
 #include "toolkit/Toolkit.h"
 
 namespace tarnset {
@@ -57,6 +58,11 @@ void frmMain::parameterListing(const std::vector<ParameterLine>& lines) {
 
 void frmMain::procedureEnded(TarnProcedure /*which*/, bool completed) {
   if (completed) toolkit_.beep();
+}
+
+void frmMain::procedureRefused(TarnProcedure /*which*/, const std::string& message,
+                               const std::string& details) {
+  MsgBoxApp(toolkit_, message, details);
 }
 
 void frmMain::RigOpFunc_FormLayout() {

@@ -109,14 +109,14 @@ TEST_F(CliTest, ReadListsTheRadiosParametersAndMonitorShowsItsReadings) {
   ASSERT_EQ(image[79], 203);
   ASSERT_EQ(image[68], 0xEB);
   ASSERT_EQ((image[92] << 8) | image[93], 4500);
-  ASSERT_EQ(image[254], 0x80);
+  ASSERT_EQ(image[254], 0x97);
   const std::vector<std::string> lines = splitLines(read.out);
   ASSERT_EQ(lines.size(), 106u);
   EXPECT_EQ(lines[0], "                POW HI Level:  203");
   EXPECT_EQ(lines[8], "                BPF T1 Level:  -21");
   EXPECT_EQ(lines[42], "              Base Frequency:  450.000MHz");
   EXPECT_EQ(lines[63], "            REF Area 20:  255");
-  EXPECT_EQ(lines[103], "           REF Slant 19: -128");
+  EXPECT_EQ(lines[103], "           REF Slant 19: -105");
 
   // The same simulator serves the next connection: monitor connects as the window does.
   const RunResult mon = cli({"monitor", "--port", sim.link()}, kReadTimeout);

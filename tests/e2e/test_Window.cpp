@@ -286,8 +286,8 @@ TEST_F(WindowTest, ATxfRunCutOffByASilentRadioSendsNothingOfItAfterReconnecting)
 }
 
 // The service record from the window: after two items were changed, File > Service
-// Report... saves a page that shows both beside their as-found values, and the read was
-// backed up on the way.
+// Report... offers to read the radio back, then saves a page that shows both beside their
+// as-found values, verified; each read was backed up on the way.
 TEST_F(WindowTest, AServiceReportSavedFromTheWindowShowsTheChangedItems) {
   const XServer x;
   if (!x.ready()) GTEST_SKIP() << x.why();
@@ -305,18 +305,30 @@ TEST_F(WindowTest, AServiceReportSavedFromTheWindowShowsTheChangedItems) {
   keys(x, window, {"Down", "Right", "Down", "Left"});
   ASSERT_TRUE(sim.waitForLog("E8 code 06 value " + std::to_string(found[78] - 1) + " -> EEPROM 78", 1, 10.0));
 
-  const std::vector<std::string> before = windowsOf(x, adj->pid());
+  // A window of the program that was not there before, within seconds.
+  const auto newWindow = [&](const std::vector<std::string>& before, double seconds) {
+    std::string found;
+    waitFor(
+        [&] {
+          for (const std::string& w : windowsOf(x, adj->pid())) {
+            if (std::find(before.begin(), before.end(), w) == before.end()) found = w;
+          }
+          return !found.empty();
+        },
+        seconds);
+    return found;
+  };
+  std::vector<std::string> before = windowsOf(x, adj->pid());
   keys(x, window, {"alt+f", "r"});
-  std::string dialog;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        for (const std::string& w : windowsOf(x, adj->pid())) {
-          if (std::find(before.begin(), before.end(), w) == before.end()) dialog = w;
-        }
-        return !dialog.empty();
-      },
-      15.0))
-      << "no file dialog";
+  // Values went out since the read: the report offers to read the radio back first.
+  const std::string question = newWindow(before, 15.0);
+  ASSERT_FALSE(question.empty()) << "no question";
+  before = windowsOf(x, adj->pid());
+  ASSERT_EQ(x.xdotool({"windowfocus", "--sync", question}).exitCode, 0);
+  keys(x, question, {"Return"});
+  ASSERT_TRUE(sim.waitForLog("CLONE read: streaming", 2, 15.0)) << "the radio is read again";
+  const std::string dialog = newWindow(before, 60.0);
+  ASSERT_FALSE(dialog.empty()) << "no file dialog";
   const fs::path report = scratch_ / "bench-report.html";
   ASSERT_EQ(x.xdotool({"windowfocus", "--sync", dialog}).exitCode, 0);
   keys(x, dialog, {"ctrl+a"});
@@ -334,13 +346,13 @@ TEST_F(WindowTest, AServiceReportSavedFromTheWindowShowsTheChangedItems) {
                       std::to_string(found[78]) + "</td><td class=\"n\">" + std::to_string(found[78] - 1) +
                       "</td>"),
             std::string::npos);
-  EXPECT_NE(page.find("as sent, not read back"), std::string::npos);
-  // The read was backed up under the user's data folder.
+  EXPECT_NE(page.find("verified by a read at "), std::string::npos) << "read back before the report";
+  // Both reads were backed up under the user's data folder (the second holds the changes).
   std::size_t backups = 0;
   for (const auto& e : fs::recursive_directory_iterator(scratch_.path())) {
     backups += e.path().extension() == ".bin" && e.path().parent_path().filename() == "backups";
   }
-  EXPECT_EQ(backups, 1u);
+  EXPECT_EQ(backups, 2u);
 
   keys(x, window, {"alt+f", "x"});
   EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();

@@ -114,7 +114,7 @@ class ProgramHarness {
   std::unique_ptr<TraceFile> trace_;
   std::unique_ptr<Program> program_;
   int startResult_ = -1;
-  std::size_t framesSeen_ = 0;
+  std::uint64_t framesSeen_ = 0;
 };
 
 }  // namespace tarnset::testing

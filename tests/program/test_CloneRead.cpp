@@ -2,12 +2,17 @@
 // program and the in-process virtual radio.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
 #include "ProgramHarness.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcRadio.h"
+#include "shell/ServiceDesk.h"
 #include "shell/frmMain.h"
 
 using namespace tarnset;
@@ -166,4 +171,78 @@ TEST(PortRelease, TheIdlePortClosesAfterTheChosenTimeAndNeverWhenOff) {
   ASSERT_TRUE(off.connect());
   off.advance(10000);
   EXPECT_TRUE(off.program().com().comOpen());
+}
+
+// ---- A read commits whole or not at all ----
+
+namespace {
+
+// An image unlike the default one wherever it can be: every byte of the radio's memory
+// set to a pattern of its own (a radio that was never the first one).
+kvsim::Bytes otherImage(const kvsim::Bytes& like) {
+  kvsim::Bytes other = like;
+  for (std::size_t a = 0; a < other.size(); ++a) other[a] = static_cast<std::uint8_t>(other[a] ^ 0x5A);
+  return other;
+}
+
+// Saves the image through File > Save Image As... to a file in the test folder; the
+// suggested name, and the bytes saved (empty when the item was not offered).
+std::pair<std::string, kvsim::Bytes> saveImageAs(ProgramHarness& h) {
+  const std::filesystem::path file = h.folder() / "saved.bin";
+  std::string suggested;
+  h.toolkit().setFileChooserHook([&](const HeadlessToolkit::FileRequest& r) {
+    suggested = r.suggestedPath;
+    return file.string();
+  });
+  if (!h.toolkit().chooseMenu("&File/&Save Image As...")) return {};
+  std::ifstream in(file, std::ios::binary);
+  return {std::filesystem::path(suggested).filename().string(),
+          kvsim::Bytes(std::istreambuf_iterator<char>(in), {})};
+}
+
+}  // namespace
+
+TEST(CloneRead, AReadThatFailsLeavesTheLastWholeReadAndItsRadioAsTheyWere) {
+  ProgramHarness h;
+  ASSERT_TRUE(h.connect());
+  const kvsim::Bytes first = h.radio().image();
+  // The read's backup is named by the time the read completed.
+  const std::string backup = h.program().serviceDesk().asFoundFile();
+  ASSERT_FALSE(backup.empty());
+
+  // Another radio, with another sub-model code, whose read the cable cuts midway.
+  h.radio().setRadio(otherImage(first), "0099", 998);
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  ASSERT_TRUE(h.runUntil([&] { return h.program().com().dornD().lastEeAdr() > 4000; }, 20000));
+  EXPECT_FALSE(h.program().serviceDesk().canSaveImage()) << "no image is offered while a read runs";
+  h.toolkit().openMenu("&File");
+  EXPECT_FALSE(h.program().mainWindow().mnuFileSaveImage().enabled());
+  EXPECT_FALSE(h.program().mainWindow().mnuFileReport().enabled());
+  h.radio().setSilent(true, h.nowUs());
+  ASSERT_TRUE(h.runUntil([&] { return !h.toolkit().messages().empty(); }, 5000));
+  h.toolkit().clearMessages();
+
+  EXPECT_EQ(h.program().radio().eepImage().ReadBlock(0, 15968), first) << "nothing of the cut read";
+  EXPECT_EQ(h.program().radio().radionameS(), "0100") << "the identity of the last whole read";
+  const auto [name, saved] = saveImageAs(h);
+  EXPECT_EQ(saved, first);
+  // Named by the time of the read it holds.
+  EXPECT_EQ(name, "2651-0100-" + std::filesystem::path(backup).filename().string().substr(0, 15) + ".bin");
+}
+
+TEST(CloneRead, ARadioWhoseMemoryEndsEarlyLeavesNothingOfAnEarlierRadioAboveItsEnd) {
+  ProgramHarness h;
+  ASSERT_TRUE(h.connect());
+  const kvsim::Bytes other = otherImage(h.radio().image());
+  h.radio().setRadio(other, "0100", 960);  // its memory ends at 3BFF
+  ASSERT_TRUE(h.connect());
+  const Bytes image = h.program().radio().eepImage().ReadBlock(0, 15968);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 15360, other.begin())) << "the radio's own bytes";
+  EXPECT_TRUE(std::all_of(image.begin() + 15360, image.end(), [](std::uint8_t b) { return b == 0; }))
+      << "nothing above the radio's end, of this radio or the one before";
+  EXPECT_EQ(h.program().radio().readEnd(), 15360);
+  // The listing says which part of the image is the radio's.
+  const std::string listing = h.program().controller().memoryMap().RigTarnEep_ParaText();
+  EXPECT_NE(listing.find("Read from the radio: 0000h..3BFFh"), std::string::npos)
+      << listing.substr(listing.size() - 200);
 }

@@ -4,6 +4,7 @@
 // must be run again, and after a new connection nothing of it goes out until Enter.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <set>
 
@@ -19,7 +20,8 @@ using namespace tarnset::testing;
 
 namespace {
 
-constexpr std::int16_t kRowBpfAll = 9, kRowBpfT2 = 11, kRowTxf = 14, kRowRssi = 15, kRowCal = 16;
+constexpr std::int16_t kRowBpfAll = 9, kRowBpfT1 = 10, kRowBpfT2 = 11, kRowTxf = 14, kRowRssi = 15,
+                       kRowCal = 16;
 // Monitor channels as the last digit of their request frames (channel 3 travels as "03").
 constexpr std::uint8_t kChannelTemperature = '3', kChannelSd = '4';
 
@@ -133,6 +135,9 @@ class ProcedureFault : public ::testing::Test {
   void expectNothingOfItAfterReconnect() {
     h.radio().setSilent(false, h.nowUs());
     h.toolkit().clearMessages();
+    // What the radio holds before the new connection: the filters must go out as that.
+    std::array<int, 4> held{};
+    for (std::size_t k = 0; k < 4; ++k) held[k] = h.radio().image()[0x44 + k];
     const std::size_t from = h.radio().frames().size();
     ASSERT_TRUE(h.connect());
     h.advance(4000);
@@ -146,8 +151,8 @@ class ProcedureFault : public ::testing::Test {
       EXPECT_FALSE(e8->code == 0x02 && (e8->value == 64 || e8->value == 128)) << "CAL point";
       if (e8->code >= 0x0C && e8->code <= 0x0F) {
         itemCodes.insert(e8->code);
-        const int stored = h.radio().image()[static_cast<std::size_t>(0x44 + e8->code - 0x0C)];
-        EXPECT_EQ(e8->value, stored) << "a filter goes out as the radio holds it";
+        EXPECT_EQ(e8->value, held[static_cast<std::size_t>(e8->code - 0x0C)])
+            << "a filter goes out as the radio held it before the connection";
       }
     }
     EXPECT_EQ(itemCodes, (std::multiset<int>{0x0C, 0x0D, 0x0E, 0x0F})) << "each filter once, as an item";
@@ -295,10 +300,14 @@ TEST_F(ProcedureFault, BpfSingleFilterUnreadableReading) {
 TEST_F(ProcedureFault, BpfAllSilentMidSweep) {
   enter(kRowBpfAll, 20000);  // into the second filter
   ASSERT_GE(ctl().enterStep(), 12);
+  ASSERT_EQ(list().itemText(kRowBpfT1).find("Sweeping"), std::string::npos) << "T1 is done";
+  ASSERT_NE(list().itemText(kRowBpfT2).find("Sweeping"), std::string::npos) << "T2 is being swept";
   silenceDuringRequest(kChannelSd, kFilters, "The BPF sweep");
 }
 
 TEST_F(ProcedureFault, BpfAllUnreadableReading) {
   enter(kRowBpfAll, 20000);
+  ASSERT_EQ(list().itemText(kRowBpfT1).find("Sweeping"), std::string::npos) << "T1 is done";
+  ASSERT_NE(list().itemText(kRowBpfT2).find("Sweeping"), std::string::npos) << "T2 is being swept";
   spoilRequest(kChannelSd, kFilters, "The BPF sweep");
 }

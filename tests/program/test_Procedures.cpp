@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "ProgramHarness.h"
 #include "console/clsConsole.h"
@@ -22,9 +23,10 @@ namespace {
 constexpr std::int16_t kRowBpfAll = 9, kRowBpfT1 = 10, kRowTxf = 14, kRowRssi = 15, kRowCal = 16;
 
 // Coefficients of the test's constants file (ppm at each temperature border).
-const float kCoef[21] = {-16.3f, -12.5f, -7.4f, -4.4f, -2.4f, -1.0f, 0.6f, 1.4f, 1.6f, 1.4f, 0.9f,
+const float kCoef[21] = {-16.3f, -12.5f, -7.4f, -4.4f, -2.4f, -1.0f, 0.6f,  1.4f,  1.6f,  1.4f, 0.9f,
                          0.1f,   -1.0f,  -2.3f, -3.8f, -5.5f, -6.2f, -6.6f, -5.8f, -1.2f, 18.4f};
-const int kBorder[21] = {0, 16, 24, 32, 40, 48, 64, 80, 96, 112, 128, 144, 160, 176, 192, 208, 216, 224, 232, 240, 255};
+const int kBorder[21] = {0,   16,  24,  32,  40,  48,  64,  80,  96,  112, 128,
+                         144, 160, 176, 192, 208, 216, 224, 232, 240, 255};
 
 std::string testConstFile() {
   std::string s = "  Tarnset ADJ Rev.1.2  \r\n";
@@ -83,9 +85,11 @@ std::array<std::uint8_t, 40> expectedTable(int v1, int v2, int t) {
   float table[21], slope[20];
   const float d = static_cast<float>(v2 - v1) / 10.0f;
   for (int i = 0; i <= 20; ++i) table[i] = static_cast<float>(v1) - d * kCoef[i];
-  for (int i = 0; i < 20; ++i) slope[i] = (table[i + 1] - table[i]) / static_cast<float>(kBorder[i + 1] - kBorder[i]) * 32.0f;
+  for (int i = 0; i < 20; ++i)
+    slope[i] = (table[i + 1] - table[i]) / static_cast<float>(kBorder[i + 1] - kBorder[i]) * 32.0f;
   const int s = segmentOf(t);
-  const double atTemp = std::floor(table[s] + 0.5) + std::nearbyint((t - kBorder[s]) * static_cast<double>(slope[s])) / 32.0;
+  const double atTemp =
+      std::floor(table[s] + 0.5) + std::nearbyint((t - kBorder[s]) * static_cast<double>(slope[s])) / 32.0;
   const double offset = v1 - std::floor(atTemp);
   std::array<std::uint8_t, 40> e{};
   for (int i = 0; i < 20; ++i) {
@@ -130,7 +134,8 @@ TEST(Txf, TwoConfirmedFrequenciesGiveTheWholeCompensationTable) {
   EXPECT_EQ(sent.front().first, 0x14 + std::max(2 * s - 2, 0));
 
   // The technician brings the frequency error to zero and confirms.
-  const auto v1 = static_cast<std::int16_t>(std::lround(kvsim::TarnPhysics::idealSetting(h.radio().temperatureC())));
+  const auto v1 =
+      static_cast<std::int16_t>(std::lround(kvsim::TarnPhysics::idealSetting(h.radio().temperatureC())));
   t.stepTo(kRowTxf, v1);
   EXPECT_NEAR(h.radio().transmitter().errorPpm, 0.0, 0.2);
   h.advance(2000);
@@ -142,7 +147,7 @@ TEST(Txf, TwoConfirmedFrequenciesGiveTheWholeCompensationTable) {
   // Second frequency, 10 ppm higher: the setting starts 60 above the first.
   EXPECT_NE(t.line(kRowTxf).find("2nd TX Freq = "), std::string::npos) << t.line(kRowTxf);
   EXPECT_EQ(t.console().Value(kRowTxf), v1 + 60);
-  const auto v2 = static_cast<std::int16_t>(v1 + 50);  // the radio pulls 0.2 ppm per step
+  const auto v2 = static_cast<std::int16_t>(v1 + 25);  // the radio pulls 0.4 ppm per step
   t.stepTo(kRowTxf, v2);
   EXPECT_NEAR(h.radio().transmitter().errorPpm, 10.0, 0.2);
   decodedE8(h);
@@ -156,7 +161,8 @@ TEST(Txf, TwoConfirmedFrequenciesGiveTheWholeCompensationTable) {
   sent.erase(sent.begin(), sent.end() - 40);
   for (int k = 0; k < 40; ++k) {
     EXPECT_EQ(sent[static_cast<std::size_t>(k)].first, 0x14 + k);
-    EXPECT_EQ(sent[static_cast<std::size_t>(k)].second, expected[static_cast<std::size_t>(k)]) << "entry " << k;
+    EXPECT_EQ(sent[static_cast<std::size_t>(k)].second, expected[static_cast<std::size_t>(k)])
+        << "entry " << k;
     EXPECT_EQ(h.radio().image()[216 + static_cast<std::size_t>(k)], expected[static_cast<std::size_t>(k)]);
     EXPECT_EQ(h.program().radio().eepImage().ReadByte(216 + k), expected[static_cast<std::size_t>(k)]);
   }
@@ -165,6 +171,45 @@ TEST(Txf, TwoConfirmedFrequenciesGiveTheWholeCompensationTable) {
   EXPECT_EQ(t.line(kRowTxf), "       TXF: [Enter] to Start");
   // At the present temperature the new table keeps the frequency right.
   EXPECT_NEAR(h.radio().transmitter().errorPpm, 0.0, 0.3);
+}
+
+// A curve that would push entries past their bytes is not written clipped: the procedure
+// ends before the table, and says why.
+TEST(Txf, ATableThatWouldBeClippedIsNotWrittenAndTheProcedureSaysWhy) {
+  HarnessOptions o = atTemperature(31.0);
+  o.constFile = "Tarnset ADJ Rev.1.2\r\n500\r\n";  // C(0) = 500 ppm: far beyond any oscillator
+  for (int i = 1; i <= 20; ++i) o.constFile += std::to_string(kCoef[i]) + "\r\n";
+  ProgramHarness h(o);
+  ASSERT_TRUE(h.connect());
+  Tech t{h};
+  const kvsim::Bytes before = h.radio().image();
+  t.enter(kRowTxf, 1500);
+  const auto v1 =
+      static_cast<std::int16_t>(std::lround(kvsim::TarnPhysics::idealSetting(h.radio().temperatureC())));
+  t.stepTo(kRowTxf, v1);
+  t.enter(kRowTxf, 3000);
+  t.stepTo(kRowTxf, static_cast<std::int16_t>(v1 + 25));
+  const kvsim::Bytes atConfirm = h.radio().image();
+  decodedE8(h);
+  t.enter(kRowTxf, 6000);
+
+  for (const auto& [code, value] : decodedE8(h)) {
+    EXPECT_FALSE(code >= 0x14 && code <= 0x3B) << "no table entry after the confirmation: " << code;
+  }
+  EXPECT_TRUE(std::equal(atConfirm.begin() + 216, atConfirm.begin() + 256, h.radio().image().begin() + 216));
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text,
+            "The TXF table was not written: it would leave the range of its entries.");
+  EXPECT_NE(h.toolkit().messages()[0].details.find("Entry 0 (REF Slant 0) would be "), std::string::npos)
+      << h.toolkit().messages()[0].details;
+  EXPECT_NE(h.toolkit().messages()[0].details.find("Settings: " + std::to_string(v1) +
+                                                   " at the 1st TX frequency, " + std::to_string(v1 + 25) +
+                                                   " at the 2nd."),
+            std::string::npos);
+  EXPECT_EQ(t.ctl().enterStep(), 0);
+  EXPECT_EQ(t.line(kRowTxf), "       TXF: [Enter] to Start");
+  EXPECT_EQ(t.ctl().opState(), TarnState::CycleEnd) << "still connected";
+  (void)before;
 }
 
 TEST(Txf, TheSegmentEdgesWriteTheFirstOrTheLastFourEntries) {
@@ -280,10 +325,49 @@ TEST(Bpf, ASingleFilterIsSweptInStepsOfOneAndLeftAtTheCentreOfTheBestReadings) {
   const int centre = static_cast<int>(std::floor((firstBest + lastBest) / 2.0));
   EXPECT_EQ(t.console().Value(row), centre);
   EXPECT_EQ(h.radio().itemValue(0x0D), centre) << "the result went out";
-  const double optimum = kvsim::TarnPhysics::bpfOptimum(1, *kvsim::channel(h.radio().image(), h.radio().selectedSlot()).rxHz);
+  const double optimum =
+      kvsim::TarnPhysics::bpfOptimum(1, *kvsim::channel(h.radio().image(), h.radio().selectedSlot()).rxHz);
   EXPECT_NEAR(centre, optimum, 1.0) << "the centre of the radio's flat top";
   EXPECT_EQ(t.console().WaitAfterE8(row), 200) << "the pause is back after the sweep";
   EXPECT_EQ(t.line(row).find("Sweeping"), std::string::npos);
+}
+
+// A sweep owns the rows it steps: a key there does nothing but beep, and the kept setting
+// is the centre of settings that were sent and measured.
+TEST(Bpf, KeysOnASweptRowDoNothingAndTheKeptSettingWasMeasured) {
+  ProgramHarness h;
+  ASSERT_TRUE(h.connect());
+  Tech t{h};
+  const std::int16_t row = kRowBpfT1 + 1;  // T2
+  h.takeE8Commands();
+  t.enter(row, 3000);
+  ASSERT_GE(t.ctl().enterStep(), 12);
+  const int beeps = h.toolkit().beeps();
+  std::set<int> sent;
+  for (int i = 0; i < 40; ++i) {
+    const std::int16_t before = t.console().Value(row);
+    t.list().setListIndex(row);
+    h.toolkit().pressKey(t.list(), i % 2 == 0 ? tk::Key::Right : tk::Key::Left,
+                         i % 3 == 0 ? tk::kShiftBit : 0);
+    EXPECT_EQ(t.console().Value(row), before) << "the key changed nothing";
+    h.advance(37);
+    for (const auto& [code, value] : decodedE8(h)) {
+      if (code == 0x0D) sent.insert(value >= 128 ? value - 256 : value);
+    }
+  }
+  EXPECT_EQ(h.toolkit().beeps(), beeps + 40) << "each key on the swept row beeps";
+  // Another row's keys still work during the sweep.
+  t.list().setListIndex(kRowBpfT1 + 2);
+  const std::int16_t t3 = t.console().Value(kRowBpfT1 + 2);
+  h.toolkit().pressKey(t.list(), tk::Key::Right);
+  EXPECT_EQ(t.console().Value(kRowBpfT1 + 2), t3 + 1);
+  ASSERT_TRUE(h.runUntil([&] { return t.ctl().enterStep() == 0; }, 200000));
+  for (const auto& [code, value] : decodedE8(h)) {
+    if (code == 0x0D) sent.insert(value >= 128 ? value - 256 : value);
+  }
+  // Every setting between -128 and 127 went out once in order; the kept one among them.
+  for (int v = -128; v <= 127; ++v) EXPECT_EQ(sent.count(v), 1u) << "setting " << v << " went out";
+  EXPECT_EQ(sent.count(t.console().Value(row)), 1u);
 }
 
 TEST(Bpf, SweepAllTunesT1ToT4InOrderFromMinusTheReference) {
@@ -307,14 +391,15 @@ TEST(Bpf, SweepAllTunesT1ToT4InOrderFromMinusTheReference) {
   }
   // Each filter in turn, after all four were set to 0.
   ASSERT_GE(order.size(), 8u);
-  EXPECT_EQ(std::vector<int>(order.begin() + 4, order.begin() + 8), (std::vector<int>{0x0C, 0x0D, 0x0E, 0x0F}));
+  EXPECT_EQ(std::vector<int>(order.begin() + 4, order.begin() + 8),
+            (std::vector<int>{0x0C, 0x0D, 0x0E, 0x0F}));
   for (int code = 0x0C; code <= 0x0F; ++code) {
     const std::vector<int>& v = values[code];
     const auto start = std::find(v.begin(), v.end(), -lvin);
     ASSERT_NE(start, v.end()) << "sweep starts at minus the LVIN reading";
     EXPECT_EQ(*(start + 1), -lvin + 2) << "in steps of two";
-    const double optimum =
-        kvsim::TarnPhysics::bpfOptimum(code - 0x0C, *kvsim::channel(h.radio().image(), h.radio().selectedSlot()).rxHz);
+    const double optimum = kvsim::TarnPhysics::bpfOptimum(
+        code - 0x0C, *kvsim::channel(h.radio().image(), h.radio().selectedSlot()).rxHz);
     EXPECT_NEAR(t.console().Value(static_cast<std::int16_t>(kRowBpfT1 + code - 0x0C)), optimum, 2.0);
   }
   EXPECT_EQ(t.line(kRowBpfAll), "   BPF ALL: [Enter] to Sweep");

@@ -61,20 +61,34 @@ struct Bench {
   bool reconnect() { return h.connect(); }
   // The program's present image (the radio as left, as the program knows it).
   kvsim::Bytes programImage() { return h.program().radio().eepImage().ReadBlock(0, 15968); }
-  // Saves the service report as HTML in the test folder and returns it.
-  std::string report() {
+  // Asks for the service report, answers the offer to read the radio back first with
+  // readBack, and returns the page once it is saved as HTML in the test folder.
+  std::string report(bool readBack = false) {
     const fs::path file = h.folder() / ("report-" + std::to_string(++reports) + ".html");
-    HeadlessToolkit::FileRequest asked;
-    h.toolkit().setFileChooserHook([&](const HeadlessToolkit::FileRequest& r) {
+    h.toolkit().setQuestionHook([readBack](const HeadlessToolkit::Message&) { return readBack; });
+    h.toolkit().setFileChooserHook([this, file](const HeadlessToolkit::FileRequest& r) {
       asked = r;
       return file.string();
     });
     EXPECT_TRUE(h.toolkit().chooseMenu("&File/Service &Report...")) << "the report is offered";
+    EXPECT_TRUE(h.runUntil([&] { return fs::exists(file); }, 60000)) << "the report was written";
     // This window system makes no PDF: only a web page is offered, and suggested.
     EXPECT_EQ(asked.filters, (std::vector<tk::FileFilter>{{"Web page", {"*.html"}}}));
     EXPECT_TRUE(asked.suggestedPath.ends_with(".html")) << asked.suggestedPath;
     return readText(file);
   }
+  // Restores the as-found values, answering the confirmation with confirm, and lets time
+  // pass until the result is said (or maxMs).
+  void restore(bool confirm = true, std::int32_t maxMs = 90000) {
+    h.toolkit().setQuestionHook([this, confirm](const HeadlessToolkit::Message& m) {
+      // The values sent from here on are the restore's.
+      if (m.text == "Send the as-found values back to the radio?") h.takeE8Commands();
+      return confirm;
+    });
+    EXPECT_TRUE(h.toolkit().chooseMenu("&File/Restore &As-Found Values..."));
+    h.runUntil([&] { return !h.toolkit().messages().empty(); }, maxMs);
+  }
+  HeadlessToolkit::FileRequest asked;
   int reports = 0;
 };
 
@@ -239,35 +253,42 @@ TEST(Restore, SendsBackExactlyWhatDiffersAndTheRadioHoldsItsAsFoundValues) {
   const auto expected = restoreList(found, changed);
   ASSERT_GE(expected.size(), 6u);
 
-  std::string asked;
-  b.h.toolkit().setQuestionHook([&](const HeadlessToolkit::Message& m) {
-    asked = m.details;
-    return true;
-  });
+  // The radio is read first; then the values that differ from the as-found image are
+  // offered, sent, and read back.
   b.h.takeE8Commands();
-  ASSERT_TRUE(b.h.toolkit().chooseMenu("&File/Restore &As-Found Values..."));
-  EXPECT_NE(asked.find(describeRestore(expected)), std::string::npos) << asked;
-  EXPECT_NE(asked.find("CAL points cannot be restored"), std::string::npos);
-  b.h.advance(static_cast<std::int32_t>(expected.size()) * 400 + 2000);
+  b.restore();
+  ASSERT_EQ(b.h.toolkit().questions().size(), 1u);
+  EXPECT_NE(b.h.toolkit().questions()[0].details.find(describeRestore(expected)), std::string::npos)
+      << b.h.toolkit().questions()[0].details;
+  EXPECT_NE(b.h.toolkit().questions()[0].details.find("CAL points cannot be restored"), std::string::npos);
+  ASSERT_EQ(b.h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(b.h.toolkit().messages()[0].text, "The as-found values are back in the radio.");
+  EXPECT_EQ(b.h.toolkit().messages()[0].details.rfind(
+                std::to_string(expected.size()) + " value(s) sent, read back", 0),
+            0u)
+      << b.h.toolkit().messages()[0].details;
 
-  // Exactly the differing values went out, each with its own code.
+  // Every value the restore sent is an as-found value, each differing one went out.
   std::map<int, int> sent;
   for (const std::string& c : b.h.takeE8Commands()) {
     const int code = std::stoi(c.substr(0, 2), nullptr, 16);
-    if (code == 0x03) continue;
+    if (code <= 0x03) continue;  // channel, line speed, mode and monitor requests carry no value
     const std::string digits{static_cast<char>(std::stoi(c.substr(2, 2), nullptr, 16)),
                              static_cast<char>(std::stoi(c.substr(4, 2), nullptr, 16))};
-    sent[code] = std::stoi(digits, nullptr, 16);
+    const int value = std::stoi(digits, nullptr, 16);
+    const auto adr = kvsim::eep::addressOfE8Code(code);
+    ASSERT_TRUE(adr.has_value()) << c;
+    EXPECT_EQ(value, found[static_cast<std::size_t>(*adr)]) << "only as-found values go out: " << c;
+    sent[code] = value;
   }
-  std::map<int, int> want;
-  for (const RestoreValue& v : expected) want[v.e8Code] = v.byte;
-  EXPECT_EQ(sent, want);
+  for (const RestoreValue& v : expected) EXPECT_EQ(sent.count(v.e8Code), 1u) << v.what;
   for (std::int32_t adr : programWrittenAddresses()) {
     EXPECT_EQ(b.h.radio().image()[static_cast<std::size_t>(adr)], found[static_cast<std::size_t>(adr)])
         << adr;
   }
   EXPECT_EQ(b.programImage(), found);
   EXPECT_EQ(b.console().Value(kRowPowerHi), found[79]) << "the rows show the restored values";
+  EXPECT_TRUE(b.desk().asLeftReadBack()) << "the restore was read back";
 }
 
 TEST(Restore, IsRefusedDuringAProcedureAndBeforeTheAdjustmentPanel) {
@@ -305,6 +326,8 @@ TEST(Restore, ACableCutMidRestoreEndsItAndSendsNothingOfItLater) {
 
   b.h.toolkit().setQuestionHook([](const HeadlessToolkit::Message&) { return true; });
   ASSERT_TRUE(b.h.toolkit().chooseMenu("&File/Restore &As-Found Values..."));
+  // The radio is read first, then the values go out.
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.program().controller().RigOpFunc_RestorePending() > 0; }, 60000));
   b.h.advance(450);  // about two values out
   ASSERT_GT(b.h.program().controller().RigOpFunc_RestorePending(), 0u);
   b.h.port().vanish();
@@ -322,4 +345,78 @@ TEST(Restore, ACableCutMidRestoreEndsItAndSendsNothingOfItLater) {
   }
   EXPECT_EQ(b.programImage(), b.h.radio().image());
   EXPECT_TRUE(b.h.toolkit().messages().empty());
+}
+
+// "Verified" means read back: a value sent and sent back again leaves the image as the
+// read was, but the radio has not been read since.
+TEST(Report, AValueChangedAndChangedBackIsNotVerifiedUntilTheRadioIsReadAgain) {
+  Bench b;
+  ASSERT_TRUE(b.h.connect());
+  EXPECT_NE(b.report().find("verified by a read at "), std::string::npos) << "nothing sent since the read";
+  b.press(kRowPowerHi, tk::Key::Right);
+  b.press(kRowPowerHi, tk::Key::Left);
+  EXPECT_EQ(b.programImage(), b.h.radio().image());
+  std::string page = b.report(false);
+  EXPECT_EQ(page.find("verified"), std::string::npos);
+  EXPECT_NE(page.find("as sent, not read back"), std::string::npos);
+  // Reading back, offered by the report itself, verifies it.
+  page = b.report(true);
+  EXPECT_NE(page.find("verified by a read at "), std::string::npos);
+  EXPECT_EQ(page.find("Read-back failures"), std::string::npos);
+}
+
+// What the radio does not hold as sent is a failure of the report, item by item.
+TEST(Report, AReadBackThatDiffersFromWhatWasSentIsReportedItemByItemAsAFailure) {
+  Bench b;
+  ASSERT_TRUE(b.h.connect());
+  const kvsim::Bytes found = b.h.radio().image();
+  b.press(kRowPowerHi, tk::Key::Right, tk::kShiftBit);
+  b.press(kRowPowerL2, tk::Key::Right);
+  // The radio lost the Power(Hi) value (a write that did not stick).
+  kvsim::Bytes held = b.h.radio().image();
+  held[79] = found[79];
+  b.h.radio().setImage(held);
+  const std::string page = b.report(true);
+  EXPECT_EQ(page.find("verified"), std::string::npos) << "never verified";
+  EXPECT_NE(page.find("1 value(s) differ from what was sent"), std::string::npos);
+  EXPECT_NE(page.find("<h2>Read-back failures</h2>"), std::string::npos);
+  EXPECT_NE(page.find("Power(Hi): sent " + std::to_string(found[79] + 5) + ", read back " +
+                      std::to_string(found[79])),
+            std::string::npos);
+  EXPECT_EQ(page.find("Power(L2): sent"), std::string::npos) << "what stuck is no failure";
+}
+
+// A restore proves the radio first: the cable moved to another radio without a new
+// connection gets nothing of the as-found radio's values.
+TEST(Restore, SendsNothingToAnotherRadioOnTheCable) {
+  Bench b;
+  ASSERT_TRUE(b.h.connect());
+  const kvsim::Bytes found = b.h.radio().image();
+  b.press(kRowPowerHi, tk::Key::Right, tk::kShiftBit);
+  b.press(kRowRssi, tk::Key::Enter, 0, 400);
+  b.h.radio().setSignalLevelDbu(30.0);
+  b.press(kRowRssi, tk::Key::Enter, 0, 1000);
+  b.press(kRowRssi, tk::Key::Enter, 0, 1000);  // L0: the procedure ends
+  ASSERT_FALSE(restoreList(found, b.programImage()).empty());
+
+  kvsim::Bytes another = found;
+  for (std::size_t a = 0; a < 48; ++a)
+    another[a] = static_cast<std::uint8_t>('A' + a % 26);  // its identity block
+  another[79] = 17;
+  another[86] = 40;
+  b.h.radio().setImage(another);
+  b.h.takeE8Commands();
+  b.restore();
+  EXPECT_TRUE(b.h.toolkit().questions().empty()) << "no values are offered";
+  ASSERT_EQ(b.h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(b.h.toolkit().messages()[0].text,
+            "The radio on the cable is not the as-found radio.\r\nNothing was sent to it.");
+  b.h.advance(3000);
+  for (const std::string& c : b.h.takeE8Commands()) {
+    const int code = std::stoi(c.substr(0, 2), nullptr, 16);
+    EXPECT_FALSE(code >= 0x12 && code <= 0x3B) << "no RSSI point or TXF entry: " << c;
+  }
+  EXPECT_EQ(b.h.radio().image()[79], 17) << "the other radio keeps its own values";
+  EXPECT_EQ(b.h.radio().image()[86], 40);
+  EXPECT_FALSE(b.desk().canRestore());
 }
