@@ -401,6 +401,7 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
       }
       console_->setValue(row, static_cast<std::int16_t>(std::floor((bpfFirstBest_ + bpfLastBest_) / 2.0)));
       bpfSelected_[static_cast<std::size_t>(bpfFilter_)] = false;
+      console_->Disp(row);  // the row no longer says it is being swept
       bpfSubStep_ = 0;
       next = 14;
       break;

@@ -89,6 +89,18 @@ class ProcedureFault : public ::testing::Test {
         << "no request for monitor channel " << channel;
   }
 
+  // A BPF ALL sweep past its first filter, some way into the second.
+  void intoTheSecondFilter() {
+    const auto sweeping = [&](std::int16_t row) {
+      return list().itemText(row).find("Sweeping") != std::string::npos;
+    };
+    ASSERT_TRUE(h.runUntil([&] { return !sweeping(kRowBpfT1) && sweeping(kRowBpfT2); }, 90000))
+        << "T1 done and T2 being swept";
+    h.advance(2000);
+    ASSERT_TRUE(sweeping(kRowBpfT2));
+    ASSERT_GE(ctl().enterStep(), 12);
+  }
+
   // The fault starts now: remembers the wire and the bytes the procedure owns.
   void markFault(std::vector<std::int32_t> owned) {
     owned_ = std::move(owned);
@@ -298,16 +310,13 @@ TEST_F(ProcedureFault, BpfSingleFilterUnreadableReading) {
 }
 
 TEST_F(ProcedureFault, BpfAllSilentMidSweep) {
-  enter(kRowBpfAll, 20000);  // into the second filter
-  ASSERT_GE(ctl().enterStep(), 12);
-  ASSERT_EQ(list().itemText(kRowBpfT1).find("Sweeping"), std::string::npos) << "T1 is done";
-  ASSERT_NE(list().itemText(kRowBpfT2).find("Sweeping"), std::string::npos) << "T2 is being swept";
+  enter(kRowBpfAll, 0);
+  intoTheSecondFilter();
   silenceDuringRequest(kChannelSd, kFilters, "The BPF sweep");
 }
 
 TEST_F(ProcedureFault, BpfAllUnreadableReading) {
-  enter(kRowBpfAll, 20000);
-  ASSERT_EQ(list().itemText(kRowBpfT1).find("Sweeping"), std::string::npos) << "T1 is done";
-  ASSERT_NE(list().itemText(kRowBpfT2).find("Sweeping"), std::string::npos) << "T2 is being swept";
+  enter(kRowBpfAll, 0);
+  intoTheSecondFilter();
   spoilRequest(kChannelSd, kFilters, "The BPF sweep");
 }
