@@ -31,7 +31,7 @@
 #include "platform/SystemPortResolver.h"
 #include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/frmMain.h"
 #include "shell/start.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "platform/SystemPortResolver.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 
 namespace tarnset {
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "radio/BackupStore.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 #include "radio/Sha256.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
