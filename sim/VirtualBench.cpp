@@ -146,7 +146,7 @@ std::optional<double> VirtualBench::receiverDbu() const {
   if (!genOn_) return kNoSignalDbu;
   const ChannelInfo ch = channel(radio_.image(), radio_.selectedSlot());
   const double loss = ch.rxHz ? selectivityLossDb(genHz_ - *ch.rxHz, ch.narrow) : 90.0;
-  return std::max(kNoSignalDbu, genDbm_ + kDbmToDbu - loss);
+  return std::max(kNoSignalDbu, genDbm_ + kFrontEndGainDb - loss);
 }
 
 void VirtualBench::applyGenerator() {

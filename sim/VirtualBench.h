@@ -47,8 +47,10 @@ class VirtualBench {
  public:
   // The signal level the receiver sees with the generator's RF off, in dBu.
   static constexpr double kNoSignalDbu = -130.0;
-  // dBu of a level in dBm into 50 ohms.
-  static constexpr double kDbmToDbu = -10.79;
+  // The receiver's signal level (the radio's --signal scale, in dBu at its detector) is the
+  // generator's level in dBm plus the front end's gain: -120 dBm reads at the signal
+  // detector's floor, -47 dBm at its top, as a real receiver's detector spans.
+  static constexpr double kFrontEndGainDb = 90.0;
   // What the power meter reads without a carrier, in dBm.
   static constexpr double kPowerFloorDbm = -70.0;
 

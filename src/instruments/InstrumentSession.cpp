@@ -245,8 +245,8 @@ void InstrumentSession::onLine(const ScpiLineCutter::Line& line) {
 void InstrumentSession::task() {
   transport_->task();
   takeLines();
-  const InstrumentTransport::Status link = transport_->status();
-  if (state_ == State::Connecting && link == InstrumentTransport::Status::Open) {
+  if (state_ == State::Closed && !queue_.empty()) startConnect();
+  if (state_ == State::Connecting && transport_->status() == InstrumentTransport::Status::Open) {
     state_ = State::Identifying;
     timer_.setCounter(timeoutMs_);
     send("*IDN?");
@@ -263,7 +263,6 @@ void InstrumentSession::task() {
       timer_.counter() < 1) {
     onTimeout();
   }
-  if (state_ == State::Closed && !queue_.empty()) startConnect();
   if (state_ == State::Ready && !queue_.empty()) sendFront();
 }
 

@@ -53,13 +53,15 @@ void WorkerTransport::run(std::shared_ptr<Shared> s, std::unique_ptr<BlockingDev
     BlockingDevice::ReadResult r = BlockingDevice::ReadResult::TimedOut;
     if (ok && line.find('?') != std::string::npos) r = device->read(timeoutMs, answer, why);
     lock.lock();
+    // The owner is woken for what it has to take: an answer, or a failure.
     if (!ok || r == BlockingDevice::ReadResult::Failed) {
       s->status = Status::Failed;
       s->error = why;
+      s->wake.raise();
     } else if (r == BlockingDevice::ReadResult::Answer && !s->stop) {
       s->received += answer;
+      s->wake.raise();
     }
-    s->wake.raise();
   }
   lock.unlock();
   if (opened) device->close();
