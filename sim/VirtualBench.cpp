@@ -318,7 +318,14 @@ void VirtualBench::execute(const std::string& message, std::string& out, std::in
     nodes.push_back(header.substr(pos, colon - pos));
     pos = colon + 1;
   }
-  const auto answer = [&out](const std::string& text) { out += text + "\n"; };
+  const auto answer = [this, &out](const std::string& text) {
+    if (garbage_) {
+      garbage_ = false;
+      out += std::string("#\x01?GQ\x7f\xfe@@\n");
+      return;
+    }
+    out += text + "\n";
+  };
   const auto setNumber = [&](double& field, std::initializer_list<Unit> units, double low, double high) {
     double v = 0;
     switch (number(arg, units, v)) {
@@ -409,10 +416,6 @@ std::string VirtualBench::handleLine(const std::string& line, std::int64_t nowUs
     const std::size_t semi = std::min(line.find(';', pos), line.size());
     execute(line.substr(pos, semi - pos), out, nowUs);
     pos = semi + 1;
-  }
-  if (garbage_ && !out.empty()) {
-    garbage_ = false;
-    out = std::string("#\x01?GQ\x7f\xfe@@") + "\n";
   }
   return out;
 }

@@ -20,7 +20,7 @@
 //
 //   SIM:PTT ON|OFF          key or release the radio's transmitter (SIM:PTT? asks)
 //   SIM:FAULT SILENT        answer nothing and act on nothing until SIM:FAULT NONE
-//   SIM:FAULT GARBAGE       the next answer is garbage (once)
+//   SIM:FAULT GARBAGE       the next answer (not a SIM: one) is garbage (once)
 //   SIM:FAULT ERROR         an error enters the error queue now (once)
 //   SIM:FAULT DROP          the next measurement is not answered: the connection drops
 //   SIM:FAULT NONE          every fault cleared (SIM:FAULT? asks which are in force)
