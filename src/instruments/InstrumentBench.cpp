@@ -56,6 +56,7 @@ InstrumentBench::~InstrumentBench() = default;
 
 void InstrumentBench::configure(const InstrumentsSetup& setup) {
   held_.clear();
+  deferred_.clear();
   stations_.clear();
   setup_ = setup;
   for (const InstrumentEntry& e : setup_.instruments) {
@@ -93,10 +94,12 @@ void InstrumentBench::setGenerator(double hz, double dbm, bool on,
                                    std::function<void(const BenchResult&)> done) {
   Station* s = stationFor(Role::Generator);
   if (s == nullptr) {
-    BenchResult r;
-    r.error = "No signal generator is set up in Instruments.ini.";
-    r.tickMs = clock_.nowMs();
-    if (done) done(r);
+    later([this, done] {
+      BenchResult r;
+      r.error = "No signal generator is set up in Instruments.ini.";
+      r.tickMs = clock_.nowMs();
+      if (done) done(r);
+    });
     return;
   }
   const InstrumentProfile& p = *s->profile;
@@ -140,11 +143,13 @@ void InstrumentBench::measure(Role role, std::function<void(const Measurement&)>
 void InstrumentBench::send(Role role, std::function<void(const Measurement&)> done) {
   Station* s = stationFor(role);
   if (s == nullptr || role == Role::Generator) {
-    Measurement m;
-    m.role = role;
-    m.error = std::string("No ") + roleTitle(role) + " is set up in Instruments.ini.";
-    m.tickMs = clock_.nowMs();
-    if (done) done(m);
+    later([this, role, done] {
+      Measurement m;
+      m.role = role;
+      m.error = std::string("No ") + roleTitle(role) + " is set up in Instruments.ini.";
+      m.tickMs = clock_.nowMs();
+      if (done) done(m);
+    });
     return;
   }
   const InstrumentProfile* profile = s->profile;
@@ -170,10 +175,12 @@ void InstrumentBench::identify(const std::string& instrument, std::function<void
     });
     return;
   }
-  BenchResult r;
-  r.error = "No instrument '" + instrument + "' is set up in Instruments.ini.";
-  r.tickMs = clock_.nowMs();
-  if (done) done(r);
+  later([this, instrument, done] {
+    BenchResult r;
+    r.error = "No instrument '" + instrument + "' is set up in Instruments.ini.";
+    r.tickMs = clock_.nowMs();
+    if (done) done(r);
+  });
 }
 
 Measurement InstrumentBench::checkAnswer(Role role, const InstrumentProfile& profile,
@@ -228,6 +235,9 @@ Measurement InstrumentBench::checkAnswer(Role role, const InstrumentProfile& pro
 }
 
 void InstrumentBench::task() {
+  std::vector<std::function<void()>> now;
+  now.swap(deferred_);
+  for (auto& f : now) f();
   // Held measurements go out once every instrument has settled; a role nobody serves
   // fails at once.
   std::vector<Held> due;
@@ -254,7 +264,7 @@ std::vector<Waitable> InstrumentBench::waitables() const {
 }
 
 bool InstrumentBench::busy() const {
-  if (!held_.empty()) return true;
+  if (!held_.empty() || !deferred_.empty()) return true;
   for (const auto& s : stations_) {
     if (s->session->pending() > 0) return true;
   }
@@ -263,6 +273,7 @@ bool InstrumentBench::busy() const {
 
 void InstrumentBench::cancelAll() {
   held_.clear();
+  deferred_.clear();
   for (auto& s : stations_) s->session->cancelAll();
 }
 

@@ -4,7 +4,9 @@
 // the bench finds the instrument that serves it, sends the profile's commands through
 // the instrument's session and checks every answer (a number, in a unit the role takes,
 // within what such an instrument can read) before it hands the result on. Everything is
-// stepped by task() from the poll tick; results reach their callbacks from task().
+// stepped by task() from the poll tick; results reach their callbacks from task() (also
+// those refused at once), never from within the call that asked. A callback may ask for
+// more, but must not configure() the bench anew.
 //
 // A measurement is never carried over: each one is taken when it is asked for (after the
 // settle time, when asked so) and carries the tick count at which its answer came; one
@@ -106,12 +108,15 @@ class InstrumentBench {
 
   Station* stationFor(Role role);
   void send(Role role, std::function<void(const Measurement&)> done);
+  // Runs f at the next task().
+  void later(std::function<void()> f) { deferred_.push_back(std::move(f)); }
 
   const TickSource& clock_;
   TransportFactory& factory_;
   InstrumentsSetup setup_;
   std::vector<std::unique_ptr<Station>> stations_;
   std::vector<Held> held_;  // waiting for their settle time
+  std::vector<std::function<void()>> deferred_;
 };
 
 }  // namespace tarnset

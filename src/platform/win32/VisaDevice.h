@@ -32,8 +32,8 @@ class VisaDevice final : public BlockingDevice {
   std::string resource_;
   std::string library_;
   std::unique_ptr<Api> api_;
-  std::uint32_t defaultRm_ = 0;
-  std::uint32_t session_ = 0;
+  unsigned long defaultRm_ = 0;  // VISA sessions (ViSession)
+  unsigned long session_ = 0;
 };
 
 }  // namespace tarnset
