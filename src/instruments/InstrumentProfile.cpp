@@ -7,15 +7,6 @@
 namespace tarnset {
 namespace {
 
-bool sameWord(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto low = [](char c) {
-             return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-           };
-           return low(x) == low(y);
-         });
-}
-
 void replaceAll(std::string& s, std::string_view what, const std::string& with) {
   for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size())) {
     s.replace(at, what.size(), with);

@@ -14,22 +14,9 @@ namespace {
 constexpr std::size_t kValueSize = 1024;
 const std::string kProfilePrefix = "Profile ";
 
-std::string lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
-std::string trimmed(std::string_view s) {
-  const std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return std::string(s.substr(b, s.find_last_not_of(" \t") - b + 1));
-}
-
 bool isProfileSection(const std::string& section) {
   return section.size() > kProfilePrefix.size() &&
-         lower(section.substr(0, kProfilePrefix.size())) == lower(kProfilePrefix);
+         asciiLower(section.substr(0, kProfilePrefix.size())) == asciiLower(kProfilePrefix);
 }
 
 // Reads the keys of one section and says what it refuses.
@@ -39,7 +26,7 @@ class SectionReader {
       : file_(file), section_(section), problems_(problems) {}
 
   std::string text(const std::string& key, const std::string& fallback = {}) const {
-    return trimmed(iniReadString(section_, key, fallback, kValueSize, file_));
+    return std::string(trimBlanks(iniReadString(section_, key, fallback, kValueSize, file_)));
   }
 
   template <typename T>
@@ -71,7 +58,7 @@ InstrumentProfile readProfile(const std::string& file, const std::string& sectio
   const SectionReader r(file, section, problems);
   InstrumentProfile p;
   const std::string base = r.text("Base", "generic");
-  const auto same = [&base](const InstrumentProfile& k) { return lower(k.name) == lower(base); };
+  const auto same = [&base](const InstrumentProfile& k) { return asciiLower(k.name) == asciiLower(base); };
   if (const auto it = std::find_if(known.begin(), known.end(), same); it != known.end()) {
     p = *it;
   } else if (const InstrumentProfile* b = builtInProfile(base)) {
@@ -79,7 +66,7 @@ InstrumentProfile readProfile(const std::string& file, const std::string& sectio
   } else {
     r.problem("Base=" + base + " names no profile; the generic one is used");
   }
-  p.name = trimmed(section.substr(kProfilePrefix.size()));
+  p.name = std::string(trimBlanks(section.substr(kProfilePrefix.size())));
   const auto key = [&r](const char* k, std::string& field) { field = r.text(k, field); };
   key("GeneratorFrequency", p.generatorFrequency);
   key("GeneratorLevel", p.generatorLevel);
@@ -106,7 +93,7 @@ bool InstrumentEntry::serves(Role role) const {
 
 const InstrumentProfile* InstrumentsSetup::profile(const std::string& name) const {
   for (const InstrumentProfile& p : profiles) {
-    if (lower(p.name) == lower(name)) return &p;
+    if (asciiLower(p.name) == asciiLower(name)) return &p;
   }
   return builtInProfile(name);
 }
@@ -180,7 +167,7 @@ InstrumentsSetup loadInstruments(const std::string& file) {
     for (std::size_t pos = 0; pos <= roles.size();) {
       std::size_t comma = roles.find(',', pos);
       if (comma == std::string::npos) comma = roles.size();
-      const std::string word = trimmed(std::string_view(roles).substr(pos, comma - pos));
+      const std::string word = std::string(trimBlanks(std::string_view(roles).substr(pos, comma - pos)));
       pos = comma + 1;
       if (word.empty()) continue;
       const auto role = roleFromKey(word);
@@ -217,7 +204,7 @@ bool saveInstruments(const InstrumentsSetup& setup, const std::string& file, std
   for (const std::string& section : iniSectionNames(file)) {
     const bool listed =
         std::any_of(setup.instruments.begin(), setup.instruments.end(),
-                    [&](const InstrumentEntry& e) { return lower(e.name) == lower(section); });
+                    [&](const InstrumentEntry& e) { return asciiLower(e.name) == asciiLower(section); });
     if (!listed && !isProfileSection(section) && !iniDeleteSection(section, file)) {
       why = "cannot remove [" + section + "] from '" + file + "'";
       return false;

@@ -9,20 +9,6 @@
 namespace tarnset {
 namespace {
 
-std::string lowerCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 struct QuantityInfo {
   Quantity quantity;
   const char* key;
@@ -49,7 +35,7 @@ const char* quantityKey(Quantity q) {
 }
 
 double ItemLimit::inUnit(double v, double nominalHz) const {
-  const std::string u = lowerCase(unit);
+  const std::string u = asciiLower(unit);
   if (u == "ppm") return nominalHz > 0.0 ? v / nominalHz * 1e6 : 0.0;
   if (u == "mw") return v * 1e3;
   if (u == "dbm" && quantity == Quantity::Power) return v > 0.0 ? 10.0 * std::log10(v) + 30.0 : -300.0;
@@ -58,9 +44,9 @@ double ItemLimit::inUnit(double v, double nominalHz) const {
 }
 
 const ItemLimit* LimitsSetup::find(std::string_view title) const {
-  const std::string key = lowerCase(trim(title));
+  const std::string key = asciiLower(trimBlanks(title));
   for (const ItemLimit& l : items) {
-    if (lowerCase(l.item) == key) return &l;
+    if (asciiLower(l.item) == key) return &l;
   }
   return nullptr;
 }
@@ -69,7 +55,7 @@ LimitsSetup loadLimits(const std::string& file) {
   LimitsSetup s;
   for (const std::string& section : iniSectionNames(file)) {
     const auto text = [&](const char* key) {
-      return std::string(trim(iniReadString(section, key, "", 256, file)));
+      return std::string(trimBlanks(iniReadString(section, key, "", 256, file)));
     };
     const auto refuse = [&](const std::string& why) {
       s.problems.push_back("[" + section + "] " + why + "; the item is left out");
@@ -79,7 +65,7 @@ LimitsSetup loadLimits(const std::string& file) {
     const std::string q = text("Quantity");
     const QuantityInfo* info = nullptr;
     for (const QuantityInfo& i : quantities()) {
-      if (lowerCase(q) == i.key) info = &i;
+      if (asciiLower(q) == i.key) info = &i;
     }
     if (info == nullptr) {
       refuse("Quantity=" + q + " is none of frequency-error, power, deviation, level");
@@ -89,7 +75,7 @@ LimitsSetup loadLimits(const std::string& file) {
     l.unit = text("Unit");
     bool unitKnown = false;
     for (const char* u : info->units) {
-      if (lowerCase(l.unit) == lowerCase(u)) {
+      if (asciiLower(l.unit) == asciiLower(u)) {
         l.unit = u;
         unitKnown = true;
       }

@@ -11,22 +11,12 @@ bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
 bool isLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // SCPI's not-a-number and infinity values; anything at or above them is no reading.
@@ -59,7 +49,7 @@ void ScpiLineCutter::clear() {
 
 ScpiNumber parseScpiNumber(std::string_view answer) {
   ScpiNumber n;
-  const std::string_view s = trim(answer);
+  const std::string_view s = trimBlanks(answer);
   std::size_t i = 0;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
   std::size_t digits = 0;
@@ -80,7 +70,7 @@ ScpiNumber parseScpiNumber(std::string_view answer) {
     i = j;
   }
   const std::string_view number = s.substr(0, i);
-  std::string_view rest = trim(s.substr(i));
+  std::string_view rest = trimBlanks(s.substr(i));
   for (const char c : rest) {
     if (!isLetter(c)) return n;
   }
@@ -98,8 +88,7 @@ ScpiNumber parseScpiNumber(std::string_view answer) {
   } else if (ec != std::errc() || !std::isfinite(v)) {
     return n;
   }
-  n.unit.reserve(rest.size());
-  for (const char c : rest) n.unit += upper(c);
+  n.unit = asciiUpper(rest);
   n.value = v;
   n.kind = std::fabs(v) >= kScpiInfinity ? ScpiNumber::Kind::NoMeasurement : ScpiNumber::Kind::Number;
   return n;
@@ -107,10 +96,10 @@ ScpiNumber parseScpiNumber(std::string_view answer) {
 
 std::optional<ScpiIdentity> parseScpiIdentity(std::string_view answer) {
   std::vector<std::string> f;
-  std::string_view s = trim(answer);
+  std::string_view s = trimBlanks(answer);
   for (;;) {
     const std::size_t comma = s.find(',');
-    f.emplace_back(trim(s.substr(0, comma)));
+    f.emplace_back(trimBlanks(s.substr(0, comma)));
     if (comma == std::string_view::npos) break;
     s.remove_prefix(comma + 1);
   }
@@ -124,15 +113,15 @@ std::optional<ScpiIdentity> parseScpiIdentity(std::string_view answer) {
 }
 
 std::optional<ScpiError> parseScpiError(std::string_view answer) {
-  const std::string_view s = trim(answer);
+  const std::string_view s = trimBlanks(answer);
   const std::size_t comma = s.find(',');
   if (comma == std::string_view::npos) return std::nullopt;
-  std::string_view codeText = trim(s.substr(0, comma));
+  std::string_view codeText = trimBlanks(s.substr(0, comma));
   if (!codeText.empty() && codeText.front() == '+') codeText.remove_prefix(1);
   int code = 0;
   const auto [end, ec] = std::from_chars(codeText.data(), codeText.data() + codeText.size(), code);
   if (codeText.empty() || ec != std::errc() || end != codeText.data() + codeText.size()) return std::nullopt;
-  std::string_view text = trim(s.substr(comma + 1));
+  std::string_view text = trimBlanks(s.substr(comma + 1));
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
   return ScpiError{code, std::string(text)};
 }
@@ -148,6 +137,32 @@ std::string formatScpiNumber(double value, int maxDecimals) {
     if (s.back() == '.') s.pop_back();
   }
   if (s == "-0") s = "0";
+  return s;
+}
+
+std::string asciiUpper(std::string_view text) {
+  std::string s(text);
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+std::string asciiLower(std::string_view text) {
+  std::string s(text);
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+bool sameWord(std::string_view a, std::string_view b) {
+  return asciiLower(a) == asciiLower(b);
+}
+
+std::string_view trimBlanks(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 

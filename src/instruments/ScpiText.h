@@ -74,6 +74,12 @@ std::optional<ScpiError> parseScpiError(std::string_view answer);
 // decimals, trailing zeros left off ("145500000", "-10.5").
 std::string formatScpiNumber(double value, int maxDecimals);
 
+// Plain ASCII case and blanks, as instruments and the INI files spell their words.
+std::string asciiUpper(std::string_view text);
+std::string asciiLower(std::string_view text);
+bool sameWord(std::string_view a, std::string_view b);  // equal without regard to case
+std::string_view trimBlanks(std::string_view text);     // blanks, tabs, CR and LF on both ends
+
 // Text from an instrument as it can be shown: printable ASCII kept, anything else as \xNN,
 // at most maxChars characters ("..." after a cut).
 std::string printableAnswer(std::string_view text, std::size_t maxChars = 120);

@@ -3,21 +3,10 @@
 #include <charconv>
 #include <vector>
 
+#include "instruments/ScpiText.h"
+
 namespace tarnset {
 namespace {
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-std::string trimmed(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
 
 // The fields between "::", a bracketed IPv6 address kept whole.
 std::vector<std::string> fields(const std::string& s) {
@@ -57,7 +46,7 @@ std::optional<unsigned long> number(const std::string& text, unsigned long limit
 
 // The interface keyword after a board number: "TCPIP0" is "TCPIP" on board 0.
 bool keyword(const std::string& field, const std::string& name) {
-  const std::string f = upper(field);
+  const std::string f = asciiUpper(field);
   if (f.compare(0, name.size(), name) != 0) return false;
   const std::string board = f.substr(name.size());
   return board.find_first_not_of("0123456789") == std::string::npos;
@@ -67,7 +56,7 @@ bool keyword(const std::string& field, const std::string& name) {
 
 std::optional<VisaAddress> parseVisaAddress(const std::string& text, std::string& why) {
   VisaAddress a;
-  a.text = trimmed(text);
+  a.text = std::string(trimBlanks(text));
   const auto fail = [&](const std::string& what) {
     why = "'" + a.text + "' " + what;
     return std::optional<VisaAddress>{};
@@ -80,7 +69,7 @@ std::optional<VisaAddress> parseVisaAddress(const std::string& text, std::string
   const std::string head = f.front();
 
   if (keyword(head, "TCPIP")) {
-    if (f.size() != 4 || upper(f[3]) != "SOCKET") {
+    if (f.size() != 4 || asciiUpper(f[3]) != "SOCKET") {
       return fail("is not a LAN socket address: write TCPIP::host::port::SOCKET");
     }
     std::string host = f[1];
@@ -94,8 +83,8 @@ std::optional<VisaAddress> parseVisaAddress(const std::string& text, std::string
     return a;
   }
 
-  if (upper(head).compare(0, 4, "ASRL") == 0) {
-    if (f.size() > 2 || (f.size() == 2 && upper(f[1]) != "INSTR"))
+  if (asciiUpper(head).compare(0, 4, "ASRL") == 0) {
+    if (f.size() > 2 || (f.size() == 2 && asciiUpper(f[1]) != "INSTR"))
       return fail("is not a serial address: write ASRLn::INSTR");
     const std::string rest = head.substr(4);
     a.kind = VisaAddress::Kind::Serial;
@@ -110,7 +99,7 @@ std::optional<VisaAddress> parseVisaAddress(const std::string& text, std::string
   }
 
   if (keyword(head, "USB")) {
-    if (!f.empty() && upper(f.back()) == "INSTR") f.pop_back();
+    if (!f.empty() && asciiUpper(f.back()) == "INSTR") f.pop_back();
     if (f.size() < 4 || f.size() > 5) {
       return fail("is not a USB address: write USB::vendor::product::serial::INSTR");
     }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "StepLink.h"
 #include "platform/EventWait.h"
 #include "platform/SocketTransport.h"
 #include "platform/posix/UsbtmcDevice.h"
@@ -21,6 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Status = InstrumentTransport::Status;
+using testing::stepUntil;
 
 // A listening socket on 127.0.0.1 with a port the system picked.
 class Listener {
@@ -44,18 +46,6 @@ class Listener {
   int fd_ = -1;
   std::uint16_t port_ = 0;
 };
-
-// Steps the link (and waits on its waitable) until the condition holds, 3 s at most.
-template <typename Pred>
-bool stepUntil(SocketTransport& t, Pred done) {
-  const auto until = std::chrono::steady_clock::now() + 3s;
-  while (!done() && std::chrono::steady_clock::now() < until) {
-    std::vector<WaitState> states;
-    waitForAny({t.waitable()}, 10, states);
-    t.task();
-  }
-  return done();
-}
 
 TEST(SocketTransport, CarriesLinesBothWaysAndSeesTheInstrumentCloseTheConnection) {
   Listener server;

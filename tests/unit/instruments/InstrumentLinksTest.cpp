@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "StepLink.h"
 #include "platform/EventWait.h"
 #include "platform/WorkerTransport.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Status = InstrumentTransport::Status;
+using testing::stepUntil;
 
 // A device that answers a query with "<query> done", takes long over "SLOW?", refuses a
 // write of "BREAK", and whose open fails when told to.
@@ -57,25 +59,12 @@ class FakeDevice final : public BlockingDevice {
   std::string last_;
 };
 
-// Waits (at most 2 s) until the transport's waitable is ready or the condition holds.
-template <typename Pred>
-bool waitFor(WorkerTransport& t, Pred done) {
-  const auto until = std::chrono::steady_clock::now() + 2s;
-  while (std::chrono::steady_clock::now() < until) {
-    t.task();
-    if (done()) return true;
-    std::vector<WaitState> states;
-    waitForAny({t.waitable()}, 20, states);
-  }
-  return done();
-}
-
 TEST(WorkerTransport, AnswersToQueriesComeThroughTheWaitable) {
   FakeDevice::Shared s;
   WorkerTransport t([&s] { return std::make_unique<FakeDevice>(s); });
   EXPECT_EQ(t.status(), Status::Closed);
   ASSERT_TRUE(t.open(750));
-  ASSERT_TRUE(waitFor(t, [&] { return t.status() == Status::Open; }));
+  ASSERT_TRUE(stepUntil(t, [&] { return t.status() == Status::Open; }));
   ASSERT_TRUE(t.writeLine("FREQ 1"));  // no answer read after a setting
   ASSERT_TRUE(t.writeLine("MEAS:POW?"));
   // The answer makes the waitable ready, and it stays so until the task has seen it.
@@ -93,16 +82,16 @@ TEST(WorkerTransport, CloseNeverWaitsForABlockedCall) {
   {
     WorkerTransport t([&s] { return std::make_unique<FakeDevice>(s); });
     ASSERT_TRUE(t.open(1000));
-    ASSERT_TRUE(waitFor(t, [&] { return t.status() == Status::Open; }));
+    ASSERT_TRUE(stepUntil(t, [&] { return t.status() == Status::Open; }));
     ASSERT_TRUE(t.writeLine("SLOW?"));
     std::this_thread::sleep_for(50ms);
     const auto before = std::chrono::steady_clock::now();
     t.close();
     ASSERT_TRUE(t.open(1000));  // a new worker with a new device
     EXPECT_LT(std::chrono::steady_clock::now() - before, 100ms);
-    ASSERT_TRUE(waitFor(t, [&] { return t.status() == Status::Open; }));
+    ASSERT_TRUE(stepUntil(t, [&] { return t.status() == Status::Open; }));
     ASSERT_TRUE(t.writeLine("ID?"));
-    ASSERT_TRUE(waitFor(t, [&] { return t.bytesReadable() > 0; }));
+    ASSERT_TRUE(stepUntil(t, [&] { return t.bytesReadable() > 0; }));
     EXPECT_EQ(t.readAll(), "ID? done\n");  // nothing of the old worker's
   }
   EXPECT_EQ(s.opened, 2);
@@ -114,13 +103,13 @@ TEST(WorkerTransport, FailuresOfTheDeviceAreTheLinksFailures) {
   s.refuseOpen = true;
   WorkerTransport t([&s] { return std::make_unique<FakeDevice>(s); });
   ASSERT_TRUE(t.open(100));
-  ASSERT_TRUE(waitFor(t, [&] { return t.status() == Status::Failed; }));
+  ASSERT_TRUE(stepUntil(t, [&] { return t.status() == Status::Failed; }));
   EXPECT_EQ(t.errorText(), "no such instrument");
   s.refuseOpen = false;
   ASSERT_TRUE(t.open(100));
-  ASSERT_TRUE(waitFor(t, [&] { return t.status() == Status::Open; }));
+  ASSERT_TRUE(stepUntil(t, [&] { return t.status() == Status::Open; }));
   ASSERT_TRUE(t.writeLine("BREAK"));
-  ASSERT_TRUE(waitFor(t, [&] { return t.status() == Status::Failed; }));
+  ASSERT_TRUE(stepUntil(t, [&] { return t.status() == Status::Failed; }));
   EXPECT_EQ(t.errorText(), "the device went away");
   EXPECT_FALSE(t.writeLine("MEAS?"));
   t.close();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "StepLink.h"
 #include "platform/EventWait.h"
 #include "platform/SocketTransport.h"
 #include "platform/win32/VisaDevice.h"
@@ -19,6 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Status = InstrumentTransport::Status;
+using testing::stepUntil;
 
 class Listener {
  public:
@@ -43,21 +45,6 @@ class Listener {
   SOCKET s_ = INVALID_SOCKET;
   std::uint16_t port_ = 0;
 };
-
-template <typename Pred>
-bool stepUntil(SocketTransport& t, Pred done) {
-  const auto until = std::chrono::steady_clock::now() + 5s;
-  while (!done() && std::chrono::steady_clock::now() < until) {
-    std::vector<WaitState> states;
-    if (t.waitable() != kNoWaitable) {
-      waitForAny({t.waitable()}, 10, states);
-    } else {
-      std::this_thread::sleep_for(10ms);
-    }
-    t.task();
-  }
-  return done();
-}
 
 TEST(SocketTransportWin32, CarriesLinesBothWaysAndSeesTheInstrumentClose) {
   Listener server;
