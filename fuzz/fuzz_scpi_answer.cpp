@@ -36,7 +36,8 @@ void checkLine(const std::string& text) {
   const ScpiNumber n = parseScpiNumber(text);
   switch (n.kind) {
     case ScpiNumber::Kind::Number:
-      if (!std::isfinite(n.value) || std::fabs(n.value) >= 9.9e37) violated("a number beyond SCPI's infinity");
+      if (!std::isfinite(n.value) || std::fabs(n.value) >= 9.9e37)
+        violated("a number beyond SCPI's infinity");
       for (const char c : n.unit) {
         if (c < 'A' || c > 'Z') violated("a unit that is not upper-case letters");
       }
@@ -54,7 +55,8 @@ void checkLine(const std::string& text) {
   for (const InstrumentProfile& p : builtInProfiles()) {
     for (const Role role : {Role::Counter, Role::PowerMeter, Role::DeviationMeter}) {
       const Measurement m = InstrumentBench::checkAnswer(role, p, reply);
-      if (m.ok && (!std::isfinite(m.value) || m.value < 0.0 || m.value > 50e9)) violated("a measurement out of range");
+      if (m.ok && (!std::isfinite(m.value) || m.value < 0.0 || m.value > 50e9))
+        violated("a measurement out of range");
       if (!m.ok && m.error.empty()) violated("a missing measurement without its reason");
     }
   }
@@ -69,8 +71,8 @@ void checkLine(const std::string& text) {
 void runSession(const std::string& bytes) {
   ManualTickSource clock;
   testing::FakeTransport::Control link;
-  InstrumentSession session("meter", "TCPIP::127.0.0.1::5025::SOCKET", std::make_unique<testing::FakeTransport>(link),
-                            clock, 500);
+  InstrumentSession session("meter", "TCPIP::127.0.0.1::5025::SOCKET",
+                            std::make_unique<testing::FakeTransport>(link), clock, 500);
   constexpr int kRequests = 6;
   int calls[kRequests] = {};
   for (int i = 0; i < kRequests; ++i) {
@@ -111,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto parts = cut(bytes, split);
   if (whole.size() != parts.size()) violated("a split read gives other lines");
   for (std::size_t i = 0; i < whole.size(); ++i) {
-    if (whole[i].text != parts[i].text || whole[i].overLong != parts[i].overLong) violated("a split read gives other lines");
+    if (whole[i].text != parts[i].text || whole[i].overLong != parts[i].overLong)
+      violated("a split read gives other lines");
     if (whole[i].text.find('\n') != std::string::npos) violated("a line holds its LF");
     if (whole[i].text.size() > ScpiLineCutter::kMaxLine) violated("a line beyond the limit");
     checkLine(whole[i].text);

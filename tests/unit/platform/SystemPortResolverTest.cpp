@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/SystemPortResolver.h"
 #include "platform/IniFile.h"
+#include "platform/SystemPortResolver.h"
 
 namespace tarnset {
 namespace {
