@@ -1,7 +1,7 @@
 #include "AppSetup.h"
 
 #include "platform/AppLocations.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 #include "radio/clsCmcProfileIO.h"
 
 namespace tarnset {

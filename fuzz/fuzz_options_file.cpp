@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "FuzzTarget.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 #include "radio/clsCmcProfileIO.h"
 
 namespace {

@@ -187,13 +187,15 @@ int PtyServer::waitMs(std::int64_t now) const {
 void PtyServer::wait(bool watchMaster, int timeoutMs) {
   // A signal cuts the wait short (no SA_RESTART), and a byte on the wake descriptor ends it
   // even when the signal came just before the wait began.
-  pollfd fds[2];
-  nfds_t n = 0;
-  if (wakeFd_ >= 0) fds[n++] = pollfd{wakeFd_, POLLIN, 0};
+  std::vector<pollfd> fds;
+  if (wakeFd_ >= 0) fds.push_back(pollfd{wakeFd_, POLLIN, 0});
   if (watchMaster) {
-    fds[n++] = pollfd{master_, static_cast<short>(POLLIN | (outbound_.empty() ? 0 : POLLOUT)), 0};
+    fds.push_back(pollfd{master_, static_cast<short>(POLLIN | (outbound_.empty() ? 0 : POLLOUT)), 0});
   }
-  poll(fds, n, timeoutMs);
+  if (extraFds_) {
+    for (const int fd : extraFds_()) fds.push_back(pollfd{fd, POLLIN, 0});
+  }
+  poll(fds.data(), fds.size(), timeoutMs);
 }
 
 void PtyServer::drainWake() {

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sim/VirtualTarn.h"
 
@@ -36,6 +37,9 @@ class PtyServer {
   // A non-blocking descriptor (the read end of a pipe a signal handler writes to) whose
   // readability ends the server's waits at once; the server drains it every pass. -1: none.
   void setWakeFd(int fd) { wakeFd_ = fd; }
+  // Further descriptors whose readability ends the server's waits (another server beside the
+  // radio, served from eachPass); asked for before every wait.
+  void setExtraFds(std::function<std::vector<int>()> fds) { extraFds_ = std::move(fds); }
   // Why the last operation failed.
   const std::string& error() const { return error_; }
 
@@ -58,6 +62,7 @@ class PtyServer {
   bool pacing_;
   int master_ = -1;
   int wakeFd_ = -1;
+  std::function<std::vector<int>()> extraFds_;
   std::string slavePath_;
   std::string linkPath_;
   std::string error_;

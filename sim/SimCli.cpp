@@ -40,7 +40,7 @@ std::string usageText() {
   return "Usage: kv-tarn-sim [--link PATH] [--image FILE] [--sub-model HEX] [--no-pacing]\n"
          "                   [--fault NAME]... [--log FILE] [--temperature CELSIUS]\n"
          "                   [--drift C_PER_MIN] [--sd-noise N] [--seed N] [--signal DBU]\n"
-         "                   [--records N]\n"
+         "                   [--records N] [--bench PORT [--bench-noise SCALE]]\n"
          "                   [--help | --version]\n"
          "\n"
          "Serves a virtual KV-Tarn transceiver on a pseudo-terminal. The first line printed is\n"
@@ -49,6 +49,17 @@ std::string usageText() {
          "toggles; a clone read under way stops), SIGUSR2 spoils the next monitor answer\n"
          "(value bytes that are not hex digits, once), and SIGURG delays the next monitor\n"
          "answer by 1.4 s, past the program's answer wait (once). All are logged.\n"
+         "\n"
+         "With --bench it also serves the virtual bench: one SCPI instrument with the four roles\n"
+         "of the bench (signal generator, frequency counter, power meter, deviation meter) on\n"
+         "the virtual radio, on TCP port PORT of 127.0.0.1 (0: a free port). Its address is\n"
+         "printed on the second line: bench TCPIP::127.0.0.1::PORT::SOCKET. Its generator feeds\n"
+         "the radio's receiver; its counter and meters read the transmitter while the radio\n"
+         "transmits. Bench commands, on any connection: SIM:PTT ON|OFF (key the transmitter),\n"
+         "SIM:FAULT SILENT (answer nothing until NONE), SIM:FAULT GARBAGE (the next answer is\n"
+         "garbage), SIM:FAULT ERROR (an error enters the error queue), SIM:FAULT DROP (the\n"
+         "next measurement drops its connection), SIM:FAULT NONE; SIM:PTT? and SIM:FAULT? ask.\n"
+         "The signal SIGRTMIN+1 (kill -RTMIN+1 PID) toggles the PTT.\n"
          "\n"
          "  --link PATH          also make PATH a symlink to the device (removed at exit)\n"
          "  --image FILE         EEPROM image of 15968 bytes (default: a factory image)\n"
@@ -72,10 +83,14 @@ std::string usageText() {
          "  --drift C_PER_MIN    temperature drift per minute (default 0)\n"
          "  --sd-noise N         +-N counts of noise on the signal detector (default 0)\n"
          "  --seed N             seed of the noise generators (default 1)\n"
-         "  --signal DBU         signal generator level at the antenna in dBu (default 10)\n"
+         "  --signal DBU         signal generator level at the antenna in dBu (default 10;\n"
+         "                       the bench's generator sets it once it is first set)\n"
          "  --records N          the clone read sends N records of 16 bytes, 1..998 (default\n"
          "                       998): a radio whose memory ends early, as its identification\n"
          "                       says\n"
+         "  --bench PORT         serve the virtual bench on 127.0.0.1:PORT (0..65535)\n"
+         "  --bench-noise SCALE  noise of the bench's readings: 0 none, 1 a bench's (default),\n"
+         "                       up to 10; seeded by --seed\n"
          "  --help               show this text\n"
          "  --version            show the program's version\n"
          "Every option but --fault may be given once.\n";
@@ -184,10 +199,22 @@ std::optional<CliConfig> parseCommandLine(const std::vector<std::string>& args, 
       unsigned long long n = 0;
       if (!parseUnsigned(v, 998, n) || n < 1) return fail("--records needs 1..998, not '" + v + "'");
       cfg.options.records = static_cast<int>(n);
+    } else if (name == "--bench") {
+      if (!value(v)) return std::nullopt;
+      unsigned long long n = 0;
+      if (!parseUnsigned(v, 65535, n)) return fail("--bench needs a TCP port 0..65535, not '" + v + "'");
+      cfg.benchPort = static_cast<int>(n);
+    } else if (name == "--bench-noise") {
+      if (!value(v)) return std::nullopt;
+      double d = 0;
+      if (!parseDouble(v, d) || d < 0.0 || d > 10.0)
+        return fail("--bench-noise needs 0 to 10, not '" + v + "'");
+      cfg.benchNoise = d;
     } else {
       return fail("unknown argument '" + args[i] + "'");
     }
   }
+  if (given.count("--bench-noise") != 0 && !cfg.benchPort) return fail("--bench-noise needs --bench");
   // What the radio itself cannot serve (frame bytes in the sub-model, faults that never show).
   if (std::string refused = optionsError(cfg.options); !refused.empty()) return fail(std::move(refused));
   return cfg;

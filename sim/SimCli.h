@@ -9,12 +9,14 @@
 namespace kvsim {
 
 struct CliConfig {
-  Options options;        // the radio (without the image: imagePath names its file)
-  std::string linkPath;   // symlink to create to the pseudo-terminal, empty: none
-  std::string imagePath;  // EEPROM image file, empty: the default image
-  std::string logPath;    // log file, empty: no log
-  bool help = false;      // --help was given
-  bool version = false;   // --version was given
+  Options options;               // the radio (without the image: imagePath names its file)
+  std::string linkPath;          // symlink to create to the pseudo-terminal, empty: none
+  std::string imagePath;         // EEPROM image file, empty: the default image
+  std::string logPath;           // log file, empty: no log
+  std::optional<int> benchPort;  // --bench: the virtual bench's TCP port on 127.0.0.1 (0: any free one)
+  double benchNoise = 1.0;       // --bench-noise: scale of the bench readings' noise
+  bool help = false;             // --help was given
+  bool version = false;          // --version was given
 };
 
 // The usage text printed for --help and after a usage error.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/BenchServer.h"
 #include "sim/PtyServer.h"
 #include "sim/SimCli.h"
 #include "sim/VirtualTarn.h"
@@ -26,6 +27,7 @@ volatile std::sig_atomic_t gStop = 0;
 volatile std::sig_atomic_t gSilenceToggles = 0;
 volatile std::sig_atomic_t gSpoils = 0;
 volatile std::sig_atomic_t gLates = 0;
+volatile std::sig_atomic_t gPttToggles = 0;
 // The write end of the pipe that wakes the serving loop (see PtyServer::setWakeFd).
 int gWakeWrite = -1;
 
@@ -58,6 +60,11 @@ extern "C" void onSpoilSignal(int) {
   wakeServer();
 }
 
+extern "C" void onPttSignal(int) {
+  gPttToggles = gPttToggles + 1;
+  wakeServer();
+}
+
 // The wake pipe, both ends non-blocking; the read end's descriptor, -1 when there is none
 // (the loop then still sees the flags at its next pass).
 int openWakePipe() {
@@ -71,7 +78,13 @@ int openWakePipe() {
   return fds[0];
 }
 
-void installSignalHandlers() {
+// The bench's PTT switch: a real-time signal, which neither a terminal nor the system
+// sends on its own (a hang-up must still end the program).
+int pttSignal() {
+  return SIGRTMIN + 1;
+}
+
+void installSignalHandlers(bool bench) {
   struct sigaction sa {};
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no SA_RESTART: a signal ends the current wait at once
@@ -84,6 +97,10 @@ void installSignalHandlers() {
   sigaction(SIGUSR2, &sa, nullptr);
   sa.sa_handler = onLateSignal;
   sigaction(SIGURG, &sa, nullptr);
+  if (bench) {
+    sa.sa_handler = onPttSignal;
+    sigaction(pttSignal(), &sa, nullptr);
+  }
   std::signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the radio
 }
 
@@ -124,7 +141,7 @@ int main(int argc, char** argv) {
   }
 
   const int wakeRead = openWakePipe();
-  installSignalHandlers();
+  installSignalHandlers(cfg->benchPort.has_value());
   kvsim::VirtualTarn radio(cfg->options);
   if (logFile) {
     radio.setLogSink([&logFile](const std::string& line) { *logFile << line << std::endl; });
@@ -138,7 +155,20 @@ int main(int argc, char** argv) {
     std::cerr << "kv-tarn-sim: " << server.error() << "\n";
     return kExitFailure;
   }
+  std::unique_ptr<kvsim::VirtualBench> bench;
+  std::unique_ptr<kvsim::BenchServer> benchServer;
+  if (cfg->benchPort) {
+    bench =
+        std::make_unique<kvsim::VirtualBench>(radio, kvsim::BenchOptions{cfg->benchNoise, cfg->options.seed});
+    benchServer = std::make_unique<kvsim::BenchServer>(*bench);
+    if (!benchServer->listen(static_cast<std::uint16_t>(*cfg->benchPort))) {
+      std::cerr << "kv-tarn-sim: " << benchServer->error() << "\n";
+      return kExitFailure;
+    }
+    server.setExtraFds([&benchServer] { return benchServer->descriptors(); });
+  }
   std::cout << server.slavePath() << std::endl;
+  if (benchServer) std::cout << "bench TCPIP::127.0.0.1::" << benchServer->port() << "::SOCKET" << std::endl;
   if (logFile) {
     *logFile << "     0.000 START device " << server.slavePath() << " sub-model " << cfg->options.subModel
              << (cfg->options.pacing ? "" : " no-pacing");
@@ -150,7 +180,13 @@ int main(int argc, char** argv) {
   std::sig_atomic_t silenceToggles = 0;
   std::sig_atomic_t spoils = 0;
   std::sig_atomic_t lates = 0;
+  std::sig_atomic_t pttToggles = 0;
   server.run(gStop, [&] {
+    if (const std::sig_atomic_t t = gPttToggles; t != pttToggles && benchServer) {
+      if ((t - pttToggles) % 2 != 0) benchServer->togglePtt();
+      pttToggles = t;
+    }
+    if (benchServer) benchServer->serve();
     if (const std::sig_atomic_t t = gSilenceToggles; t != silenceToggles) {
       if ((t - silenceToggles) % 2 != 0) radio.setSilent(!radio.silent());
       silenceToggles = t;

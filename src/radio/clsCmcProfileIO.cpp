@@ -10,7 +10,7 @@
 
 #include "base/Checked16.h"
 #include "platform/Files.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 
 namespace tarnset {
 namespace {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/IniFile.h"
 #include "platform/SystemPortResolver.h"
-#include "radio/IniFile.h"
 
 namespace tarnset {
 namespace {

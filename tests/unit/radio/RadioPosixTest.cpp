@@ -7,8 +7,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/IniFile.h"
 #include "radio/BackupStore.h"
-#include "radio/IniFile.h"
 #include "radio/Sha256.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "platform/Files.h"
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 #include "radio/clsCmcProfileIO.h"
 #include "support/TempDir.h"
 

@@ -14,6 +14,7 @@
 // one, so a crash or a full disk never leaves a truncated file behind.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tarnset {
 
@@ -37,5 +38,15 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
 // or the section is missing) or was removed; false when the file cannot be read or
 // written.
 bool iniDeleteKey(const std::string& section, const std::string& key, const std::string& file);
+
+// The names of the sections of file in the order they stand, each name once (as the first
+// of duplicates spells it, trimmed). Empty when the file is missing or cannot be read.
+std::vector<std::string> iniSectionNames(const std::string& file);
+
+// Removes section from file: its header and every line up to the next header (the first
+// of duplicates, as reads and writes take it); every other line stays as it was. True
+// when the section is not there (also when the file is missing) or was removed; false
+// when the file cannot be read or written.
+bool iniDeleteSection(const std::string& section, const std::string& file);
 
 }  // namespace tarnset

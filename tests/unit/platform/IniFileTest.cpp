@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 #include "support/TempDir.h"
 
 namespace tarnset {
@@ -163,6 +163,28 @@ TEST(IniFile, WhatCannotBeStoredIsRefusedAndNothingWritten) {
   EXPECT_FALSE(fs::exists(t.path("missing")));
   EXPECT_EQ(readAll(plain), "data");
   EXPECT_TRUE(fs::is_directory(t.path("dir.ini")));
+}
+
+TEST(IniFile, SectionsAreListedOnceAndRemovedWithTheirLines) {
+  TempDir t;
+  const std::string f = t.write(
+      "a.ini",
+      "; head\r\n[One]\r\nk=1\r\n\r\n[ two ]\r\nk=2\r\n; note\r\n[ONE]\r\nk=3\r\n[broken\r\n[Three]\r\n");
+  EXPECT_EQ(iniSectionNames(f), (std::vector<std::string>{"One", "two", "Three"}));
+  EXPECT_TRUE(iniSectionNames(t.path("missing.ini")).empty());
+
+  // The first of duplicates goes with its lines up to the next header; the rest stays,
+  // line ends included.
+  ASSERT_TRUE(iniDeleteSection("one", f));
+  EXPECT_EQ(readAll(f), "; head\r\n[ two ]\r\nk=2\r\n; note\r\n[ONE]\r\nk=3\r\n[broken\r\n[Three]\r\n");
+  ASSERT_TRUE(iniDeleteSection("TWO", f));
+  EXPECT_EQ(read(f, "one", "k"), "3");
+  EXPECT_EQ(iniSectionNames(f), (std::vector<std::string>{"ONE", "Three"}));
+  EXPECT_TRUE(iniDeleteSection("none", f));
+  EXPECT_TRUE(iniDeleteSection("One", t.path("missing.ini")));
+  EXPECT_FALSE(fs::exists(t.path("missing.ini")));
+  fs::create_directories(t.path("dir.ini"));
+  EXPECT_FALSE(iniDeleteSection("One", t.path("dir.ini")));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-#include "radio/IniFile.h"
+#include "platform/IniFile.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -165,6 +166,12 @@ std::string stripQuotes(std::string_view v) {
   return std::string(v);
 }
 
+std::string joinLines(const std::vector<Line>& lines) {
+  std::string out;
+  for (const Line& line : lines) out += line.text + line.eol;
+  return out;
+}
+
 // Replaces path by content in one step (the program's one routine for that).
 bool replaceFile(const std::string& path, const std::string& content) {
   std::string why;
@@ -254,9 +261,7 @@ bool iniWriteString(const std::string& section, const std::string& key, const st
     lines.push_back(Line{keyLine, eol});
   }
 
-  std::string out;
-  out.reserve(content.size() + keyLine.size() + 64);
-  for (const Line& line : lines) out += line.text + line.eol;
+  const std::string out = joinLines(lines);
   if (out == content) return true;  // nothing changed: the file already says so
   return replaceFile(target, out);
 }
@@ -278,10 +283,37 @@ bool iniDeleteKey(const std::string& section, const std::string& key, const std:
   // so that a file without a final line break keeps having none.
   if (*at + 1 == lines.size() && *at > 0 && lines[*at].eol.empty()) lines[*at - 1].eol.clear();
   lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(*at));
-  std::string out;
-  out.reserve(content.size());
-  for (const Line& line : lines) out += line.text + line.eol;
-  return replaceFile(target, out);
+  return replaceFile(target, joinLines(lines));
+}
+
+std::vector<std::string> iniSectionNames(const std::string& file) {
+  std::vector<std::string> names;
+  std::string content;
+  if (readFile(std::string(cString(file)), content) != ReadResult::Ok) return names;
+  for (const Line& line : splitLines(content)) {
+    const Parsed p = parseLine(line.text);
+    if (p.kind != Kind::Header) continue;
+    const bool known =
+        std::any_of(names.begin(), names.end(), [&p](const std::string& n) { return sameName(n, p.name); });
+    if (!known) names.emplace_back(p.name);
+  }
+  return names;
+}
+
+bool iniDeleteSection(const std::string& section, const std::string& file) {
+  const std::string_view path = cString(file);
+  if (path.empty()) return false;
+  const std::string target = linkTarget(std::string(path));
+  std::string content;
+  const ReadResult r = readFile(target, content);
+  if (r == ReadResult::Missing) return true;
+  if (r == ReadResult::Unreadable) return false;
+  std::vector<Line> lines = splitLines(content);
+  const auto range = findSection(lines, trim(cString(section)));
+  if (!range) return true;
+  lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->header),
+              lines.begin() + static_cast<std::ptrdiff_t>(range->end));
+  return replaceFile(target, joinLines(lines));
 }
 
 }  // namespace tarnset
