@@ -24,7 +24,8 @@ clsIndOp_RigTarn::clsIndOp_RigTarn(clsCmcDornSequence& seq, clsCmcRadio& radio, 
       clock_(&clock),
       eep_(std::make_unique<clsIndEep_RigTarn>(
           radio, [this](std::int16_t i) { return RigTarnOp_Table_Txf_TempBorder(i); })),
-      waitTick_(clock) {
+      waitTick_(clock),
+      measurePause_(clock) {
   comPortNo_ = 1;
   RigOpFunc_ResetAll();
   nameBase_ = TarnMap::kDefaultNameBase;
@@ -52,6 +53,8 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   readOnly_ = false;
   monitorAnswer_.reset();
   abandonProcedures();
+  finishPass("the connection was reset");
+  measurementsChanged();
   restoreQueue_.clear();
   if (restoreRunning_) {
     restoreRunning_ = false;
@@ -123,6 +126,7 @@ void clsIndOp_RigTarn::RigOpFunc_ReadImage() {
 }
 
 void clsIndOp_RigTarn::task() {
+  measureTask();
   if (seq_->OpRunning()) {
     if (opState_ == TarnState::CloneRead) updateProgress();
     return;
@@ -253,11 +257,13 @@ void clsIndOp_RigTarn::sendItem(std::int16_t row) {
   const std::int16_t value = console_->Value(row);
   tellViews([&](TarnView& v) { v.itemSent(row, value); });
   if (const std::int32_t adr = console_->EeAdr(row); adr >= 0) valueStored(adr);
+  measurementsChanged();
 }
 
 void clsIndOp_RigTarn::valueStored(std::int32_t address) {
   const auto value = static_cast<std::uint8_t>(radio_->eepImage().ReadByte(address));
   tellViews([&](TarnView& v) { v.valueSent(address, value); });
+  measurementsChanged();
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_RowOwnedByProcedure(std::int16_t row) const {

@@ -12,12 +12,15 @@
 //   RigTarnConstFile.cpp   Const.ini and the temperature border table
 //   RigTarnEnter.cpp       the Enter procedures (TXF, RSSI, CAL, BPF sweeps)
 //   RigTarnPanels.cpp      the panel and buttons the views show, the link failure report
+//   RigTarnMeasure.cpp     the bench's measurements of the items: live for the selected
+//                          row, and a pass over every item with a limit for the certificate
 //
 // The controller tells its views (model/TarnView.h) what happened; it never writes into a
 // window. The window's layout and captions are the window's own (shell/frmMain).
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +31,8 @@
 #include "base/clsCmcTick.h"
 #include "clone/CloneHooks.h"
 #include "console/ConsoleEvents.h"
+#include "instruments/InstrumentBench.h"
+#include "instruments/LimitsFile.h"
 #include "model/TarnView.h"
 #include "model/clsIndEep_RigTarn.h"
 
@@ -168,6 +173,26 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // Values of a restore still to go out.
   std::size_t RigOpFunc_RestorePending() const { return restoreQueue_.size(); }
 
+  // ---- measurements (RigTarnMeasure.cpp) ----
+  // The bench and the items' limits (nullptr: no instruments; the bench outlives the
+  // controller or is taken away first).
+  void RigOpFunc_SetInstruments(InstrumentBench* bench, LimitsSetup limits);
+  InstrumentBench* instruments() const { return bench_; }
+  const LimitsSetup& limits() const { return limits_; }
+  // The console row the technician has selected: its measurement is taken again and
+  // again while the adjustment panel is up.
+  void RigOpFunc_SelectRow(std::int16_t row);
+  // The role that measures a row's item; nullopt when none does.
+  std::optional<Role> RigOpFunc_MeasuringRole(std::int16_t row) const;
+  // Measures every item that has a limit and an instrument, one after the other: each
+  // item's value is sent once more (so that the radio transmits with it), then measured
+  // after the instrument's settle time. done gets the measurements (a missing one says
+  // why; a reset on the way leaves the rest missing). False, without a call of done,
+  // when no pass can run now (no instruments, not on the adjustment panel, a procedure or
+  // another pass runs).
+  bool RigOpFunc_MeasureItems(std::function<void(std::vector<ItemMeasurement>)> done);
+  bool RigOpFunc_Measuring() const { return pass_.has_value(); }
+
   // Makes the state machine stop before it runs the action of the given state (nullopt =
   // never), so that a front end can take the monitor readings of the first pass and send
   // nothing more. held() tells that it has stopped there.
@@ -255,6 +280,15 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // A procedure ended whole: the views hear of it (the window beeps).
   void endProcedure(TarnProcedure which);
 
+  // ---- measurements (RigTarnMeasure.cpp) ----
+  // One step of the live measurement and of a pass; from every task().
+  void measureTask();
+  // A setting the measurements depend on changed: the bench waits its settle time, and a
+  // measurement asked for before the change is not shown.
+  void measurementsChanged();
+  ItemMeasurement itemMeasurement(std::int16_t row, const Measurement& m) const;
+  void finishPass(const std::string& why);
+
   // ---- panels and failures (RigTarnPanels.cpp) ----
   // Tells the views which panel to show when it changed (or after a reset).
   void refreshPanels();
@@ -330,6 +364,23 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool rssiAgain_ = false, rssiLowPhase_ = false, rssiReading_ = false, rssiStored_ = false;
   bool calAgain_ = false, calNarrowPhase_ = false, calSent_ = false;
   int calPointsSent_ = 0;
+
+  // The bench's measurements.
+  InstrumentBench* bench_ = nullptr;
+  LimitsSetup limits_;
+  std::int16_t measuredRow_ = -1;
+  bool measureInFlight_ = false;
+  std::uint32_t measureGeneration_ = 0;
+  clsCmcTick measurePause_;
+  struct MeasurePass {
+    std::vector<std::int16_t> rows;
+    std::size_t next = 0;
+    bool sent = false;
+    bool inFlight = false;
+    std::vector<ItemMeasurement> results;
+    std::function<void(std::vector<ItemMeasurement>)> done;
+  };
+  std::optional<MeasurePass> pass_;
 
   // A restore's values that are not items, still to go out; a restore is under way.
   std::deque<RestoreSend> restoreQueue_;

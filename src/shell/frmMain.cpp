@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
+#include "instruments/InstrumentBench.h"
 #include "link/frmCom.h"
 #include "platform/PortAdvice.h"
 #include "radio/clsCmcProfileIO.h"
@@ -107,6 +109,7 @@ void frmMain::buildControls() {
   lbo01_[0] = &window_->addListBox(fra01_[2]);
   lbo01_[1] = &window_->addListBox(fra01_[2]);
   lboConsole_ = &window_->addListBox(fra01_[1]);
+  lblMeasure_ = &window_->addLabel(fra01_[1]);
   lblTitle_ = &window_->addLabel(fra01_[0]);
   lblProgress_ = &window_->addLabel(fra01_[0]);
   txtDispPara_ = &window_->addTextPane(fra01_[3]);
@@ -243,7 +246,27 @@ void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
   }
 }
 
+void frmMain::setInstruments(InstrumentBench* bench) {
+  bench_ = bench;
+  benchWatches_.clear();
+}
+
+void frmMain::watchInstruments() {
+  if (bench_ == nullptr) return;
+  const std::vector<Waitable> now = bench_->waitables();
+  for (auto it = benchWatches_.begin(); it != benchWatches_.end();) {
+    it = std::find(now.begin(), now.end(), it->first) == now.end() ? benchWatches_.erase(it) : std::next(it);
+  }
+  for (Waitable w : now) {
+    if (w == kNoWaitable || benchWatches_.count(w) != 0) continue;
+    // An instrument's answer runs a tick at once, as the radio's bytes do.
+    benchWatches_[w] = toolkit_.watch(w, [this] { com_.tickSoon(); });
+  }
+}
+
 void frmMain::task() {
+  if (bench_ != nullptr) bench_->task();
+  if (controller_ != nullptr) controller_->RigOpFunc_SelectRow(lboConsole_->listIndex());
   seq_.task();
   if (controller_ != nullptr) controller_->task();
   if (seq_.OpRunning()) seq_.task();
@@ -254,6 +277,7 @@ void frmMain::task() {
   }
   showPortState();
   showServiceState();
+  watchInstruments();
 }
 
 void frmMain::showServiceState() {

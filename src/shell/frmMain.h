@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,7 @@
 namespace tarnset {
 
 class frmCom;
+class InstrumentBench;
 class clsCmcDornSequence;
 class clsConsole;
 class PortResolver;
@@ -37,6 +39,9 @@ class frmMain final : public ComHostOwner, public TarnView {
   // Connects the model controller (created after the window's controls exist): the
   // window becomes one of its views.
   void setController(clsIndOp_RigTarn& controller);
+  // The instruments of the bench, stepped with every tick; their links' events run a tick
+  // at once (nullptr: none).
+  void setInstruments(InstrumentBench* bench);
   // Connects the service record behind the File menu's image, report and restore items.
   void setServiceDesk(ServiceDesk* desk) { desk_ = desk; }
 
@@ -83,6 +88,8 @@ class frmMain final : public ComHostOwner, public TarnView {
   void parameterListing(const std::vector<ParameterLine>& lines) override;
   void procedureEnded(TarnProcedure which, bool completed) override;
   void procedureRefused(TarnProcedure which, const std::string& message, const std::string& details) override;
+  // The measurement of the selected item, on the line below the console.
+  void measurementChanged(const ItemMeasurement& m) override;
   // The clone error message: shown in the program's message box after the port label.
   void linkFailed(const std::string& message, const std::string& details) override;
 
@@ -92,6 +99,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::Label& lblComBusy() { return *lblComBusy_; }
   tk::Label& lblTitle() { return *lblTitle_; }
   tk::Label& lblProgress() { return *lblProgress_; }
+  tk::Label& lblMeasure() { return *lblMeasure_; }
   tk::TextPane& txtDispPara() { return *txtDispPara_; }
   tk::ListBox& lbo01(std::size_t i) { return *lbo01_.at(i); }
   tk::Frame& fra01(std::size_t i) { return *fra01_.at(i); }
@@ -117,6 +125,8 @@ class frmMain final : public ComHostOwner, public TarnView {
   // The File menu's service items enabled as the service record allows, and the port
   // label's tip naming the as-found backup.
   void showServiceState();
+  // The instruments' links watched as the bench has them now.
+  void watchInstruments();
   void lboConsole_GotFocus();
   void lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift);
   void Form_KeyDown(std::int16_t& keyCode, std::int16_t shift);
@@ -152,6 +162,9 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::Label* lblTitle_ = nullptr;
   tk::Label* lblProgress_ = nullptr;
   tk::Label* lblComBusy_ = nullptr;
+  tk::Label* lblMeasure_ = nullptr;
+  InstrumentBench* bench_ = nullptr;
+  std::map<Waitable, std::unique_ptr<tk::Watch>> benchWatches_;
   tk::TextPane* txtDispPara_ = nullptr;
   std::array<tk::Line*, 2> linSepa_{};
 };

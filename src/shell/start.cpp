@@ -4,6 +4,8 @@
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
+#include "instruments/InstrumentBench.h"
+#include "instruments/TransportFactory.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcProfileIO.h"
@@ -20,8 +22,12 @@ Program::Program(tk::Toolkit& toolkit, const TickSource& clock, SerialPort& port
     : toolkit_(toolkit), clock_(clock), port_(port), resolver_(resolver), config_(std::move(config)) {}
 
 Program::~Program() {
-  // The window's controls go before the objects that draw into them.
+  // The window's controls go before the objects that draw into them; the bench's pending
+  // requests (whose callbacks reach the controller) go before the controller.
   desk_.reset();
+  if (main_) main_->setInstruments(nullptr);
+  if (controller_) controller_->RigOpFunc_SetInstruments(nullptr, {});
+  bench_.reset();
   controller_.reset();
   main_.reset();
 }
@@ -87,6 +93,19 @@ int Program::startUpSteps(const SingleInstance* guard) {
       ServiceDeskConfig{config_.backupFolder, config_.wallClock, config_.programVersion});
   main_->setServiceDesk(desk_.get());
   seq_->setErrorReporter(controller_.get());
+  // The instruments of the bench and the items' limits.
+  TransportFactory* links = config_.instrumentLinks;
+  if (links == nullptr) {
+    systemLinks_ = std::make_unique<SystemTransportFactory>(clock_, &resolver_);
+    links = systemLinks_.get();
+  }
+  instrumentsFile_ = config_.instrumentsFile.empty() && !config_.optionsFile.empty()
+                         ? instrumentsFilePath(config_.optionsFile)
+                         : config_.instrumentsFile;
+  bench_ = std::make_unique<InstrumentBench>(clock_, *links);
+  if (!instrumentsFile_.empty()) bench_->configure(loadInstruments(instrumentsFile_));
+  controller_->RigOpFunc_SetInstruments(bench_.get(), loadLimits(config_.limitsFile));
+  main_->setInstruments(bench_.get());
   seq_->setSubModelCheck(controller_.get());
   com_->setOwner(main_.get());
   main_->Form_Initialize();

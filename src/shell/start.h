@@ -24,6 +24,8 @@ class clsConsole;
 class clsIndOp_RigTarn;
 class SerialPort;
 class PortResolver;
+class InstrumentBench;
+class TransportFactory;
 namespace tk {
 class Toolkit;
 }
@@ -58,6 +60,13 @@ struct ProgramConfig {
   std::function<std::time_t()> wallClock;
   // The program and its version as the service report names it.
   std::string programVersion = kAppTitle;
+  // The instruments of the bench (Instruments.ini); empty: the one beside the options file.
+  std::string instrumentsFile;
+  // The items' limits, read from the current directory like Const.ini.
+  std::string limitsFile = "Limits.ini";
+  // Makes the links to the instruments (the caller's, outliving the program); nullptr:
+  // the system's links (LAN socket, serial port, USBTMC or VISA).
+  TransportFactory* instrumentLinks = nullptr;
 };
 
 // The message box text of a programming error that ends the program.
@@ -104,6 +113,9 @@ class Program {
   clsIndOp_RigTarn& controller() { return *controller_; }
   frmMain& mainWindow() { return *main_; }
   ServiceDesk& serviceDesk() { return *desk_; }
+  InstrumentBench& instruments() { return *bench_; }
+  // Where the program reads its instruments.
+  const std::string& instrumentsFile() const { return instrumentsFile_; }
   tk::Toolkit& toolkit() { return toolkit_; }
 
  private:
@@ -120,6 +132,9 @@ class Program {
   ProgramConfig config_;
   std::string startUpMessage_;
 
+  std::unique_ptr<TransportFactory> systemLinks_;
+  std::unique_ptr<InstrumentBench> bench_;
+  std::string instrumentsFile_;
   std::unique_ptr<frmCom> com_;
   std::unique_ptr<clsCmcRadio> radio_;
   std::unique_ptr<clsCmcDornSequence> seq_;
