@@ -28,6 +28,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/LocalTime.h"
+#include "platform/Paths.h"
 #include "platform/SystemPortResolver.h"
 #include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
@@ -351,7 +352,7 @@ int reportCommand(const Options& o, std::ostream& out, std::ostream& err) {
   if (!readTwoImages(o, images, err)) return kExitCannotRead;
   ServiceReportInput in;
   in.model = in.subModel = "not known";
-  const std::string name = std::filesystem::path(o.images[1]).filename().string();
+  const std::string name = pathToUtf8(pathFromUtf8(o.images[1]).filename());
   if (!BackupStore::describe(o.images[1]).empty()) {
     in.model = name.substr(16, 4);
     in.subModel = name.substr(21, 4);

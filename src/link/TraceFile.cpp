@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/FrameText.h"
+#include "platform/Files.h"
 
 namespace tarnset {
 
@@ -45,7 +46,7 @@ TraceFile::~TraceFile() {
 }
 
 bool TraceFile::open(const std::string& path, const std::string& program, std::string& error) {
-  file_ = std::fopen(path.c_str(), "w");
+  file_ = openFile(path, "w");
   if (file_ == nullptr) {
     error = std::strerror(errno);
     return false;
