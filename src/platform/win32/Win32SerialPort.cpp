@@ -15,7 +15,7 @@ namespace tarnset {
 
 namespace {
 
-// The largest read the port asks for; see readSizeFor.
+// The largest read the port asks for.
 constexpr std::size_t kReadBufferSize = 4096;
 // Driver errors that break the bytes being received.
 constexpr DWORD kLineErrors = CE_FRAME | CE_BREAK | CE_RXPARITY | CE_OVERRUN;
@@ -28,16 +28,21 @@ constexpr int kReadsPerService = 64;
 // busy: after this many in a row, each next read starts only after a pause.
 constexpr int kIdleReadsBeforePause = 3;
 constexpr DWORD kPauseMs = 10;
-// How long a read waits after a byte for the next one before it completes. The frames
-// end in a byte of their own, but drivers do not end a read at a given byte (Wine does
-// not offer the event character either): the interval is what ends a read, and each
-// millisecond of it is added to every answer's way in.
+// How long a read waits after a byte for the next one before it completes, when it has
+// not got all it asked for.
 constexpr DWORD kReadIntervalMs = 1;
+// Up to this baud rate (the link's rate for answers and adjustments) the read that waits
+// for bytes asks for one: it completes as that byte arrives, and the bytes behind it are
+// taken at once by a read of just their number, so that a frame's end byte reaches the
+// program as it arrives. (Drivers do not end a read at a given byte, and Wine offers no
+// event character: a read that asks for more ends only by the interval, which would add
+// itself to every answer.) Above it (the clone transfer's stream) a read waits for
+// about 50 ms of line time, which keeps the wake-ups few.
+constexpr std::int32_t kByteWiseUpToBaud = 9600;
 
-// How many bytes a read asks for: about 50 ms of line time (one poll tick of the serial
-// host), so that a long stream without pauses reaches the program as it arrives rather
-// than when a large buffer is full.
-DWORD readSizeFor(std::int32_t baud) {
+// How many bytes the read that waits for data asks for at a baud.
+DWORD waitingReadSize(std::int32_t baud) {
+  if (baud <= kByteWiseUpToBaud) return 1;
   return static_cast<DWORD>(
       std::clamp<std::int32_t>(baud / 200, 16, static_cast<std::int32_t>(kReadBufferSize)));
 }
@@ -64,7 +69,8 @@ struct Win32SerialPort::Io {
   OVERLAPPED writeOv{};
   bool reading = false;  // a read is under way (or completed and not taken yet)
   bool writing = false;  // a write is under way (or completed and not taken yet)
-  DWORD readSize = 16;
+  DWORD waitSize = 1;    // what the read that waits for data asks for
+  DWORD readSize = 1;    // what the next read asks for: waitSize, or the bytes the driver holds
   std::array<std::uint8_t, kReadBufferSize> readBuffer{};
   Bytes writeBuffer;  // the bytes of the write under way
 };
@@ -367,7 +373,8 @@ bool Win32SerialPort::configure(void* handle) {
   COMSTAT stat{};
   calls_.clearCommError(h, &staleErrors, &stat);
 
-  io.readSize = readSizeFor(baud_);
+  io.waitSize = waitingReadSize(baud_);
+  io.readSize = io.waitSize;
   if (!startRead()) {
     failure_ = {Kind::Other, "cannot read from the device (" + win32::errorText(calls_.lastError()) + ")"};
     return false;
@@ -699,6 +706,9 @@ void Win32SerialPort::service() {
       gone = true;
       break;
     }
+    // The bytes the driver holds already are taken at once by a read of their number.
+    io.readSize =
+        inQueue > 0 ? static_cast<DWORD>(std::min<unsigned long>(inQueue, kReadBufferSize)) : io.waitSize;
     const unsigned long errors = lineErrors_;
     lineErrors_ = 0;
     // The driver's own queue ran over: bytes were lost as when ours does.

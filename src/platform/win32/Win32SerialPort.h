@@ -10,10 +10,13 @@
 //   outgoing Bluetooth port connects to its far device in the open, for 10-20 s when
 //   that device is off) and reports a failure as for a device that went away. The
 //   handle it may still bring is closed by the worker.
-// - One overlapped read is always under way, with a short interval time-out and no total
-//   time-out, so that it waits for the first byte without limit and completes soon after
-//   the last one; its manual-reset event is the port's waitable (also while the open
-//   goes on), and service() takes the bytes in and starts the next read. Writes are
+// - One overlapped read is always under way, without a total time-out, so that it waits
+//   for the first byte without limit; its manual-reset event is the port's waitable (also
+//   while the open goes on), and service() takes the bytes in and starts the next read.
+//   Up to 9600 baud it asks for one byte, and the bytes the driver holds behind it are
+//   taken by a read of just their number, so that a frame's end byte is in as soon as it
+//   arrives; at higher rates it asks for about 50 ms of line time and ends 1 ms after the
+//   last byte (the interval time-out). Writes are
 //   overlapped too: one under way at a time, the bytes written meanwhile wait in a small
 //   queue of ours that later calls push on.
 // - Closing cancels what is under way and waits at most 2 s for it to end; a driver that

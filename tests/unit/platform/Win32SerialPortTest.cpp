@@ -338,6 +338,16 @@ class FakeDriver : public Win32PortCalls {
   int nextTimer = 0;
 };
 
+// The open's worker thread may take its time on a loaded machine: a port over the fake
+// driver waits for it as long as this (ms) before the open would go on in the background.
+constexpr unsigned long kPatient = 10000;
+
+// Ports over the fake driver wait for their opens (the tests of a background open set
+// their own limits).
+void patient(Win32SerialPort& port) {
+  port.setTimeLimits(kPatient, kPatient, Win32SerialPort::kCloseWaitMs);
+}
+
 bool signalled(HANDLE event) {
   return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
@@ -367,6 +377,7 @@ class PortOverFakeDriver : public ::testing::Test {
       }
       if (afterEvent_) afterEvent_(ev);
     };
+    patient(port_);
     ASSERT_TRUE(port_.open("\\\\.\\COM12", 9600)) << port_.failureReason();
   }
 
@@ -396,7 +407,10 @@ class PortOverFakeDriver : public ::testing::Test {
 class Win32Rig {
  public:
   SerialPort& port() { return port_; }
-  void open() { ASSERT_TRUE(port_.open("COM5", 9600)) << port_.failureReason(); }
+  void open() {
+    patient(port_);
+    ASSERT_TRUE(port_.open("COM5", 9600)) << port_.failureReason();
+  }
   void receive(const Bytes& bytes) {
     // In reads of the port's own size, each taken as the loop would.
     driver_.arrive(bytes);
@@ -460,8 +474,10 @@ TEST_F(PortOverFakeDriver, OpenSetsTheLineForTheCableAndKeepsOneReadUnderWay) {
   EXPECT_NE(std::find(driver_.escapes.begin(), driver_.escapes.end(), DWORD(SETDTR)), driver_.escapes.end());
   EXPECT_NE(std::find(driver_.escapes.begin(), driver_.escapes.end(), DWORD(SETRTS)), driver_.escapes.end());
 
-  // The waitable is the read's event; quiet while nothing arrives.
+  // The waitable is the read's event; quiet while nothing arrives. At 9600 baud the read
+  // waits for one byte, so that it ends as a frame's last byte arrives.
   EXPECT_TRUE(driver_.readUnderWay());
+  EXPECT_EQ(driver_.read.count, 1u);
   EXPECT_FALSE(port_.opening());
   EXPECT_EQ(handleOf(port_.waitable()), driver_.readEvent());
   EXPECT_FALSE(signalled(driver_.readEvent()));
@@ -472,6 +488,11 @@ TEST_F(PortOverFakeDriver, OpenSetsTheLineForTheCableAndKeepsOneReadUnderWay) {
   EXPECT_EQ(driver_.opened, "\\\\.\\COM3");
   EXPECT_EQ(port_.device(), "\\\\.\\COM3");
   EXPECT_EQ(driver_.dcb.BaudRate, 38400u);
+  EXPECT_EQ(driver_.read.count, 192u) << "a stream at 38400 baud is read in 50 ms of line time";
+  // The bytes behind the first are taken by a read of their number.
+  driver_.arrive(Bytes(300, 0x30));
+  serviceWhileSignalled();
+  EXPECT_EQ(driver_.reads, 1 + 2 + 1) << "192 bytes, the 108 the driver held, then the waiting read";
 }
 
 TEST_F(PortOverFakeDriver, StaleInputAndErrorsAreDiscardedBeforeTheFirstRead) {
@@ -572,16 +593,15 @@ TEST_F(PortOverFakeDriver, AnAnswerWithAGarbledDigitIsNeverAReading) {
   EXPECT_EQ(log_, (Log{"line error"}));
   EXPECT_TRUE(cutter.frames().empty());
 
-  // The driver still held bytes when it told the error: those may be the damaged ones,
-  // and the next read's bytes go too.
+  // The driver tells the error while it still holds bytes behind the read: those may be
+  // the damaged ones, and they go too; the frame's rest, coming later, is junk to the host.
   log_.clear();
-  driver_.lineErrors = CE_RXPARITY;
   driver_.arrive(Bytes(answer.begin(), answer.begin() + 8));
-  driver_.input.assign(answer.begin() + 8, answer.end());
-  port_.service();
-  EXPECT_EQ(log_, (Log{"line error"}));
+  driver_.lineErrors = CE_RXPARITY;
   serviceWhileSignalled();
   EXPECT_EQ(log_, (Log{"line error"}));
+  driver_.arrive(Bytes(answer.begin() + 8, answer.end()));
+  serviceWhileSignalled();
   EXPECT_TRUE(cutter.frames().empty());
 
   // The next answer comes through; so does the host's resend.
@@ -798,7 +818,7 @@ TEST_F(PortOverFakeDriver, CloseEndsTheOperationsUnderWayAndGivesThePortUp) {
 
 TEST_F(PortOverFakeDriver, ACancelledReadThatNeverEndsHoldsTheCloseTwoSecondsAtMost) {
   // A cheap adapter's driver after an unplug: it never ends the cancelled read.
-  port_.setTimeLimits(Win32SerialPort::kOpenWaitMs, Win32SerialPort::kOpenLimitMs, 50);
+  port_.setTimeLimits(kPatient, kPatient, 50);
   driver_.ignoreCancels = true;
   const HANDLE oldEvent = driver_.readEvent();
   ASSERT_TRUE(driver_.readUnderWay());
@@ -930,6 +950,8 @@ TEST(Win32SerialPortOverFake, APortIsUsedByOneOpenerAtATime) {
   FakeDriver driver;
   Win32SerialPort first(driver);
   Win32SerialPort second(driver);
+  patient(first);
+  patient(second);
   ASSERT_TRUE(first.open("COM7", 9600));
   EXPECT_FALSE(second.open("\\\\.\\com7", 9600));
   EXPECT_EQ(second.failure().kind, PortFailure::Kind::Busy);
@@ -967,6 +989,7 @@ TEST(Win32SerialPortOverFake, FailedOpensSayWhyAndLeaveNothingOpen) {
     c.setUp(driver);
     {
       Win32SerialPort port(driver);
+      patient(port);
       EXPECT_FALSE(port.open(c.device, c.baud));
       EXPECT_FALSE(port.isOpen());
       EXPECT_EQ(port.waitable(), kNoWaitable);
