@@ -152,10 +152,39 @@ XServer::XServer() {
     why_ = "Xvfb and xdotool are needed (scripts/install-deps installs them)";
     return;
   }
+  const std::vector<std::string> options = {"-screen", "0",         "1280x1024x24", "-dpi",
+                                            "96",      "-nolisten", "tcp",          "-noreset"};
+  // Machines shared by several test runs may give this one display numbers of its own
+  // (TARNSET_XVFB_DISPLAYS="9 10"): those are tried in turn.
+  if (const char* own = std::getenv("TARNSET_XVFB_DISPLAYS"); own != nullptr && *own != '\0') {
+    std::string list = own;
+    for (char& ch : list) ch = ch == ',' ? ' ' : ch;
+    std::istringstream numbers(list);
+    for (std::string n; numbers >> n && display_.empty();) {
+      Command c;
+      c.argv = {xvfb, ":" + n};
+      c.argv.insert(c.argv.end(), options.begin(), options.end());
+      c.env = environmentWith({}, {"DISPLAY"});
+      process_ = std::make_unique<Background>(c);
+      // Ready when its socket is there; gone at once when the display is taken.
+      const std::string socket = "/tmp/.X11-unix/X" + n;
+      for (int i = 0; i < 100 && process_->running() && !fs::exists(socket); ++i) {
+        timespec ts{0, 50 * 1000000L};
+        ::nanosleep(&ts, nullptr);
+      }
+      if (process_->running() && fs::exists(socket)) {
+        display_ = ":" + n;
+      } else {
+        why_ = "Xvfb did not start on :" + n + ": " + process_->takeErr();
+        process_.reset();
+      }
+    }
+    return;
+  }
   Command c;
   // -displayfd writes the display number it found free to our standard output.
-  c.argv = {xvfb,   "-displayfd", "1",         "-screen", "0",       "1280x1024x24",
-            "-dpi", "96",         "-nolisten", "tcp",     "-noreset"};
+  c.argv = {xvfb, "-displayfd", "1"};
+  c.argv.insert(c.argv.end(), options.begin(), options.end());
   c.env = environmentWith({}, {"DISPLAY"});
   process_ = std::make_unique<Background>(c);
   const auto line = process_->started() ? process_->readLine(15.0) : std::nullopt;
