@@ -268,6 +268,7 @@ int listPorts(std::ostream& out) {
       out << "\n";
     }
     if (!p.serial.empty()) out << "    serial number: " << p.serial << "\n";
+    if (p.bluetooth) out << "    Bluetooth: opens only while the paired device answers\n";
   }
   return kExitOk;
 }

@@ -20,11 +20,6 @@ std::string mapHint(const std::string& comName) {
 
 std::string portNextStep(const PortFailure& f, const std::string& device, const std::string& comName) {
   using Kind = PortFailure::Kind;
-  if (f.bluetooth && f.kind != Kind::None && f.kind != Kind::WriteRefused) {
-    return "this is a Bluetooth port, which answers only while the device paired with it is switched on and "
-           "in reach; the cloning cable's adapter has a port of its own: " +
-           mapHint(comName);
-  }
   switch (f.kind) {
     case Kind::None:
       return {};
