@@ -72,6 +72,36 @@ class WineTest : public ::testing::Test {
 
   void TearDown() override {
     if (!comLink_.empty()) fs::remove(comLink_);
+    if (!stopAtEnd_.empty()) wineRun(stopAtEnd_, {"--stop"});
+  }
+
+  // Starts prefix_'s server with a display driver (making the prefix first), and ends it
+  // with the case.
+  void startOwnPrefix(const std::string& driver, const std::vector<std::string>& set) {
+    wineRun(prefix_, {"--stop"});
+    const RunResult started = wineRun(prefix_, {"--start", driver}, set, 300);
+    ASSERT_EQ(started.exitCode, 0) << describe(started);
+    stopAtEnd_ = prefix_;
+  }
+
+  // The program's main window once it shows on the X display; the case fails when it does
+  // not within a minute.
+  static std::string mainWindow(const XServer& x, Background& program) {
+    std::string window;
+    const bool shown = waitFor(
+        [&] {
+          window = x.xdotool({"search", "--onlyvisible", "--name", "^" + kTitle + "$"}, 5).out;
+          return !window.empty();
+        },
+        60);
+    EXPECT_TRUE(shown) << program.takeErr();
+    return shown ? splitLines(window).front() : std::string();
+  }
+
+  // Types keys into the window (xdotool's names: "space", "alt+f").
+  static void typeKeys(const XServer& x, const std::string& window, const std::vector<std::string>& names) {
+    ASSERT_EQ(x.xdotool({"windowfocus", "--sync", window}).exitCode, 0);
+    for (const std::string& k : names) ASSERT_EQ(x.xdotool({"key", "--delay", "50", k}).exitCode, 0);
   }
 
   // Links COM n of the prefix to the simulator's pseudo-terminal.
@@ -113,6 +143,7 @@ class WineTest : public ::testing::Test {
   std::vector<std::string> user_;
   Scratch scratch_;
   fs::path comLink_;
+  fs::path stopAtEnd_;  // a prefix of the case's own, whose server ends with it
 };
 
 TEST_F(WineTest, ReadThroughAComPortSavesTheRadiosImageByteForByte) {
@@ -170,13 +201,7 @@ TEST_F(WineTest, TheWindowConnectsAdjustsLiveAndKeepsItsOptionsBesideTheProgram)
   // Wine's desktop takes its display driver and X display when its server starts, so the
   // window has a prefix of its own, started on this case's display and ended with it.
   prefix_ = kPrefix.string() + "-window";
-  wineRun(prefix_, {"--stop"});
-  const RunResult started = wineRun(prefix_, {"--start", "x11"}, {"DISPLAY=" + x.display()});
-  ASSERT_EQ(started.exitCode, 0) << describe(started);
-  struct Stop {
-    fs::path prefix;
-    ~Stop() { wineRun(prefix, {"--stop"}); }
-  } stop{prefix_};
+  startOwnPrefix("x11", {"DISPLAY=" + x.display()});
   Simulator sim(scratch_, kSimBinary);
   ASSERT_TRUE(sim.ready()) << sim.errors();
   linkCom(8, sim);
@@ -186,19 +211,9 @@ TEST_F(WineTest, TheWindowConnectsAdjustsLiveAndKeepsItsOptionsBesideTheProgram)
 
   Background program(wine(adj, {}, {"DISPLAY=" + x.display()}));
   ASSERT_TRUE(program.started());
-  std::string window;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        window = x.xdotool({"search", "--onlyvisible", "--name", "^" + kTitle + "$"}, 5).out;
-        return !window.empty();
-      },
-      60))
-      << program.takeErr();
-  window = splitLines(window).front();
-  const auto keys = [&](const std::vector<std::string>& names) {
-    ASSERT_EQ(x.xdotool({"windowfocus", "--sync", window}).exitCode, 0);
-    for (const std::string& k : names) ASSERT_EQ(x.xdotool({"key", "--delay", "50", k}).exitCode, 0);
-  };
+  const std::string window = mainWindow(x, program);
+  ASSERT_FALSE(window.empty());
+  const auto keys = [&](const std::vector<std::string>& names) { typeKeys(x, window, names); };
 
   // "Connect" has the focus when the window opens.
   keys({"space"});
@@ -234,23 +249,23 @@ bool holdsFileNamed(const fs::path& folder, const std::regex& name) {
 
 // The programs of José, a Windows user whose name has an accent, in a prefix of his own
 // made and run with USER=José, under the Windows code page of a locale: Cyrillic
-// (ru_RU, 1251) or Western (de_DE, 1252).
-class WineUnicodeTest : public WineTest, public ::testing::WithParamInterface<const char*> {
+// (ru_RU, 1251) unless a case says otherwise.
+class JoseWineTest : public WineTest {
  protected:
   void SetUp() override {
     WineTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     prefix_ = kPrefix.string() + "-jose";
-    user_ = {"USER=" + kTechnician, std::string("LANG=") + GetParam(), "LC_ALL="};
-    startPrefix("null");
+    user_ = {"USER=" + kTechnician, "LANG=" + locale(), "LC_ALL="};
+    startPrefix();
   }
+  virtual std::string locale() const { return "ru_RU.UTF-8"; }
 
-  // Starts the prefix's server with a display driver (making the prefix first).
-  void startPrefix(const std::string& driver, const std::vector<std::string>& set = {}) {
+  // Starts the prefix the José cases share (making it first), with the null driver.
+  void startPrefix() {
     std::vector<std::string> env = user_;
     env.push_back("HOME=" + (scratch_ / "home").string());
-    env.insert(env.end(), set.begin(), set.end());
-    const RunResult started = wineRun(prefix_, {"--start", driver}, env, 300);
+    const RunResult started = wineRun(prefix_, {"--start", "null"}, env, 300);
     ASSERT_EQ(started.exitCode, 0) << describe(started);
     ASSERT_TRUE(fs::is_directory(prefix_ / "drive_c" / "users" / kTechnician))
         << "Wine did not name the user after USER";
@@ -267,6 +282,12 @@ class WineUnicodeTest : public WineTest, public ::testing::WithParamInterface<co
     fs::copy_file(kWindowsBuild / "app" / (name + ".exe"), to, fs::copy_options::overwrite_existing);
     return to;
   }
+};
+
+// The same under a Cyrillic and a Western code page (de_DE, 1252, which has no Cyrillic).
+class WineUnicodeTest : public JoseWineTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  std::string locale() const override { return GetParam(); }
 };
 
 TEST_P(WineUnicodeTest, TheCompanionKeepsItsOptionsBesideItselfAndSavesAndTracesToCyrillicNames) {
@@ -305,18 +326,14 @@ TEST_P(WineUnicodeTest, TheCompanionKeepsItsOptionsBesideItselfAndSavesAndTraces
   EXPECT_EQ(diff.exitCode, 1) << describe(diff);
 }
 
-TEST_P(WineUnicodeTest, TheWindowBacksUpAReadBesideItsOptions) {
-  if (std::string(GetParam()).rfind("ru_RU", 0) != 0) GTEST_SKIP() << "the window's case runs in one locale";
+TEST_F(JoseWineTest, TheWindowBacksUpAReadBesideItsOptions) {
   const XServer x;
   if (!x.ready()) GTEST_SKIP() << x.why();
   // The window has a prefix of its own on this case's display (see the window case).
   prefix_ = kPrefix.string() + "-jose-window";
-  wineRun(prefix_, {"--stop"});
-  startPrefix("x11", {"DISPLAY=" + x.display()});
-  struct Stop {
-    fs::path prefix;
-    ~Stop() { wineRun(prefix, {"--stop"}); }
-  } stop{prefix_};
+  std::vector<std::string> env = user_;
+  env.insert(env.end(), {"HOME=" + (scratch_ / "home").string(), "DISPLAY=" + x.display()});
+  startOwnPrefix("x11", env);
   kvsim::Bytes image = kvsim::defaultImage();
   image[80] = 0x5C;
   writeBytes(scratch_ / "radio.bin", image);
@@ -331,17 +348,9 @@ TEST_P(WineUnicodeTest, TheWindowBacksUpAReadBesideItsOptions) {
 
   Background program(wine(adj, {}, {"DISPLAY=" + x.display()}));
   ASSERT_TRUE(program.started());
-  std::string window;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        window = x.xdotool({"search", "--onlyvisible", "--name", "^" + kTitle + "$"}, 5).out;
-        return !window.empty();
-      },
-      60))
-      << program.takeErr();
-  window = splitLines(window).front();
-  ASSERT_EQ(x.xdotool({"windowfocus", "--sync", window}).exitCode, 0);
-  ASSERT_EQ(x.xdotool({"key", "space"}).exitCode, 0);  // "Connect" has the focus
+  const std::string window = mainWindow(x, program);
+  ASSERT_FALSE(window.empty());
+  typeKeys(x, window, {"space"});  // "Connect" has the focus
   const fs::path backups = folder / "backups";
   const std::regex backupName(R"(\d{8}-\d{6}-2651-0100-[0-9a-f]{8}\.bin)");
   EXPECT_TRUE(waitFor([&] { return holdsFileNamed(backups, backupName); }, 120))
@@ -352,8 +361,7 @@ TEST_P(WineUnicodeTest, TheWindowBacksUpAReadBesideItsOptions) {
       EXPECT_EQ(readBytes(e.path()), image);
     }
   }
-  ASSERT_EQ(x.xdotool({"windowfocus", "--sync", window}).exitCode, 0);
-  ASSERT_EQ(x.xdotool({"key", "--delay", "50", "alt+f", "x"}).exitCode, 0);
+  typeKeys(x, window, {"alt+f", "x"});
   EXPECT_EQ(program.waitExit(20.0), std::optional<int>(0)) << program.takeErr();
   EXPECT_NE(readText(folder / "TarnsetADJ.rs").find("ComPort=1"), std::string::npos);
 }
@@ -391,12 +399,7 @@ TEST_F(WineTest, TheInstallerInstallsForTheUserStartsTheProgramAndRemovesWhatItI
   user_ = {"USER=" + kTechnician, "LANG=de_DE.UTF-8", "LC_ALL="};
   std::vector<std::string> env = user_;
   env.push_back("HOME=" + (scratch_ / "home").string());
-  const RunResult started = wineRun(prefix_, {"--start", "null"}, env, 300);
-  ASSERT_EQ(started.exitCode, 0) << describe(started);
-  struct Stop {
-    fs::path prefix;
-    ~Stop() { wineRun(prefix, {"--stop"}); }
-  } stop{prefix_};
+  startOwnPrefix("null", env);
   const fs::path profile = prefix_ / "drive_c" / "users" / kTechnician;
   const fs::path installed = profile / "AppData" / "Local" / "Programs" / "Tarnset ADJ";
   const fs::path startMenu =

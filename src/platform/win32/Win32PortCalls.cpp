@@ -74,8 +74,10 @@ class SystemPortCalls final : public Win32PortCalls {
 }  // namespace
 
 Win32PortCalls& systemPortCalls() {
-  static SystemPortCalls calls;
-  return calls;
+  // Never destroyed: the worker of an open the program gave up on may still return from
+  // the driver while the program ends.
+  static auto* calls = new SystemPortCalls;
+  return *calls;
 }
 
 }  // namespace tarnset

@@ -230,15 +230,9 @@ bool Win32SerialPort::open(const std::string& device, std::int32_t baud) {
     return false;
   }
 
-  // A new session: what the last one received or left unsent belongs to nobody, and the
-  // bytes written while the device opens wait for it here.
+  // The bytes written while the device opens wait for it in the new session.
   io.claim = claim;
-  ++session_;
-  rx_.clear();
-  txQueue_.clear();
-  lineErrors_ = 0;
-  dropNextRead_ = false;
-  idleReads_ = 0;
+  newSession();
   calls_.resetEvent(io.readEvent);
   calls_.resetEvent(io.writeEvent);
 
@@ -477,6 +471,11 @@ void Win32SerialPort::release() {
     calls_.resetEvent(io.readEvent);
     calls_.resetEvent(io.writeEvent);
   }
+  newSession();
+}
+
+void Win32SerialPort::newSession() {
+  // What the last session received or left unsent belongs to nobody.
   ++session_;
   rx_.clear();
   txQueue_.clear();

@@ -113,6 +113,8 @@ class Win32SerialPort final : public SerialPort {
   bool finishOpen();
   void giveUpOpen();
   void release();
+  // Starts a session of its own: counted anew, with empty buffers and no errors.
+  void newSession();
   bool startRead();
   bool startWrite();
   void pushQueue();

@@ -341,15 +341,7 @@ class FakeDevice : public PosixPortCalls {
   }
 };
 
-std::string hex(const Bytes& bytes) {
-  std::string out;
-  char buf[4];
-  for (const std::uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, " %02X", b);
-    out += buf;
-  }
-  return out;
-}
+using contract::hex;
 
 // The POSIX port over the fake device for the contract every port keeps: bytes arrive
 // as the kernel hands them over with PARMRK (an FF doubled, a framing error marked).
@@ -398,22 +390,7 @@ class PosixRig {
 class PortOverFakeDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_.onEvent = [this](PortEvent ev) {
-      const Bytes taken = takeAtEvent_ ? port_.readAll() : Bytes{};
-      switch (ev) {
-        case PortEvent::DataReceived:
-          log_.push_back("data" + hex(taken));
-          break;
-        case PortEvent::ReceiveOverflow:
-          log_.push_back("overflow");
-          break;
-        case PortEvent::LineError:
-          log_.push_back(std::string(port_.isOpen() ? "line error" : "gone") +
-                         (taken.empty() ? "" : hex(taken)));
-          break;
-      }
-      if (afterEvent_) afterEvent_(ev);
-    };
+    events_.attach(port_);
     ASSERT_TRUE(port_.open("/dev/ttyFAKE0", 9600)) << port_.failureReason();
   }
 
@@ -421,9 +398,10 @@ class PortOverFakeDevice : public ::testing::Test {
 
   FakeDevice device_;
   PosixSerialPort port_{device_};
-  Log log_;
-  bool takeAtEvent_ = true;
-  std::function<void(PortEvent)> afterEvent_;
+  contract::EventLog events_;
+  Log& log_ = events_.entries;
+  bool& takeAtEvent_ = events_.takeAtEvent;
+  std::function<void(PortEvent)>& afterEvent_ = events_.after;
 };
 
 TEST_F(PortOverFakeDevice, MarkedBytesAreDecodedAndEachErrorSplitsTheReceivedBytes) {

@@ -69,36 +69,51 @@ class FrameCutter {
   std::vector<std::string> frames_;
 };
 
+// A port's handler that takes the received bytes at each event as the serial host does
+// and records, per event, what it took ("data 10 11", "line error", "gone", "overflow"),
+// the frames too.
+struct EventLog {
+  std::vector<std::string> entries;
+  bool takeAtEvent = true;
+  std::function<void(PortEvent)> after;  // runs after each event is recorded
+  FrameCutter cutter;
+
+  void attach(SerialPort& port) {
+    port.onEvent = [this, &port](PortEvent ev) {
+      const Bytes taken = takeAtEvent ? port.readAll() : Bytes{};
+      cutter.bytes(taken);
+      switch (ev) {
+        case PortEvent::DataReceived:
+          entries.push_back("data" + hex(taken));
+          break;
+        case PortEvent::ReceiveOverflow:
+          entries.push_back("overflow");
+          break;
+        case PortEvent::LineError:
+          cutter.lineError();
+          entries.push_back(std::string(port.isOpen() ? "line error" : "gone") + hex(taken));
+          break;
+      }
+      if (after) after(ev);
+    };
+  }
+};
+
 template <typename Rig>
 class SerialPortContract : public ::testing::Test {
  protected:
   void SetUp() override {
-    rig_.port().onEvent = [this](PortEvent ev) {
-      const Bytes taken = takeAtEvent_ ? rig_.port().readAll() : Bytes{};
-      cutter_.bytes(taken);
-      switch (ev) {
-        case PortEvent::DataReceived:
-          log_.push_back("data" + hex(taken));
-          break;
-        case PortEvent::ReceiveOverflow:
-          log_.push_back("overflow");
-          break;
-        case PortEvent::LineError:
-          cutter_.lineError();
-          log_.push_back(rig_.port().isOpen() ? "line error" : "gone");
-          break;
-      }
-      if (afterEvent_) afterEvent_(ev);
-    };
+    events_.attach(rig_.port());
     rig_.open();
   }
 
   using Log = std::vector<std::string>;
   Rig rig_;
-  Log log_;
-  FrameCutter cutter_;
-  bool takeAtEvent_ = true;
-  std::function<void(PortEvent)> afterEvent_;
+  EventLog events_;
+  Log& log_ = events_.entries;
+  FrameCutter& cutter_ = events_.cutter;
+  bool& takeAtEvent_ = events_.takeAtEvent;
+  std::function<void(PortEvent)>& afterEvent_ = events_.after;
 };
 
 TYPED_TEST_SUITE_P(SerialPortContract);

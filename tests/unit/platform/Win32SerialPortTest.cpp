@@ -362,21 +362,7 @@ HANDLE handleOf(Waitable w) {
 class PortOverFakeDriver : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_.onEvent = [this](PortEvent ev) {
-      const Bytes taken = takeAtEvent_ ? port_.readAll() : Bytes{};
-      switch (ev) {
-        case PortEvent::DataReceived:
-          log_.push_back("data" + hex(taken));
-          break;
-        case PortEvent::ReceiveOverflow:
-          log_.push_back("overflow");
-          break;
-        case PortEvent::LineError:
-          log_.push_back(std::string(port_.isOpen() ? "line error" : "gone") + hex(taken));
-          break;
-      }
-      if (afterEvent_) afterEvent_(ev);
-    };
+    events_.attach(port_);
     patient(port_);
     ASSERT_TRUE(port_.open("\\\\.\\COM12", 9600)) << port_.failureReason();
   }
@@ -396,9 +382,10 @@ class PortOverFakeDriver : public ::testing::Test {
 
   FakeDriver driver_;
   Win32SerialPort port_{driver_};
-  Log log_;
-  bool takeAtEvent_ = true;
-  std::function<void(PortEvent)> afterEvent_;
+  contract::EventLog events_;
+  Log& log_ = events_.entries;
+  bool& takeAtEvent_ = events_.takeAtEvent;
+  std::function<void(PortEvent)>& afterEvent_ = events_.after;
 };
 
 // The Win32 port over the fake driver for the contract every port keeps. A line error is
