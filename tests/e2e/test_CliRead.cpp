@@ -10,9 +10,9 @@
 #include "CliFixture.h"
 #include "model/clsIndEep_RigTarn.h"
 #include "radio/clsCmcRadio.h"
+#include "toolkit/headless/HeadlessToolkit.h"
 #include "sim/TarnImage.h"
 #include "sim/VirtualTarn.h"
-#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset::e2e {
 namespace {
