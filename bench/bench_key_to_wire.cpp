@@ -25,7 +25,8 @@ int main() {
   }
   p.toolkit().pressKey(p.program().mainWindow().lboConsole(),
                        tk::Key::Down);  // from "CH No." to " Power(Hi)"
-  const KeyLatency k = matchPressesToFrames(pressPowerKeys(p, kPresses), radio.frames());
+  const std::vector<double> pressedAt = pressPowerKeys(p, kPresses);
+  const KeyLatency k = matchPressesToFrames(pressedAt, radio.frames());
   if (!k.error.empty() || !p.toolkit().messages().empty()) {
     std::fprintf(stderr, "bench_key_to_wire: %s\n",
                  k.error.empty() ? p.toolkit().messages().front().text.c_str() : k.error.c_str());
