@@ -27,6 +27,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/Paths.h"
 #include "platform/SystemPortResolver.h"
 #include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
@@ -265,6 +266,7 @@ int listPorts(std::ostream& out) {
       out << "\n";
     }
     if (!p.serial.empty()) out << "    serial number: " << p.serial << "\n";
+    if (p.bluetooth) out << "    Bluetooth: opens only while the paired device answers\n";
   }
   return kExitOk;
 }

@@ -32,6 +32,7 @@ struct PortFailure {
   std::string group;                 // PermissionDenied: the group that owns the device, when known
   std::string holder;                // Busy: the program holding it, "ModemManager (PID 612)", when known
   bool holderIsModemProber = false;  // Busy: that program is the system's modem-probing service
+  bool bluetooth = false;            // the port is a Bluetooth serial port, not a cable's adapter
 };
 
 enum class PortEvent {

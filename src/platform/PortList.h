@@ -18,10 +18,26 @@ struct SerialPortInfo {
   std::string manufacturer;  // manufacturer text
   std::string product;       // product text; the friendly name on Windows
   std::string serial;        // USB serial number text
+  bool bluetooth =
+      false;  // a Bluetooth serial port: opening it connects to the far device, which takes seconds
 
   // The path the program opens: the by-id link where there is one, else the device.
   const std::string& path() const { return byId.empty() ? device : byId; }
 };
+
+// A serial adapter present on the machine, as a person picks the cable's: what it is, and
+// which of the program's COM numbers opens it now.
+struct SerialAdapter {
+  std::string name;            // what it is: "USB Serial Port", "FT232R USB UART"; empty when unknown
+  std::string maker;           // who made it: "FTDI"; empty when unknown
+  std::string systemName;      // the system's own name of the port: "COM7", "/dev/ttyUSB0"
+  std::string device;          // what a mapping names to open it: "COM7", "/dev/serial/by-id/usb-..."
+  bool bluetooth = false;      // a Bluetooth serial port
+  std::int16_t comNumber = 0;  // the COM number that opens it now (the lowest), 0 when none does
+};
+
+// "first, second" of the parts that are not empty: a caption's "COM7, USB Serial Port".
+std::string joinNonEmpty(const std::vector<std::string>& parts);
 
 // One line describing a port for a person: its path and, where known, what it is
 // ("/dev/serial/by-id/usb-... (USB UART, usbserial)").

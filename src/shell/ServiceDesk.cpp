@@ -5,6 +5,7 @@
 
 #include "model/ServiceReport.h"
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 #include "radio/BackupStore.h"
 #include "radio/Sha256.h"
 #include "radio/clsCmcRadio.h"
@@ -18,11 +19,11 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string baseName(const std::string& path) {
-  return fs::path(path).filename().string();
+  return pathToUtf8(pathFromUtf8(path).filename());
 }
 
 bool endsWithPdf(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
+  std::string ext = pathToUtf8(pathFromUtf8(path).extension());
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return ext == ".pdf";
 }
@@ -203,9 +204,9 @@ bool ServiceDesk::canRestore() const {
 std::string ServiceDesk::suggestedPath(const std::string& name) const {
   // Beside the backups folder (the service records' own place), else the home folder.
   if (!config_.backupFolder.empty()) {
-    fs::path folder = fs::path(config_.backupFolder);
+    fs::path folder = pathFromUtf8(config_.backupFolder);
     if (!folder.has_filename()) folder = folder.parent_path();
-    return (folder.parent_path() / name).string();
+    return pathToUtf8(folder.parent_path() / pathFromUtf8(name));
   }
   return name;
 }

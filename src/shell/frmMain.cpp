@@ -14,6 +14,7 @@
 #include "console/clsConsole.h"
 #include "instruments/InstrumentBench.h"
 #include "link/frmCom.h"
+#include "platform/Paths.h"
 #include "platform/PortAdvice.h"
 #include "radio/clsCmcProfileIO.h"
 #include "shell/ServiceDesk.h"
@@ -168,8 +169,8 @@ void frmMain::Form_Initialize() {
 bool frmMain::Form_Load(bool readConstFile, const std::string& constFile, const std::string& copyFolder) {
   if (readConstFile && !controller_->RigTarnProp_ReadParametersFromExtFile(constFile)) {
     std::error_code ec;
-    const std::filesystem::path where = std::filesystem::absolute(constFile, ec);
-    std::string details = "Looked for: " + (ec ? constFile : where.lexically_normal().string());
+    const std::filesystem::path where = std::filesystem::absolute(pathFromUtf8(constFile), ec);
+    std::string details = "Looked for: " + (ec ? constFile : pathToUtf8(where.lexically_normal()));
     details += copyFolder.empty()
                    ? "\r\nNext step: start the program in the folder that holds its Const.ini."
                    : "\r\nNext step: start the program from its menu entry, or in " + copyFolder +
