@@ -31,6 +31,18 @@ std::string format(const char* pattern, double v) {
 
 }  // namespace
 
+std::string ItemMeasurement::limitText() const {
+  if (!limit) return {};
+  return format("%g", limit->lower) + " .. " + format("%g", limit->upper) + " " + limit->unit;
+}
+
+std::string ItemMeasurement::line() const {
+  std::string s = item + " " + quantity + ": " + text;
+  if (limit) s += "  (limits " + limitText() + ")";
+  if (verdict != Verdict::None) s += "  " + std::string(verdictText());
+  return s;
+}
+
 void clsIndOp_RigTarn::RigOpFunc_SetInstruments(InstrumentBench* bench, LimitsSetup limits) {
   if (pass_) finishPass("the instruments were changed");
   bench_ = bench;
@@ -51,24 +63,27 @@ std::optional<Role> clsIndOp_RigTarn::RigOpFunc_MeasuringRole(std::int16_t row) 
 void clsIndOp_RigTarn::RigOpFunc_SelectRow(std::int16_t row) {
   if (row == measuredRow_) return;
   measuredRow_ = row;
-  ++measureGeneration_;  // an answer still on its way belongs to the row before
-  measureInFlight_ = false;
-  measurePause_.setCounter(0);
-  const std::optional<Role> role = RigOpFunc_MeasuringRole(row);
-  ItemMeasurement m;
-  if (bench_ != nullptr && role && bench_->configured(*role)) {
-    m = itemMeasurement(row, Measurement{});
-    m.text = "measuring...";
-  }
-  tellViews([&](TarnView& v) { v.measurementChanged(m); });
+  restartMeasurement();  // an answer still on its way belongs to the row before
 }
 
 void clsIndOp_RigTarn::measurementsChanged() {
   if (bench_ == nullptr) return;
   bench_->markChanged();
+  restartMeasurement();
+}
+
+void clsIndOp_RigTarn::restartMeasurement() {
   ++measureGeneration_;
   measureInFlight_ = false;
   measurePause_.setCounter(0);
+  // What was shown was measured before: until the next one comes, the view says so.
+  const std::optional<Role> role = RigOpFunc_MeasuringRole(measuredRow_);
+  ItemMeasurement m;
+  if (bench_ != nullptr && role && bench_->configured(*role)) {
+    m = itemMeasurement(measuredRow_, Measurement{});
+    m.text = "measuring...";
+  }
+  tellViews([&](TarnView& v) { v.measurementChanged(m); });
 }
 
 ItemMeasurement clsIndOp_RigTarn::itemMeasurement(std::int16_t row, const Measurement& r) const {
@@ -116,19 +131,25 @@ ItemMeasurement clsIndOp_RigTarn::itemMeasurement(std::int16_t row, const Measur
     if (*role == Role::Counter && nominalHz <= 0.0) return m;  // no error without a nominal frequency
     m.value = m.limit->inUnit(forLimit, nominalHz);
     m.verdict = m.limit->within(m.value) ? ItemMeasurement::Verdict::Pass : ItemMeasurement::Verdict::Fail;
-    m.text += format("  (limits %g", m.limit->lower) + format("..%g ", m.limit->upper) + m.limit->unit + ")";
   }
   return m;
+}
+
+std::vector<std::int16_t> clsIndOp_RigTarn::RigOpFunc_MeasurableRows() const {
+  std::vector<std::int16_t> rows;
+  if (bench_ == nullptr) return rows;
+  for (std::int16_t row = 0; row < console_->ListCount(); ++row) {
+    const std::optional<Role> role = RigOpFunc_MeasuringRole(row);
+    if (role && bench_->configured(*role) && limits_.find(console_->Title(row)) != nullptr)
+      rows.push_back(row);
+  }
+  return rows;
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_MeasureItems(std::function<void(std::vector<ItemMeasurement>)> done) {
   if (bench_ == nullptr || pass_ || !RigTarnProp_EditEnabled() || enterStep_ != 0) return false;
   MeasurePass p;
-  for (std::int16_t row = 0; row < console_->ListCount(); ++row) {
-    const std::optional<Role> role = RigOpFunc_MeasuringRole(row);
-    if (role && bench_->configured(*role) && limits_.find(console_->Title(row)) != nullptr)
-      p.rows.push_back(row);
-  }
+  p.rows = RigOpFunc_MeasurableRows();
   if (p.rows.empty()) return false;
   p.done = std::move(done);
   pass_ = std::move(p);

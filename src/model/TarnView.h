@@ -76,6 +76,10 @@ struct ItemMeasurement {
   const char* verdictText() const {
     return verdict == Verdict::Pass ? "PASS" : verdict == Verdict::Fail ? "FAIL" : "";
   }
+  // The limits as a technician reads them ("24 .. 26 W"), empty without a limit.
+  std::string limitText() const;
+  // The measurement, its limits and its verdict on one line.
+  std::string line() const;
 };
 
 // The Enter procedures, for their start and end.

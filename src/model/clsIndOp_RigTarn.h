@@ -191,7 +191,11 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // when no pass can run now (no instruments, not on the adjustment panel, a procedure or
   // another pass runs).
   bool RigOpFunc_MeasureItems(std::function<void(std::vector<ItemMeasurement>)> done);
+  // The rows such a pass measures: an instrument serves their role and they have a limit.
+  std::vector<std::int16_t> RigOpFunc_MeasurableRows() const;
   bool RigOpFunc_Measuring() const { return pass_.has_value(); }
+  // Drops a running pass without calling its done (whoever asked is going away).
+  void RigOpFunc_DropMeasurePass() { pass_.reset(); }
 
   // Makes the state machine stop before it runs the action of the given state (nullopt =
   // never), so that a front end can take the monitor readings of the first pass and send
@@ -286,6 +290,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // A setting the measurements depend on changed: the bench waits its settle time, and a
   // measurement asked for before the change is not shown.
   void measurementsChanged();
+  // The live measurement starts anew (a change, another row): nothing older is shown.
+  void restartMeasurement();
   ItemMeasurement itemMeasurement(std::int16_t row, const Measurement& m) const;
   void finishPass(const std::string& why);
 

@@ -1,8 +1,10 @@
 #include "shell/ServiceDesk.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "instruments/InstrumentBench.h"
 #include "model/ServiceReport.h"
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
@@ -39,6 +41,7 @@ ServiceDesk::ServiceDesk(tk::Toolkit& toolkit, clsIndOp_RigTarn& controller, cls
 }
 
 ServiceDesk::~ServiceDesk() {
+  if (measuring_) controller_.RigOpFunc_DropMeasurePass();
   controller_.removeView(this);
 }
 
@@ -142,6 +145,10 @@ void ServiceDesk::readCompleted() {
     asFoundFile_ = backup;
     asFoundAt_ = lastReadAt_;
     calAtAsFound_ = controller_.RigTarnProp_CalPointsSent();
+    asFoundMeasured_.clear();
+    asLeftMeasured_.clear();
+    // With instruments on the bench, the as-found radio is measured too.
+    if (measures()) toolkit_.post([this] { measureItems("as-found", asFoundMeasured_, {}); });
   }
   if (then == AfterRead::Report) toolkit_.post([this] { writeReport(); });
 }
@@ -246,6 +253,45 @@ ServiceReportInput ServiceDesk::reportInput() const {
   in.calRun = controller_.RigTarnProp_CalPointsSent() > calAtAsFound_;
   in.monitorLines = monitorLines_;
   in.monitorNote = "No monitor readings.";
+  // The certificate: every item measured as found or as left, against its limits.
+  const auto find = [](const std::vector<ItemMeasurement>& list,
+                       const std::string& item) -> const ItemMeasurement* {
+    for (const ItemMeasurement& m : list) {
+      if (m.item == item) return &m;
+    }
+    return nullptr;
+  };
+  std::vector<std::string> items;
+  for (const auto* list : {&asFoundMeasured_, &asLeftMeasured_}) {
+    for (const ItemMeasurement& m : *list) {
+      if (std::find(items.begin(), items.end(), m.item) == items.end()) items.push_back(m.item);
+    }
+  }
+  for (const std::string& item : items) {
+    const ItemMeasurement* found = find(asFoundMeasured_, item);
+    const ItemMeasurement* left = find(asLeftMeasured_, item);
+    const ItemMeasurement& any = found != nullptr ? *found : *left;
+    in.measurements.push_back({item, any.quantity, any.limitText(), found ? found->text : "not measured",
+                               found ? found->verdictText() : "", left ? left->text : "not measured",
+                               left ? left->verdictText() : ""});
+  }
+  in.measurementsNote =
+      controller_.instruments() != nullptr && !controller_.instruments()->setup().instruments.empty()
+          ? "No measurements were taken."
+          : "No measurements: no instruments are set up (Instruments.ini).";
+  if (!in.measurements.empty() && controller_.instruments() != nullptr) {
+    const std::string today = timeText(config_.now(), "%Y-%m-%d");
+    for (const InstrumentEntry& e : controller_.instruments()->setup().instruments) {
+      std::string roles;
+      for (Role r : e.roles) roles += (roles.empty() ? "" : ", ") + std::string(roleTitle(r));
+      const std::optional<ScpiIdentity> id = controller_.instruments()->identityOf(e.name);
+      const std::string identity =
+          id ? id->maker + " " + id->model + ", serial " + id->serial + ", firmware " + id->firmware
+             : std::string("not identified (no measurement was taken with it)");
+      in.instruments.push_back(
+          {e.name, roles, identity, e.calibrationDue, !e.calibrationDue.empty() && e.calibrationDue < today});
+    }
+  }
   std::string coefficients;
   for (std::int16_t i = 0; i <= 20; ++i) {
     char buf[32];
@@ -271,7 +317,54 @@ void ServiceDesk::ServiceReport() {
   writeReport();
 }
 
+bool ServiceDesk::measures() const {
+  return !controller_.RigOpFunc_MeasurableRows().empty();
+}
+
+void ServiceDesk::measureItems(const std::string& which, std::vector<ItemMeasurement>& into,
+                               std::function<void()> then) {
+  const auto finish = [then] {
+    if (then) then();
+  };
+  if (measuring_ || !controller_.RigOpFunc_CanRestore() ||
+      !toolkit_.askOkCancel(
+          "Key the radio's transmitter (PTT) for the " + which + " measurements, then press OK.", kAppTitle,
+          "Each item with a limit in Limits.ini is sent once more as it stands and measured "
+          "with the bench's instruments. Keep the transmitter keyed until the program says "
+          "the measurements are taken.\r\nCancel: no " +
+              which + " measurements.")) {
+    finish();
+    return;
+  }
+  measuring_ = true;
+  std::vector<ItemMeasurement>* target = &into;
+  const bool started =
+      controller_.RigOpFunc_MeasureItems([this, target, which, finish](std::vector<ItemMeasurement> r) {
+        *target = std::move(r);
+        measuring_ = false;
+        // Not from inside the bench's step: the box and what follows come after it.
+        toolkit_.post([this, which, finish] {
+          MsgBoxApp(toolkit_, "The " + which + " measurements are taken. Release the transmitter.",
+                    "They go on the service report's certificate.");
+          finish();
+        });
+      });
+  if (!started) {
+    measuring_ = false;
+    finish();
+  }
+}
+
 void ServiceDesk::writeReport() {
+  if (!asFound_) return;
+  if (measures()) {
+    measureItems("as-left", asLeftMeasured_, [this] { writeReportNow(); });
+    return;
+  }
+  writeReportNow();
+}
+
+void ServiceDesk::writeReportNow() {
   if (!asFound_) return;
   // A PDF where the window system can make one, else a web page, which prints as well.
   const bool pdf = toolkit_.canWritePdf();

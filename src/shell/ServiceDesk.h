@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Types.h"
 #include "model/ServiceReport.h"
@@ -82,6 +83,10 @@ class ServiceDesk final : public TarnView {
   // what the radio holds (readBackFailures() lists where it differs from what was sent).
   bool asLeftReadBack() const { return lastRead_.has_value() && !sentSinceRead_; }
   const std::vector<std::string>& readBackFailures() const { return readBackFailures_; }
+  // The measurements of the as-found radio and of the radio as left (empty before they
+  // were taken).
+  const std::vector<ItemMeasurement>& asFoundMeasured() const { return asFoundMeasured_; }
+  const std::vector<ItemMeasurement>& asLeftMeasured() const { return asLeftMeasured_; }
 
  private:
   // What waits for the next whole read.
@@ -96,6 +101,13 @@ class ServiceDesk final : public TarnView {
   // Connects again (after the notification running now) to read the radio.
   void readAgain(AfterRead then);
   void writeReport();
+  // The instruments measure some item with a limit: the certificate has measurements.
+  bool measures() const;
+  // Asks the technician to key the radio and measures every item with a limit; then
+  // stores the measurements and runs then (a Cancel runs then without them).
+  void measureItems(const std::string& which, std::vector<ItemMeasurement>& into, std::function<void()> then);
+  // The report, once everything it waits for is there.
+  void writeReportNow();
   void offerRestore();
   void showRestoreResult();
   // Backs the read up; the path of the backup, empty when none.
@@ -127,6 +139,9 @@ class ServiceDesk final : public TarnView {
   // The values a restore sent (as-found values), for its result.
   std::vector<RestoreValue> restored_;
   bool restoring_ = false;
+  std::vector<ItemMeasurement> asFoundMeasured_;
+  std::vector<ItemMeasurement> asLeftMeasured_;
+  bool measuring_ = false;
 };
 
 }  // namespace tarnset

@@ -67,9 +67,7 @@ void frmMain::measurementChanged(const ItemMeasurement& m) {
     lblMeasure_->setCaption("");
     return;
   }
-  std::string text = m.item + " " + m.quantity + ": " + m.text;
-  if (m.verdict != ItemMeasurement::Verdict::None) text += "  " + std::string(m.verdictText());
-  lblMeasure_->setCaption(text);
+  lblMeasure_->setCaption(m.line());
   lblMeasure_->setForeColor(m.taken ? tk::SysColor::ButtonText : tk::SysColor::GrayText);
 }
 
