@@ -63,6 +63,14 @@ std::optional<Role> clsIndOp_RigTarn::RigOpFunc_MeasuringRole(std::int16_t row) 
 void clsIndOp_RigTarn::RigOpFunc_SelectRow(std::int16_t row) {
   if (row == measuredRow_) return;
   measuredRow_ = row;
+  // The radio puts the item it was sent last on test (its transmitter runs at that power
+  // level, with that modulation): a measured item is sent once more, as it stands, so
+  // that what is measured is the item selected.
+  const std::optional<Role> role = RigOpFunc_MeasuringRole(row);
+  if (bench_ != nullptr && role && bench_->configured(*role) && RigTarnProp_EditEnabled() &&
+      console_->E8Command(row) >= 0) {
+    console_->setFlgChanged(row, true);
+  }
   restartMeasurement();  // an answer still on its way belongs to the row before
 }
 

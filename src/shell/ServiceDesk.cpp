@@ -148,7 +148,8 @@ void ServiceDesk::readCompleted() {
     asFoundMeasured_.clear();
     asLeftMeasured_.clear();
     // With instruments on the bench, the as-found radio is measured too.
-    if (measures()) toolkit_.post([this] { measureItems("as-found", asFoundMeasured_, {}); });
+    if (config_.measureAsFound && measures())
+      toolkit_.post([this] { measureItems("as-found", asFoundMeasured_, {}); });
   }
   if (then == AfterRead::Report) toolkit_.post([this] { writeReport(); });
 }

@@ -28,6 +28,9 @@ struct ServiceDeskConfig {
   std::function<std::time_t()> now;
   // "tarnset-adj 1.2.0 (Tarnset ADJ Rev.1.2)", for the report.
   std::string programVersion;
+  // With instruments, the as-found radio is measured after its first read (the
+  // technician is asked to key it); false: never (a front end without a technician).
+  bool measureAsFound = true;
 };
 
 class ServiceDesk final : public TarnView {

@@ -88,9 +88,9 @@ int Program::startUpSteps(const SingleInstance* guard) {
       std::make_unique<clsIndOp_RigTarn>(*seq_, *radio_, *console_, *com_, clock_, &main_->lboConsole());
   controller_->setPortText(config_.portText);
   main_->setController(*controller_);
-  desk_ = std::make_unique<ServiceDesk>(
-      toolkit_, *controller_, *radio_,
-      ServiceDeskConfig{config_.backupFolder, config_.wallClock, config_.programVersion});
+  desk_ = std::make_unique<ServiceDesk>(toolkit_, *controller_, *radio_,
+                                        ServiceDeskConfig{config_.backupFolder, config_.wallClock,
+                                                          config_.programVersion, config_.measureAsFound});
   main_->setServiceDesk(desk_.get());
   seq_->setErrorReporter(controller_.get());
   // The instruments of the bench and the items' limits.

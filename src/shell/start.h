@@ -62,6 +62,8 @@ struct ProgramConfig {
   std::string programVersion = kAppTitle;
   // The instruments of the bench (Instruments.ini); empty: the one beside the options file.
   std::string instrumentsFile;
+  // The service record measures the as-found radio (asking the technician to key it).
+  bool measureAsFound = true;
   // The items' limits, read from the current directory like Const.ini.
   std::string limitsFile = "Limits.ini";
   // Makes the links to the instruments (the caller's, outliving the program); nullptr:

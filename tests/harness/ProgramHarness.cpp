@@ -69,7 +69,7 @@ ProgramHarness::ProgramHarness(HarnessOptions opt)
         config.instrumentsFile,
         opt_.instrumentsFile.empty()
             ? "[Virtual bench]\nAddress=TCPIP::127.0.0.1::5025::SOCKET\nRoles=generator, counter, power, "
-              "deviation\nProfile=kv-tarn-bench\nSettleMs=200\nTimeoutMs=1000\nCalibrationDue=2027-06-30\n"
+              "deviation\nProfile=kv-tarn-bench\nSettleMs=350\nTimeoutMs=1000\nCalibrationDue=2027-06-30\n"
             : opt_.instrumentsFile);
     if (opt_.limitsFile.empty()) {
       std::ifstream in(TARNSET_SOURCE_DIR "/Limits.ini", std::ios::binary);
