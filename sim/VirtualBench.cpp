@@ -191,8 +191,9 @@ void VirtualBench::step(std::int64_t nowUs) {
   const double mod = modDeviationForItem(item(modCode), narrow);
   double dev = mod;
   if (test_ == Test::Balance) {
+    // The balance square wave rides on the channel's own modulation.
     const double x = item(kBalance) / 255.0;
-    dev = mod * (0.75 + 0.5 * x - 0.1 * x * x);
+    dev = modDeviationForItem(item(ch.narrow ? kModN : kModW), ch.narrow) * (0.75 + 0.5 * x - 0.1 * x * x);
   } else if (test_ == Test::Tone) {
     dev = toneDeviationForItem(item(kTone)) * (ch.narrow ? 0.5 : 1.0);
   }

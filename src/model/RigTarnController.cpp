@@ -25,7 +25,8 @@ clsIndOp_RigTarn::clsIndOp_RigTarn(clsCmcDornSequence& seq, clsCmcRadio& radio, 
       eep_(std::make_unique<clsIndEep_RigTarn>(
           radio, [this](std::int16_t i) { return RigTarnOp_Table_Txf_TempBorder(i); })),
       waitTick_(clock),
-      measurePause_(clock) {
+      measurePause_(clock),
+      gen_(clock) {
   comPortNo_ = 1;
   RigOpFunc_ResetAll();
   nameBase_ = TarnMap::kDefaultNameBase;
@@ -53,6 +54,7 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   readOnly_ = false;
   monitorAnswer_.reset();
   abandonProcedures();
+  abandonAutomation("the connection was reset");
   finishPass("the connection was reset");
   measurementsChanged();
   restoreQueue_.clear();
@@ -127,6 +129,9 @@ void clsIndOp_RigTarn::RigOpFunc_ReadImage() {
 
 void clsIndOp_RigTarn::task() {
   measureTask();
+  tuneTask();
+  txfAutoTask();
+  alignTask();
   if (seq_->OpRunning()) {
     if (opState_ == TarnState::CloneRead) updateProgress();
     return;
@@ -267,6 +272,7 @@ void clsIndOp_RigTarn::valueStored(std::int32_t address) {
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_RowOwnedByProcedure(std::int16_t row) const {
+  if (tune_ && tune_->row == row) return true;  // a tune steps it
   if (enterStep_ < 12 || enterStep_ > 16) return false;
   const int k = row - idxBpfT1_;
   return k >= 0 && k < TarnMap::kBpfCount && bpfSelected_[static_cast<std::size_t>(k)];

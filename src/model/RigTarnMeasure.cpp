@@ -204,6 +204,7 @@ void clsIndOp_RigTarn::measureTask() {
     });
     return;
   }
+  if (tune_) return;  // a tune measures for itself, and shows what it measured
   const std::optional<Role> role = RigOpFunc_MeasuringRole(measuredRow_);
   if (!RigTarnProp_EditEnabled() || !role || !bench_->configured(*role)) return;
   if (measureInFlight_ || measurePause_.counter() > 0) return;

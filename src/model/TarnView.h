@@ -82,6 +82,28 @@ struct ItemMeasurement {
   std::string line() const;
 };
 
+// How tuning an item to its target ended (F9, or a step of Align All).
+struct TuneResult {
+  std::int16_t row = -1;
+  std::string item;
+  bool ok = false;  // inside its limits
+  std::string why;  // why not, empty when ok
+  int measurements = 0;
+  ItemMeasurement last;  // the last measurement taken
+};
+
+// One step of Align All and how it ended.
+struct AlignStep {
+  std::string name;  // "TXF", "Power(Hi)", ..., "RSSI", "BPF ALL"
+  bool ok = false;
+  std::string why;  // why it did not pass (empty when it did)
+  ItemMeasurement last;
+  int measurements = 0;
+};
+
+// What Align All does.
+enum class AlignScope { Receive, Transmit, All };
+
 // The Enter procedures, for their start and end.
 enum class TarnProcedure : std::int16_t { Txf, Rssi, Cal, BpfSweep };
 
@@ -124,6 +146,10 @@ class TarnView {
   // measures it). One that is not taken yet after a change says so; none is shown that was
   // taken before the last change.
   virtual void measurementChanged(const ItemMeasurement& /*m*/) {}
+  // Tuning an item to its target ended.
+  virtual void tuneEnded(const TuneResult& /*r*/) {}
+  // A step of Align All ended: done of total steps are over.
+  virtual void alignProgress(const AlignStep& /*step*/, std::size_t /*done*/, std::size_t /*total*/) {}
   // The link failed: the message (lines joined by CR LF) and its details (the device,
   // why, the next step; may be empty). The model has been reset already.
   virtual void linkFailed(const std::string& /*message*/, const std::string& /*details*/) {}

@@ -14,6 +14,8 @@
 //   RigTarnPanels.cpp      the panel and buttons the views show, the link failure report
 //   RigTarnMeasure.cpp     the bench's measurements of the items: live for the selected
 //                          row, and a pass over every item with a limit for the certificate
+//   RigTarnAuto.cpp        unattended alignment: an item tuned to its target, the receive
+//                          procedures driven by the generator, TXF with the counter, Align All
 //
 // The controller tells its views (model/TarnView.h) what happened; it never writes into a
 // window. The window's layout and captions are the window's own (shell/frmMain).
@@ -194,6 +196,21 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // The rows such a pass measures: an instrument serves their role and they have a limit.
   std::vector<std::int16_t> RigOpFunc_MeasurableRows() const;
   bool RigOpFunc_Measuring() const { return pass_.has_value(); }
+  // ---- unattended alignment (RigTarnAuto.cpp) ----
+  // The row's item has a target in Limits.ini and an instrument that measures it.
+  bool RigOpFunc_Tunable(std::int16_t row) const;
+  // Tunes the row's item to its target (F9): measure, step, measure again, then step by a
+  // linear fit of the measurements (at most 8), stopping inside the limits, at the end of
+  // the item's range, or when the response does not follow (then the starting value goes
+  // back out). Every step is the item's own E8 command with its pause. done (and the
+  // views) learn how it ended. False when it cannot start now.
+  bool RigOpFunc_TuneRow(std::int16_t row, std::function<void(const TuneResult&)> done = {});
+  bool RigOpFunc_Tuning() const { return tune_.has_value(); }
+  // Runs every step the instruments allow, in the order of a service manual (TXF, the power
+  // levels, the deviation items, RSSI, BPF ALL; Transmit or Receive only the first or
+  // the last of them); done gets each step's outcome. False when nothing can run now.
+  bool RigOpFunc_AlignAll(AlignScope scope, std::function<void(std::vector<AlignStep>)> done);
+  bool RigOpFunc_Aligning() const { return align_.has_value(); }
   // Drops a running pass without calling its done (whoever asked is going away).
   void RigOpFunc_DropMeasurePass() { pass_.reset(); }
 
@@ -228,6 +245,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   std::int16_t idxCal() const { return idxCal_; }
   std::int16_t idxBpfT1() const { return idxBpfT1_; }
   std::int16_t idxBpfSweep() const { return idxBpfSweep_; }
+  // The BPF ALL row (idxBpfSweep is the row a sweep was started on).
+  std::int16_t idxBpfAll() const { return idxBpfAll_; }
 
  private:
   // ---- controller (RigTarnController.cpp) ----
@@ -295,6 +314,62 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   ItemMeasurement itemMeasurement(std::int16_t row, const Measurement& m) const;
   void finishPass(const std::string& why);
 
+  // ---- unattended alignment (RigTarnAuto.cpp) ----
+  struct TuneTarget {
+    Role role = Role::PowerMeter;
+    double target = 0.0, lower = 0.0, upper = 0.0;  // in the limit's unit
+    double offset = 0.0;  // taken off each measurement first (TXF's second frequency)
+  };
+  struct Tune {
+    enum class Stage { Applying, Measuring, Waiting };
+    std::int16_t row = -1;
+    TuneTarget target;
+    std::int16_t start = 0, setting = 0;
+    Stage stage = Stage::Applying;
+    std::vector<std::pair<std::int16_t, double>> points;  // setting, measured value
+    ItemMeasurement last;
+    std::int32_t noReadingSince = 0, waitedMs = 0;
+    clsCmcTick retry;
+    std::function<void(const TuneResult&)> done;
+    explicit Tune(const TickSource& clock) : retry(clock) {}
+  };
+  struct Generator {
+    bool setting = false, ready = false, failed = false;
+    double hz = 0.0, dbm = 0.0;
+    std::string why, details;
+    clsCmcTick settle;
+    explicit Generator(const TickSource& clock) : settle(clock) {}
+  };
+  struct Align {
+    struct Step {
+      std::string name;
+      std::int16_t row = -1;
+      AlignStep result;
+    };
+    std::vector<Step> steps;
+    std::size_t next = 0;
+    bool running = false;
+    TarnProcedure procedure = TarnProcedure::Txf;
+    std::function<void(bool, const std::string&, const ItemMeasurement&, int)> procedureDone;
+    std::function<void(std::vector<AlignStep>)> done;
+  };
+  std::optional<TuneTarget> tuneTargetOf(std::int16_t row) const;
+  void startTune(std::int16_t row, const TuneTarget& target, std::function<void(const TuneResult&)> done);
+  bool tuneApplied() const;
+  void tuneTask();
+  void tuneMeasured(const Measurement& m);
+  void endTune(bool ok, const std::string& why, bool sendBackStart);
+  bool generatorAt(double hz, double dbm);
+  void generatorOff();
+  double receiveHz() const;
+  double sweepLevelDbm() const;
+  bool receiveSignalReady(double dbm);
+  void txfAutoTask();
+  void alignTask();
+  void alignProcedureEnded(TarnProcedure which, bool completed, const std::string& why);
+  // Any tune or Align All under way ends as failed with the reason (a reset).
+  void abandonAutomation(const std::string& why);
+
   // ---- panels and failures (RigTarnPanels.cpp) ----
   // Tells the views which panel to show when it changed (or after a reset).
   void refreshPanels();
@@ -336,7 +411,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool readOnly_ = false;
 
   // Console rows.
-  std::int16_t idxChNo_ = 0, idxTxf_ = 0, idxRssi_ = 0, idxCal_ = 0, idxBpfT1_ = 0, idxBpfSweep_ = 0;
+  std::int16_t idxChNo_ = 0, idxTxf_ = 0, idxRssi_ = 0, idxCal_ = 0, idxBpfT1_ = 0, idxBpfSweep_ = 0,
+               idxBpfAll_ = 0;
 
   // Channels.
   std::int16_t selChannel_ = 0;
@@ -387,6 +463,14 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
     std::function<void(std::vector<ItemMeasurement>)> done;
   };
   std::optional<MeasurePass> pass_;
+
+  // Unattended alignment.
+  std::optional<Tune> tune_;
+  Generator gen_;
+  std::string genLine_;   // what the generator does, on the row of the procedure it serves
+  bool rxAuto_ = false;   // the running RSSI or BPF procedure drives the generator
+  bool txfAuto_ = false;  // the running TXF procedure tunes with the counter
+  std::optional<Align> align_;
 
   // A restore's values that are not items, still to go out; a restore is under way.
   std::deque<RestoreSend> restoreQueue_;

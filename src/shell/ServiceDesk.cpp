@@ -152,6 +152,17 @@ void ServiceDesk::readCompleted() {
       toolkit_.post([this] { measureItems("as-found", asFoundMeasured_, {}); });
   }
   if (then == AfterRead::Report) toolkit_.post([this] { writeReport(); });
+  if (then == AfterRead::AlignResult) {
+    toolkit_.post([this] {
+      if (toolkit_.askOkCancel("Make the service report with its certificate now?", kAppTitle,
+                               readBackFailures_.empty()
+                                   ? "The radio was read back: it holds every value the alignment sent."
+                                   : "The radio was read back: " + std::to_string(readBackFailures_.size()) +
+                                         " value(s) differ from what the alignment sent.")) {
+        writeReport();
+      }
+    });
+  }
 }
 
 void ServiceDesk::linkFailed(const std::string& /*message*/, const std::string& /*details*/) {
@@ -381,6 +392,71 @@ void ServiceDesk::writeReportNow() {
       endsWithPdf(path) ? toolkit_.writePdf(page, path, why) : writeFileAtomically(path, page, why);
   if (!written)
     MsgBoxApp(toolkit_, "The service report could not be saved.", "File: " + path + "\r\nReason: " + why);
+}
+
+bool ServiceDesk::canAlign() const {
+  const InstrumentBench* bench = controller_.instruments();
+  return bench != nullptr && !bench->setup().instruments.empty() && asFound_.has_value() &&
+         afterRead_ == AfterRead::Nothing && !measuring_ && !aligning_ && !restoring_ &&
+         controller_.RigOpFunc_CanRestore() && !controller_.RigOpFunc_Tuning();
+}
+
+void ServiceDesk::AlignAll() {
+  if (!canAlign()) return;
+  aligning_ = true;
+  alignSteps_.clear();
+  const InstrumentBench& bench = *controller_.instruments();
+  const bool transmitter = bench.configured(Role::Counter) || bench.configured(Role::PowerMeter) ||
+                           bench.configured(Role::DeviationMeter);
+  if (transmitter &&
+      toolkit_.askOkCancel(
+          "Key the radio's transmitter (PTT) for the transmitter's alignment, then press OK.", kAppTitle,
+          "TXF, the power levels and the deviation items are tuned to the targets of Limits.ini "
+          "with the bench's instruments. Keep the transmitter keyed until the program says so.\r\n"
+          "Cancel: the receiver only.") &&
+      controller_.RigOpFunc_AlignAll(AlignScope::Transmit, [this](std::vector<AlignStep> steps) {
+        alignSteps_ = std::move(steps);
+        toolkit_.post([this] {
+          MsgBoxApp(toolkit_, "The transmitter's alignment is over. Release the transmitter.",
+                    "The receiver is aligned next, with the signal generator.");
+          alignReceiver();
+        });
+      })) {
+    return;
+  }
+  alignReceiver();
+}
+
+void ServiceDesk::alignReceiver() {
+  const bool started =
+      controller_.RigOpFunc_AlignAll(AlignScope::Receive, [this](std::vector<AlignStep> steps) {
+        alignSteps_.insert(alignSteps_.end(), steps.begin(), steps.end());
+        toolkit_.post([this] { alignFinished(); });
+      });
+  if (!started) alignFinished();
+}
+
+void ServiceDesk::alignFinished() {
+  aligning_ = false;
+  std::size_t passed = 0;
+  std::string lines;
+  for (const AlignStep& s : alignSteps_) {
+    passed += s.ok ? 1 : 0;
+    lines += s.name + ": " + (s.ok ? "PASS" : "FAIL, " + s.why);
+    if (s.last.taken) lines += " (" + s.last.text + ")";
+    lines += "\r\n";
+  }
+  if (alignSteps_.empty()) {
+    MsgBoxApp(toolkit_, "Nothing could be aligned with the instruments set up.",
+              "Instruments.ini names no instrument for a role an item needs, or Limits.ini no target.");
+    return;
+  }
+  MsgBoxApp(
+      toolkit_,
+      "Align All: " + std::to_string(passed) + " of " + std::to_string(alignSteps_.size()) + " steps passed.",
+      lines + "The radio is read back now.");
+  // The alignment ends with the radio read back, then the certificate is offered.
+  readAgain(AfterRead::AlignResult);
 }
 
 void ServiceDesk::RestoreAsFound() {

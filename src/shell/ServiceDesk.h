@@ -68,6 +68,13 @@ class ServiceDesk final : public TarnView {
   // Reads the radio first: only the as-found radio gets its values back; then reads it
   // back and shows the result.
   void RestoreAsFound();
+  // Aligns the radio unattended with the bench's instruments: the transmitter (with the
+  // technician keying it), then the receiver, a summary, the radio read back, and the
+  // certificate offered.
+  void AlignAll();
+  bool canAlign() const;
+  // The steps of the last Align All.
+  const std::vector<AlignStep>& alignSteps() const { return alignSteps_; }
 
   // When the menu items are enabled: a whole read was made this session; connected with
   // an as-found image; and a restore may start (the adjustment panel, no procedure, the
@@ -93,7 +100,7 @@ class ServiceDesk final : public TarnView {
 
  private:
   // What waits for the next whole read.
-  enum class AfterRead { Nothing, Report, Restore, RestoreResult };
+  enum class AfterRead { Nothing, Report, Restore, RestoreResult, AlignResult };
 
   std::string timeText(std::time_t t, const char* pattern) const;
   std::string suggestedPath(const std::string& name) const;
@@ -145,6 +152,10 @@ class ServiceDesk final : public TarnView {
   std::vector<ItemMeasurement> asFoundMeasured_;
   std::vector<ItemMeasurement> asLeftMeasured_;
   bool measuring_ = false;
+  bool aligning_ = false;
+  std::vector<AlignStep> alignSteps_;
+  void alignReceiver();
+  void alignFinished();
 };
 
 }  // namespace tarnset

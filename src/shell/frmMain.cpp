@@ -68,6 +68,11 @@ void frmMain::buildMenus() {
     if (desk_ != nullptr) desk_->RestoreAsFound();
     actNow();
   };
+  mnuFileAlign_ = &file.addItem("A&lign All...");
+  mnuFileAlign_->onClick = [this] {
+    if (desk_ != nullptr) desk_->AlignAll();
+    actNow();
+  };
   tk::MenuItem& newRadio = file.addItem("&New Radio");
   newRadio.onClick = [this] {
     if (desk_ != nullptr) desk_->NewRadio();
@@ -204,6 +209,12 @@ void frmMain::Form_KeyDown(std::int16_t& keyCode, std::int16_t /*shift*/) {
     controller_->RigOpFunc_ClickCmd00(1);
     actNow();
   }
+  if (keyCode == tk::Key::F9 && controller_ != nullptr) {
+    // Tunes the selected item to its target; an item without one only beeps.
+    keyCode = 0;
+    if (!controller_->RigOpFunc_TuneRow(lboConsole_->listIndex())) toolkit_.beep();
+    actNow();
+  }
 }
 
 void frmMain::actNow() {
@@ -286,6 +297,7 @@ void frmMain::showServiceState() {
   mnuFileSaveImage_->setEnabled(desk && desk_->canSaveImage());
   mnuFileReport_->setEnabled(desk && desk_->canReport());
   mnuFileRestore_->setEnabled(desk && desk_->canRestore());
+  mnuFileAlign_->setEnabled(desk && desk_->canAlign());
   const std::string tip = desk ? desk_->asFoundTip() : std::string();
   if (tip != portTip_) {
     portTip_ = tip;

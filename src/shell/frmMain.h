@@ -90,6 +90,10 @@ class frmMain final : public ComHostOwner, public TarnView {
   void procedureRefused(TarnProcedure which, const std::string& message, const std::string& details) override;
   // The measurement of the selected item, on the line below the console.
   void measurementChanged(const ItemMeasurement& m) override;
+  // A tune ended: a beep when the item is inside its limits, else a box that says why.
+  void tuneEnded(const TuneResult& r) override;
+  // Align All's progress on the measurement line.
+  void alignProgress(const AlignStep& step, std::size_t done, std::size_t total) override;
   // The clone error message: shown in the program's message box after the port label.
   void linkFailed(const std::string& message, const std::string& details) override;
 
@@ -108,6 +112,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::MenuItem& mnuFileReport() { return *mnuFileReport_; }
   tk::MenuItem& mnuFileRestore() { return *mnuFileRestore_; }
   tk::MenuItem& mnuFileSaveImage() { return *mnuFileSaveImage_; }
+  tk::MenuItem& mnuFileAlign() { return *mnuFileAlign_; }
   tk::MenuItem& mnuOptionSelAutoRelease(std::size_t i) { return *mnuOptionSelAutoRelease_.at(i); }
 
   // The third line of the title block.
@@ -154,6 +159,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::MenuItem* mnuFileSaveImage_ = nullptr;
   tk::MenuItem* mnuFileReport_ = nullptr;
   tk::MenuItem* mnuFileRestore_ = nullptr;
+  tk::MenuItem* mnuFileAlign_ = nullptr;
   std::string portTip_;
   std::array<tk::Frame*, 4> fra01_{};
   std::array<tk::CommandButton*, 3> cmd00_{};

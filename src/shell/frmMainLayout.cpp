@@ -71,6 +71,21 @@ void frmMain::measurementChanged(const ItemMeasurement& m) {
   lblMeasure_->setForeColor(m.taken ? tk::SysColor::ButtonText : tk::SysColor::GrayText);
 }
 
+void frmMain::tuneEnded(const TuneResult& r) {
+  if (controller_ != nullptr && controller_->RigOpFunc_Aligning()) return;  // Align All sums up
+  if (r.ok) {
+    toolkit_.beep();
+    return;
+  }
+  MsgBoxApp(toolkit_, "The item was not tuned: " + r.why + ".",
+            r.last.taken ? "Last measurement: " + r.last.line() : std::string());
+}
+
+void frmMain::alignProgress(const AlignStep& step, std::size_t done, std::size_t total) {
+  lblMeasure_->setCaption("Align All: " + std::to_string(done) + " of " + std::to_string(total) + " done, " +
+                          step.name + (step.ok ? " passed" : " did not pass"));
+}
+
 void frmMain::procedureRefused(TarnProcedure /*which*/, const std::string& message,
                                const std::string& details) {
   MsgBoxApp(toolkit_, message, details);

@@ -41,6 +41,7 @@ constexpr std::int16_t Delete = 46;
 constexpr std::int16_t Separator = 108;  // the keypad's separator key
 constexpr std::int16_t F1 = 112;         // F1..F12 are 112..123
 constexpr std::int16_t F5 = 116;
+constexpr std::int16_t F9 = 120;
 }  // namespace Key
 
 // Bits of the shift state passed with a key.
