@@ -40,20 +40,14 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/KeyLog.h"
+#include "toolkit/QtTestApp.h"
 #include "toolkit/qt/QtToolkit.h"
 
 namespace tarnset {
 namespace {
 
 namespace Key = tk::Key;
-
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "test_toolkit_qt";
-  static char* argv[] = {name, nullptr};
-  static auto* app = new QApplication(argc, argv);
-  return *app;
-}
 
 template <class W>
 W* widget(tk::Control& c) {
@@ -150,17 +144,9 @@ class QtToolkitTest : public ::testing::Test {
   }
 
   // Records every key the window's preview and the list's handler see.
-  void logKeys(tk::ListBox& list) {
-    win->onKeyDown = [this](std::int16_t& code, std::int16_t shift) {
-      log.push_back("window " + std::to_string(code) + "/" + std::to_string(shift));
-    };
-    list.onKeyDown = [this](std::int16_t& code, std::int16_t shift) {
-      log.push_back("list " + std::to_string(code) + "/" + std::to_string(shift));
-      if (consumeInList) code = 0;
-    };
-  }
+  void logKeys(tk::ListBox& list) { tktest::logKeys(*win, list, log, consumeInList); }
 
-  QApplication& app = application();  // before the toolkit, which needs it
+  QApplication& app = tktest::testApplication();  // before the toolkit, which needs it
   QtToolkit kit;
   std::unique_ptr<tk::MainWindow> win = kit.createMainWindow();
   std::vector<std::string> log;

@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include "toolkit/KeyLog.h"
 #include "toolkit/win32/Win32KeyMap.h"
 #include "toolkit/win32/Win32Toolkit.h"
 
@@ -122,15 +123,7 @@ class Win32ToolkitTest : public ::testing::Test {
   }
 
   // Records every key the window's preview and the list's handler see.
-  void logKeys(tk::ListBox& list) {
-    win->onKeyDown = [this](std::int16_t& code, std::int16_t shift) {
-      log.push_back("window " + std::to_string(code) + "/" + std::to_string(shift));
-    };
-    list.onKeyDown = [this](std::int16_t& code, std::int16_t shift) {
-      log.push_back("list " + std::to_string(code) + "/" + std::to_string(shift));
-      if (consumeInList) code = 0;
-    };
-  }
+  void logKeys(tk::ListBox& list) { tktest::logKeys(*win, list, log, consumeInList); }
 
   // A timer that ends the loop with 99 should a test's own ending never come.
   std::unique_ptr<tk::Timer> guard(std::int32_t ms = 5000) {

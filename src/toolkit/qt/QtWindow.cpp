@@ -46,6 +46,11 @@ void WindowSide::clearFocus() {
   if (QWidget* f = topWidget()->focusWidget()) f->clearFocus();
 }
 
+QRect WindowSide::outer() const {
+  const QRect f = topWidget()->frameGeometry();
+  return {env_.twipsX(f.x()), env_.twipsY(f.y()), env_.twipsX(f.width()), env_.twipsY(f.height())};
+}
+
 void WindowSide::focusCameTo(const QWidget* w) {
   if (tk::ControlNode* c = nodeOf(w)) core_.focusArrived(c);
 }
@@ -133,16 +138,16 @@ std::int32_t MainWindowAdapter::scaleHeight() const {
   return env_.twipsY(client_->height());
 }
 std::int32_t MainWindowAdapter::left() const {
-  return env_.twipsX(widget_->frameGeometry().x());
+  return outer().x();
 }
 std::int32_t MainWindowAdapter::top() const {
-  return env_.twipsY(widget_->frameGeometry().y());
+  return outer().y();
 }
 std::int32_t MainWindowAdapter::width() const {
-  return env_.twipsX(widget_->frameGeometry().width());
+  return outer().width();
 }
 std::int32_t MainWindowAdapter::height() const {
-  return env_.twipsY(widget_->frameGeometry().height());
+  return outer().height();
 }
 
 void MainWindowAdapter::move(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
@@ -200,11 +205,11 @@ DialogAdapter::~DialogAdapter() {
 }
 
 std::int32_t DialogAdapter::left() const {
-  return shown_ || positioned_ ? env_.twipsX(widget_->frameGeometry().x()) : left_;
+  return shown_ || positioned_ ? outer().x() : left_;
 }
 
 std::int32_t DialogAdapter::top() const {
-  return shown_ || positioned_ ? env_.twipsY(widget_->frameGeometry().y()) : top_;
+  return shown_ || positioned_ ? outer().y() : top_;
 }
 
 void DialogAdapter::sizeNative() {

@@ -35,6 +35,8 @@ class WindowSide {
   bool routeKey(QWidget* receiver, QKeyEvent* e);
   // The widget w got the keyboard focus.
   void focusCameTo(const QWidget* w);
+  // The window's frame on the screen, in twips.
+  QRect outer() const;
 
  protected:
   // The core's focus hooks, over Qt's focus.

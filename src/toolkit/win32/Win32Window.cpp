@@ -266,6 +266,12 @@ Placed* WindowSide::placedOf(HWND h) const {
   return nullptr;
 }
 
+RECT WindowSide::outer() const {
+  RECT rc{};
+  GetWindowRect(hwnd_, &rc);
+  return {twips(rc.left), twips(rc.top), twips(rc.right), twips(rc.bottom)};
+}
+
 HWND WindowSide::parentHandle(tk::FrameCore* parent) const {
   if (parent == nullptr) return hwnd_;
   const auto* p = dynamic_cast<const Placed*>(parent);
@@ -541,27 +547,21 @@ std::int32_t MainWindowAdapter::scaleHeight() const {
 }
 
 std::int32_t MainWindowAdapter::left() const {
-  RECT rc;
-  GetWindowRect(hwnd_, &rc);
-  return twips(rc.left);
+  return outer().left;
 }
 
 std::int32_t MainWindowAdapter::top() const {
-  RECT rc;
-  GetWindowRect(hwnd_, &rc);
-  return twips(rc.top);
+  return outer().top;
 }
 
 std::int32_t MainWindowAdapter::width() const {
-  RECT rc;
-  GetWindowRect(hwnd_, &rc);
-  return twips(rc.right - rc.left);
+  const RECT rc = outer();
+  return rc.right - rc.left;
 }
 
 std::int32_t MainWindowAdapter::height() const {
-  RECT rc;
-  GetWindowRect(hwnd_, &rc);
-  return twips(rc.bottom - rc.top);
+  const RECT rc = outer();
+  return rc.bottom - rc.top;
 }
 
 void MainWindowAdapter::move(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
@@ -721,15 +721,11 @@ void DialogAdapter::moveNative() {
 }
 
 std::int32_t DialogAdapter::left() const {
-  RECT rc;
-  GetWindowRect(hwnd_, &rc);
-  return twips(rc.left);
+  return outer().left;
 }
 
 std::int32_t DialogAdapter::top() const {
-  RECT rc;
-  GetWindowRect(hwnd_, &rc);
-  return twips(rc.top);
+  return outer().top;
 }
 
 void DialogAdapter::showNative() {

@@ -66,6 +66,8 @@ class WindowSide {
   int px(std::int32_t twips) const { return tk::pixelsFor(twips, dpi_); }
   std::int32_t twips(int pixels) const { return tk::twipsFor(pixels, dpi_); }
 
+  // The window's outer rectangle on the screen, in twips.
+  RECT outer() const;
   // Creates a child control of the window class in the client area or a frame.
   HWND createChild(const wchar_t* windowClass, DWORD style, DWORD exStyle, HWND parent);
   // The window of a parent frame of this window (the window itself for nullptr).

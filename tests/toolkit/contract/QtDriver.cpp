@@ -17,19 +17,12 @@
 #include <QTimer>
 #include <utility>
 
+#include "toolkit/QtTestApp.h"
 #include "toolkit/core/DisplayText.h"
 
 namespace tarnset::contract {
 
 namespace {
-
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "test_toolkit_contract";
-  static char* argv[] = {name, nullptr};
-  static auto* app = new QApplication(argc, argv);
-  return *app;
-}
 
 void activate(QWidget* w) {
   w->activateWindow();
@@ -106,7 +99,7 @@ QAbstractButton* buttonOf(QDialog* box, bool ok) {
 }  // namespace
 
 QtDriver::QtDriver() {
-  application();
+  tktest::testApplication();
   kit_ = std::make_unique<QtToolkit>();
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/TestSignal.h"
+#include "toolkit/KeyLog.h"
 #include "toolkit/contract/Drivers.h"
 
 namespace tarnset::contract {
@@ -39,15 +40,7 @@ class ToolkitContract : public ::testing::Test {
   }
 
   // Records every key the window's preview and the list's handler see.
-  void logKeys(tk::ListBox& list) {
-    win->onKeyDown = [this](std::int16_t& code, std::int16_t shift) {
-      log.push_back("window " + std::to_string(code) + "/" + std::to_string(shift));
-    };
-    list.onKeyDown = [this](std::int16_t& code, std::int16_t shift) {
-      log.push_back("list " + std::to_string(code) + "/" + std::to_string(shift));
-      if (consumeInList) code = 0;
-    };
-  }
+  void logKeys(tk::ListBox& list) { tktest::logKeys(*win, list, log, consumeInList); }
 
   D d;
   tk::Toolkit& kit = d.kit();
