@@ -71,7 +71,7 @@ void W32Control<Core>::tabStopNative() {
 template <class Core>
 void W32Control<Core>::applyDpi() {
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(side_.font()), FALSE);
-  placeNative();
+  refit();
   InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
@@ -151,8 +151,8 @@ void ListBoxAdapter::fitExtent(const std::wstring& line) {
   SendMessageW(hwnd_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent_), 0);
 }
 
-void ListBoxAdapter::applyDpi() {
-  W32Control::applyDpi();
+void ListBoxAdapter::refit() {
+  placeNative();
   extent_ = 0;
   SendMessageW(hwnd_, LB_SETHORIZONTALEXTENT, 0, 0);
   for (const auto& item : items_) fitExtent(toWide(item));
@@ -228,12 +228,6 @@ HBRUSH LabelAdapter::colour(HDC dc) const {
 
 void LabelAdapter::tipNative(bool hadTip) {
   side_.setLabelTip(hwnd_, tip_, hadTip);
-}
-
-void LabelAdapter::applyDpi() {
-  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(side_.font()), FALSE);
-  remeasure();
-  InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 // ---------------------------------------------------------------- text pane

@@ -39,9 +39,12 @@ class W32Control : public Core, public Placed {
   HWND handle() const override { return hwnd_; }
   tk::ControlNode& node() override { return *this; }
   WindowSide& side() const override { return side_; }
+  // The window's font, then refit().
   void applyDpi() override;
 
  protected:
+  // Places the control again from its twips (after a new DPI).
+  virtual void refit() { placeNative(); }
   void placeNative() override;
   void showNative() override { ShowWindow(hwnd_, this->visible_ ? SW_SHOWNA : SW_HIDE); }
   void tabStopNative() override;
@@ -63,10 +66,11 @@ class FrameAdapter final : public W32Control<tk::FrameCore> {
 class ListBoxAdapter final : public W32Control<tk::ListBoxCore> {
  public:
   ListBoxAdapter(WindowSide& side, tk::FrameCore* parent, HWND parentWindow);
-  void applyDpi() override;
   bool command(WORD code) override;
 
  protected:
+  // Placed again, with the scroll range of its lines in the new font.
+  void refit() override;
   void clearedNative() override;
   void addedNative(const std::string& text) override;
   void changedNative(std::int16_t n) override;
@@ -94,10 +98,11 @@ class ButtonAdapter final : public W32Control<tk::ButtonCore> {
 class LabelAdapter final : public W32Control<tk::LabelCore> {
  public:
   LabelAdapter(WindowSide& side, tk::FrameCore* parent, HWND parentWindow);
-  void applyDpi() override;
   HBRUSH colour(HDC dc) const override;
 
  protected:
+  // Sized again to its caption in the new font.
+  void refit() override { remeasure(); }
   std::pair<std::int32_t, std::int32_t> measure() const override;
   void captionNative() override;
   void colorNative() override { InvalidateRect(hwnd_, nullptr, TRUE); }
