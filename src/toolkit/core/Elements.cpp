@@ -58,6 +58,8 @@ bool ControlNode::isWithin(const ControlNode* c) const {
 }
 
 void ControlNode::setGeometry(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
+  // The layout is set again on every change of the panels: an unchanged place costs nothing.
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
   left_ = left;
   top_ = top;
   width_ = width;
@@ -66,6 +68,7 @@ void ControlNode::setGeometry(std::int32_t left, std::int32_t top, std::int32_t 
 }
 
 void ControlNode::changeVisible(bool on) {
+  if (on == visible_) return;
   if (on) {
     visible_ = true;
     showNative();

@@ -20,17 +20,21 @@ std::int32_t later(std::int32_t t, std::int32_t ms) {
 
 class EventCore::Firing {
  public:
-  Firing(std::set<std::uint64_t>& firing, std::uint64_t id) : firing_(firing), id_(id) {
-    firing_.insert(id_);
+  Firing(std::vector<std::uint64_t>& firing, std::uint64_t id) : firing_(firing), id_(id) {
+    firing_.push_back(id_);
   }
-  ~Firing() { firing_.erase(id_); }
+  ~Firing() { std::erase(firing_, id_); }
   Firing(const Firing&) = delete;
   Firing& operator=(const Firing&) = delete;
 
  private:
-  std::set<std::uint64_t>& firing_;
+  std::vector<std::uint64_t>& firing_;
   std::uint64_t id_;
 };
+
+bool EventCore::isFiring(std::uint64_t id) const {
+  return std::find(firing_.begin(), firing_.end(), id) != firing_.end();
+}
 
 // ---------------------------------------------------------------- timers
 
@@ -91,7 +95,9 @@ void WatchCore::fire() {
 
 // ---------------------------------------------------------------- the core
 
-EventCore::EventCore(Toolkit& toolkit, const TickSource& clock) : toolkit_(toolkit), clock_(clock) {}
+EventCore::EventCore(Toolkit& toolkit, const TickSource& clock) : toolkit_(toolkit), clock_(clock) {
+  firing_.reserve(8);  // a handler or two at a time: no allocation as they start and end
+}
 
 EventCore::~EventCore() = default;
 
@@ -148,8 +154,7 @@ int EventCore::runDueTimers() {
     // An earlier tick may have stopped or destroyed it, or opened a modal box.
     const auto it = timers_.find(id);
     if (held() || quitRequested_) break;
-    if (it == timers_.end() || !it->second->running() || it->second->remaining(now) > 0 ||
-        firing_.contains(id))
+    if (it == timers_.end() || !it->second->running() || it->second->remaining(now) > 0 || isFiring(id))
       continue;
     const Firing firing(firing_, id);
     it->second->fire(now);
@@ -173,7 +178,7 @@ int EventCore::runPosted() {
 }
 
 bool EventCore::fireWatch(std::uint64_t id) {
-  if (held() || firing_.contains(id)) return false;
+  if (held() || isFiring(id)) return false;
   const auto it = watches_.find(id);
   if (it == watches_.end() || dropped_.contains(id)) return false;
   const Firing firing(firing_, id);

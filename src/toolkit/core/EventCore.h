@@ -161,6 +161,7 @@ class EventCore {
  private:
   // Marks a timer or watch as running its handler for as long as it runs.
   class Firing;
+  bool isFiring(std::uint64_t id) const;
 
   Toolkit& toolkit_;
   const TickSource& clock_;
@@ -170,7 +171,7 @@ class EventCore {
   std::map<std::uint64_t, TimerCore*> timers_;
   std::map<std::uint64_t, WatchCore*> watches_;
   std::set<std::uint64_t> dropped_;
-  std::set<std::uint64_t> firing_;
+  std::vector<std::uint64_t> firing_;
   std::deque<std::function<void()>> posted_;
   int modalDepth_ = 0;
   bool devicesPending_ = false;

@@ -182,7 +182,6 @@ QtToolkit::QtToolkit() : core_(*this, clock_) {
   router_ = std::make_unique<qtk::KeyRouter>(*env_);
   app->installEventFilter(router_.get());
 
-  pump_.setSingleShot(true);
   pump_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&pump_, &QTimer::timeout, &pump_, [this] { runWork(); });
   core_.setWake([this] { schedule(); });
@@ -226,7 +225,9 @@ void QtToolkit::schedule() {
   const std::int32_t ms = core_.msToNextWork();
   if (ms < 0) {
     pump_.stop();
-  } else if (!pump_.isActive() || pump_.remainingTime() > ms) {
+  } else if (!pump_.isActive() || pump_.interval() != ms || pump_.remainingTime() > ms) {
+    // The pump repeats: a steady poll tick keeps it as it is, without registering its
+    // timer anew on every tick.
     pump_.start(ms);
   }
 }

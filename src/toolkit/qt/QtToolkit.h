@@ -11,7 +11,7 @@
 // is shown as the toolkit core decides (tk::displayText); CR LF separates lines.
 //
 // Timers, watches and posted calls are the toolkit core's (tk::EventCore), driven by one
-// precise single-shot QTimer set to the next work and one QSocketNotifier per watch; they
+// precise QTimer set to the next work and one QSocketNotifier per watch; they
 // are held while a box or the save dialog is open, as in every adapter.
 #include <QTimer>
 #include <cstdint>
