@@ -11,8 +11,6 @@
 #include <commdlg.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -55,8 +53,6 @@ using namespace w32test;
 // ---------------------------------------------------------------- helpers
 
 namespace Key = tk::Key;
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 HWND hwndOf(tk::Window& w) {
   return reinterpret_cast<HWND>(Win32Toolkit::handleOf(w));
