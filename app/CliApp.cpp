@@ -477,11 +477,11 @@ class Session final : public TarnView {
     drawn_ = true;
   }
   void readCompleted() override { readDone_ = true; }
-  void linkFailed(const std::string& message, const std::string& details) override {
+  void linkFailed(const LinkFailure& f) override {
     if (failed_) return;  // the first failure is the one to report
     failed_ = true;
-    failure_ = message;
-    failureDetails_ = details;
+    failure_ = f.message;
+    failureDetails_ = f.details;
   }
 
  private:

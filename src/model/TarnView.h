@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/SerialPort.h"
 #include "instruments/LimitsFile.h"
 
 namespace tarnset {
@@ -107,6 +108,16 @@ enum class AlignScope { Receive, Transmit, All };
 // The Enter procedures, for their start and end.
 enum class TarnProcedure : std::int16_t { Txf, Rssi, Cal, BpfSweep };
 
+// A failed link as the views report it.
+struct LinkFailure {
+  // The message, lines joined by CR LF.
+  std::string message;
+  // Its details: the device, why, the next step; may be empty.
+  std::string details;
+  // Why the port could not be opened; None when it opened (the failure came later).
+  PortFailure::Kind openFailure = PortFailure::Kind::None;
+};
+
 class TarnView {
  public:
   virtual ~TarnView() = default;
@@ -150,9 +161,8 @@ class TarnView {
   virtual void tuneEnded(const TuneResult& /*r*/) {}
   // A step of Align All ended: done of total steps are over.
   virtual void alignProgress(const AlignStep& /*step*/, std::size_t /*done*/, std::size_t /*total*/) {}
-  // The link failed: the message (lines joined by CR LF) and its details (the device,
-  // why, the next step; may be empty). The model has been reset already.
-  virtual void linkFailed(const std::string& /*message*/, const std::string& /*details*/) {}
+  // The link failed (the model has been reset already).
+  virtual void linkFailed(const LinkFailure& /*f*/) {}
 };
 
 }  // namespace tarnset

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/SerialPort.h"
+
 namespace tarnset {
 
 // One serial port found on the machine.
@@ -23,17 +25,6 @@ struct SerialPortInfo {
 
   // The path the program opens: the by-id link where there is one, else the device.
   const std::string& path() const { return byId.empty() ? device : byId; }
-};
-
-// A serial adapter present on the machine, as a person picks the cable's: what it is, and
-// which of the program's COM numbers opens it now.
-struct SerialAdapter {
-  std::string name;            // what it is: "USB Serial Port", "FT232R USB UART"; empty when unknown
-  std::string maker;           // who made it: "FTDI"; empty when unknown
-  std::string systemName;      // the system's own name of the port: "COM7", "/dev/ttyUSB0"
-  std::string device;          // what a mapping names to open it: "COM7", "/dev/serial/by-id/usb-..."
-  bool bluetooth = false;      // a Bluetooth serial port
-  std::int16_t comNumber = 0;  // the COM number that opens it now (the lowest), 0 when none does
 };
 
 // "first, second" of the parts that are not empty: a caption's "COM7, USB Serial Port".

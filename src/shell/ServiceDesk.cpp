@@ -165,7 +165,7 @@ void ServiceDesk::readCompleted() {
   }
 }
 
-void ServiceDesk::linkFailed(const std::string& /*message*/, const std::string& /*details*/) {
+void ServiceDesk::linkFailed(const LinkFailure& /*f*/) {
   afterRead_ = AfterRead::Nothing;
   expected_.reset();
 }

@@ -49,7 +49,7 @@ class ServiceDesk final : public TarnView {
   // then whatever waited for the read (a report, a restore, a restore's result).
   void readCompleted() override;
   // The link failed: nothing that waited for a read follows.
-  void linkFailed(const std::string& message, const std::string& details) override;
+  void linkFailed(const LinkFailure& f) override;
   // The monitor readings the report shows.
   void modelReset() override;
   void monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t raw,

@@ -14,6 +14,7 @@
 #include "console/clsConsole.h"
 #include "instruments/InstrumentBench.h"
 #include "link/frmCom.h"
+#include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/PortAdvice.h"
 #include "radio/clsCmcProfileIO.h"
@@ -37,6 +38,17 @@ std::optional<std::int16_t> storedValue(clsCmcProfileIO& prof, const std::string
   return static_cast<std::int16_t>(n);
 }
 
+// One serial port as the mapping box lists it: "COM7, USB Serial Port (FTDI)", with the
+// COM number that opens it now.
+std::string adapterChoice(const SerialAdapter& a) {
+  std::string line = a.systemName;
+  if (!a.name.empty()) line += ", " + a.name;
+  if (!a.maker.empty()) line += " (" + a.maker + ")";
+  if (a.bluetooth) line += ", Bluetooth";
+  if (a.comNumber > 0) line += " \u2014 COM " + std::to_string(a.comNumber) + " opens it now";
+  return line;
+}
+
 }  // namespace
 
 frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, clsConsole& console,
@@ -49,6 +61,11 @@ frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, cls
   window_->onQueryUnload = [this] { Form_QueryUnload(); };
   window_->onUnload = [this] { Form_Unload(); };
   window_->onKeyDown = [this](std::int16_t& key, std::int16_t shift) { Form_KeyDown(key, shift); };
+  // Log-off or shutdown: the options chosen since the start survive it.
+  window_->onEndSession = [this] { SaveOptions(); };
+  // An adapter plugged in or pulled out: the Port menu says what each number opens now.
+  // The mapping itself is taken again only when the user chooses a port or connects.
+  toolkit_.onDevicesChanged = [this] { updatePortTips(); };
 }
 
 frmMain::~frmMain() = default;
@@ -94,7 +111,7 @@ void frmMain::buildMenus() {
     tk::MenuItem& item = port.addItem("COM &" + std::to_string(i));
     item.onClick = [this, i] {
       // The user chose a port: take the mapping of COM numbers to devices again.
-      if (refreshPorts_) refreshPorts_();
+      resolver_.refresh();
       updatePortTips();
       setComPortNo(i);
     };
@@ -160,9 +177,46 @@ void frmMain::setComAutoRelease(std::int16_t v) {
 void frmMain::updatePortTips() {
   for (std::int16_t i = 1; i <= 4; ++i) {
     const std::string device = resolver_.deviceFor(i);
-    mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setTip(
-        device.empty() ? "No serial port for COM " + std::to_string(i) : device);
+    tk::MenuItem& item = *mnuOptSelCom_[static_cast<std::size_t>(i - 1)];
+    item.setCaption(portCaption(i));
+    item.setTip(device.empty() ? "No serial port for COM " + std::to_string(i) : device);
   }
+}
+
+std::string frmMain::portCaption(std::int16_t comNumber) const {
+  return "COM &" + std::to_string(comNumber) + " \u2014 " + resolver_.caption(comNumber);
+}
+
+bool frmMain::offerAdapter(const LinkFailure& f) {
+  // Only a number that opens nothing: a device that is there but refused keeps its box
+  // (its next step says how to get at it).
+  using Kind = PortFailure::Kind;
+  if (f.openFailure != Kind::NoDevice && f.openFailure != Kind::NotASerialPort) return false;
+  // Nothing is open: the adapters present are looked for afresh.
+  resolver_.refresh();
+  updatePortTips();
+  const std::vector<SerialAdapter> found = resolver_.adapters();
+  if (found.empty()) return false;
+  const std::string n = std::to_string(comPortNo_);
+  std::vector<std::string> choices;
+  for (const SerialAdapter& a : found) choices.push_back(adapterChoice(a));
+  const int pick = toolkit_.askChoice(f.message + "\r\nThese serial ports are present: use one as COM " + n + "?",
+                                      kAppTitle, f.details, choices);
+  if (pick < 0 || static_cast<std::size_t>(pick) >= found.size()) return true;
+  const std::string file = com_.profMain().FullPath();
+  if (!iniWriteString("PORTS", "COM" + n, found[static_cast<std::size_t>(pick)].device, file)) {
+    MsgBoxApp(toolkit_, "Cannot write the options file.", "Options file: " + file);
+    return true;
+  }
+  resolver_.refresh();
+  updatePortTips();
+  // Connect once the box's handler is over, as the Connect button would.
+  toolkit_.post([this] {
+    if (controller_ == nullptr || unloaded_) return;
+    controller_->RigOpFunc_ClickCmd00(0);
+    actNow();
+  });
+  return true;
 }
 
 void frmMain::Form_Initialize() {
@@ -315,10 +369,11 @@ void frmMain::showLinkError() {
   if (controller_ != nullptr) controller_->MsgBoxCloneErr(seq_);
 }
 
-void frmMain::linkFailed(const std::string& message, const std::string& details) {
+void frmMain::linkFailed(const LinkFailure& f) {
   // The box holds the ticks: the window behind it shows the reset state now.
   showPortState();
-  MsgBoxApp(toolkit_, message, details);
+  if (offerAdapter(f)) return;
+  MsgBoxApp(toolkit_, f.message, f.details);
 }
 
 void frmMain::saveData(clsCmcProfileIO& objProf) {

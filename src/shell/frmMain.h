@@ -45,9 +45,6 @@ class frmMain final : public ComHostOwner, public TarnView {
   // Connects the service record behind the File menu's image, report and restore items.
   void setServiceDesk(ServiceDesk* desk) { desk_ = desk; }
 
-  // Called after the port mapping was taken again (the user chose a port): refresh tips.
-  void setRefreshPorts(std::function<void()> f) { refreshPorts_ = std::move(f); }
-
   // Selected serial port; setting it tells the model controller.
   std::int16_t ComPortNo() const { return comPortNo_; }
   void setComPortNo(std::int16_t v);
@@ -95,7 +92,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   // Align All's progress on the measurement line.
   void alignProgress(const AlignStep& step, std::size_t done, std::size_t total) override;
   // The clone error message: shown in the program's message box after the port label.
-  void linkFailed(const std::string& message, const std::string& details) override;
+  void linkFailed(const LinkFailure& f) override;
 
   tk::MainWindow& window() { return *window_; }
   tk::ListBox& lboConsole() { return *lboConsole_; }
@@ -121,7 +118,14 @@ class frmMain final : public ComHostOwner, public TarnView {
  private:
   void buildMenus();
   void buildControls();
+  // The Port menu's captions ("COM 1 \u2014 COM7, USB Serial Port") and tips as the
+  // resolver maps the numbers now.
   void updatePortTips();
+  std::string portCaption(std::int16_t comNumber) const;
+  // A COM number that opened nothing while serial adapters are present: the failure's box
+  // lists them and offers one as this number; OK writes the mapping to the options file
+  // and connects. False when there is nothing to offer (the plain box is shown then).
+  bool offerAdapter(const LinkFailure& f);
   // Has the serial host run a tick as soon as the handler that asks returns, so that a
   // key or a button acts at once rather than on the next 50 ms tick.
   void actNow();
@@ -144,7 +148,6 @@ class frmMain final : public ComHostOwner, public TarnView {
   PortResolver& resolver_;
   clsIndOp_RigTarn* controller_ = nullptr;
   ServiceDesk* desk_ = nullptr;
-  std::function<void()> refreshPorts_;
 
   std::int16_t comPortNo_ = 1;
   std::int16_t comAutoRelease_ = 0;

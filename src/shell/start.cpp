@@ -83,7 +83,6 @@ int Program::startUpSteps(const SingleInstance* guard) {
   seq_ = std::make_unique<clsCmcDornSequence>(*com_, *radio_, clock_);
   console_ = std::make_unique<clsConsole>();
   main_ = std::make_unique<frmMain>(toolkit_, *com_, *seq_, *console_, resolver_);
-  main_->setRefreshPorts(config_.refreshPorts);
   controller_ =
       std::make_unique<clsIndOp_RigTarn>(*seq_, *radio_, *console_, *com_, clock_, &main_->lboConsole());
   controller_->setPortText(config_.portText);

@@ -50,8 +50,6 @@ struct ProgramConfig {
   // Text after "Cannot access COM" in the open-failure message; empty = the port number
   // (the companion names a port given as a device path).
   std::string portText;
-  // Takes the mapping of COM numbers to devices again (the user chose a port).
-  std::function<void()> refreshPorts;
   // The support trace (the caller's, outliving the program); nullptr: none.
   TraceSink* trace = nullptr;
   // Where every clone read of the window is backed up; empty: no backups.

@@ -212,6 +212,8 @@ class MenuItem {
  public:
   virtual ~MenuItem() = default;
   virtual std::string caption() const = 0;
+  // A new caption (an "&" marks the access key, as when the item was added).
+  virtual void setCaption(const std::string& caption) = 0;
   virtual void setChecked(bool on) = 0;
   virtual bool checked() const = 0;
   // Tool tip and status tip.

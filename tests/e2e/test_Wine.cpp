@@ -231,6 +231,45 @@ TEST_F(WineTest, TheWindowConnectsAdjustsLiveAndKeepsItsOptionsBesideTheProgram)
   EXPECT_NE(saved.find("ComPort=1"), std::string::npos) << saved;
 }
 
+// COM 3 opens nothing in this prefix; the cable's adapter is COM9 (the simulator). The
+// failure's box lists the serial ports present; choosing COM9 maps COM 3 to it in the
+// options file, and the window connects through it at once.
+TEST_F(WineTest, ANumberThatOpensNothingOffersTheCablesPortAndConnectsThroughIt) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  prefix_ = kPrefix.string() + "-window";
+  startOwnPrefix("x11", {"DISPLAY=" + x.display()});
+  Simulator sim(scratch_, kSimBinary);
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  linkCom(9, sim);  // the highest number present: the last line of the box
+  fs::copy_file(kConstFile, scratch_ / "Const.ini");
+  const fs::path adj = copyProgram("tarnset-adj");
+  writeText(scratch_ / "TarnsetADJ.rs", "[OPTION]\r\nComPort=3\r\n");
+
+  Background program(wine(adj, {}, {"DISPLAY=" + x.display()}));
+  ASSERT_TRUE(program.started());
+  const std::string window = mainWindow(x, program);
+  ASSERT_FALSE(window.empty());
+  typeKeys(x, window, {"space"});  // Connect
+  const bool boxShown = waitFor(
+      [&] { return splitLines(x.xdotool({"search", "--onlyvisible", "--name", "^" + kTitle + "$"}, 5).out).size() >= 2; },
+      30);
+  ASSERT_TRUE(boxShown) << program.takeErr();
+  EXPECT_FALSE(sim.waitForLog("E8 code", 1, 1.0)) << "nothing reaches the radio before the choice";
+  // The list has the focus: its last line, then OK.
+  ASSERT_EQ(x.xdotool({"key", "--delay", "100", "End", "Return"}).exitCode, 0);
+  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 90.0)) << sim.logText().substr(0, 3000);
+  const std::string mapped = readText(scratch_ / "TarnsetADJ.rs");
+  EXPECT_NE(mapped.find("[PORTS]"), std::string::npos) << mapped;
+  EXPECT_NE(mapped.find("COM3=COM9"), std::string::npos) << mapped;
+
+  typeKeys(x, window, {"alt+f", "x"});
+  EXPECT_EQ(program.waitExit(20.0), std::optional<int>(0)) << program.takeErr();
+  const std::string saved = readText(scratch_ / "TarnsetADJ.rs");
+  EXPECT_NE(saved.find("COM3=COM9"), std::string::npos) << "the mapping outlives the exit: " << saved;
+  EXPECT_NE(saved.find("ComPort=3"), std::string::npos) << saved;
+}
+
 // ---- a technician named José, folders named in any script -----------------------------
 
 // A folder name with accented and Cyrillic letters, as a Windows user may unpack the zip.

@@ -201,6 +201,11 @@ TEST_F(QtToolkitTest, ChoosingAMenuItemCallsTheLogicWhichAloneSetsTheMarks) {
   EXPECT_TRUE(QtToolkit::actionOf(com3)->isChecked());  // not an exclusive group
   EXPECT_TRUE(com3.checked());
 
+  // A new caption (the adapter found behind the port) keeps the mark.
+  com3.setCaption("COM &3 \u2014 /dev/ttyUSB3");
+  EXPECT_EQ(QtToolkit::actionOf(com3)->text(), QString::fromUtf8("COM &3 \u2014 /dev/ttyUSB3"));
+  EXPECT_TRUE(QtToolkit::actionOf(com3)->isChecked());
+
   // Opening the menu tells the logic first, so that it can bring the tips up to date.
   port.onAboutToShow = [&] { com3.setTip("/dev/ttyUSB3"); };
   auto* menu = qobject_cast<QMenu*>(QtToolkit::actionOf(com3)->parent());

@@ -195,6 +195,13 @@ TEST_F(Win32ToolkitTest, MenuItemsAreChosenByTheirCommandAndOnlyTheLogicSetsMark
   EXPECT_EQ(state(port, com1) & MF_CHECKED, 0u) << "choosing an item does not mark it";
   EXPECT_NE(state(port, com3) & MF_CHECKED, 0u) << "not an exclusive group";
 
+  // A new caption (the adapter found behind the port) keeps the mark.
+  com3.setCaption("COM &3 \u2014 COM7, USB Serial Port");
+  wchar_t caption[64] = {};
+  GetMenuStringW(hmenuOf(port), Win32Toolkit::commandOf(com3), caption, 64, MF_BYCOMMAND);
+  EXPECT_STREQ(caption, L"COM &3 \u2014 COM7, USB Serial Port");
+  EXPECT_NE(state(port, com3) & MF_CHECKED, 0u);
+
   // A disabled item is greyed and its command does nothing.
   save.setEnabled(false);
   EXPECT_NE(state(file, save) & MF_GRAYED, 0u);

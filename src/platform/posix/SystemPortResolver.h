@@ -42,7 +42,7 @@ class SystemPortResolver final : public PortResolver {
   std::string deviceFor(std::int16_t comNumber) const override;
   void resolveAnew(std::int16_t comNumber) override;
   // Takes the mapping again: re-reads [PORTS] and looks for the ports present.
-  void refresh();
+  void refresh() override;
 
   // The ports found by the last refresh, in COM order.
   const std::vector<SerialPortInfo>& ports() const { return ports_; }
@@ -54,10 +54,10 @@ class SystemPortResolver final : public PortResolver {
   // What COM n opens, short, for the Port menu's captions: "/dev/ttyUSB0, FT232R USB UART"
   // (with ", Bluetooth" for a Bluetooth port), "/dev/ttyUSB3 (not found)" for a device
   // that is not present, "no serial port" when nothing is known.
-  std::string caption(std::int16_t comNumber) const;
+  std::string caption(std::int16_t comNumber) const override;
   // The serial adapters found by the last refresh, in COM order, each with the COM number
   // that opens it now (a number that opens nothing can be mapped to one of them).
-  std::vector<SerialAdapter> adapters() const;
+  std::vector<SerialAdapter> adapters() const override;
 
   // Highest COM number looked up in [PORTS].
   static constexpr std::int16_t kMaxComNumber = 10;

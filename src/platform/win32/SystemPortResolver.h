@@ -78,7 +78,7 @@ class SystemPortResolver final : public PortResolver {
   // Takes the [PORTS] entry of COM n again (a mapping made since).
   void resolveAnew(std::int16_t comNumber) override;
   // Re-reads [PORTS] and lists the ports present again.
-  void refresh();
+  void refresh() override;
 
   // The ports found by the last refresh, in COM order.
   const std::vector<SerialPortInfo>& ports() const { return ports_; }
@@ -91,10 +91,10 @@ class SystemPortResolver final : public PortResolver {
   // What COM n opens, short, for the Port menu's captions: "COM7, USB Serial Port" (with
   // ", Bluetooth" for a Bluetooth port), "COM3 (not found)" when no such port is present,
   // "no serial port" outside 1..kMaxComNumber.
-  std::string caption(std::int16_t comNumber) const;
+  std::string caption(std::int16_t comNumber) const override;
   // The serial adapters found by the last refresh, in COM order, each with the COM number
   // that opens it now (a number that opens nothing can be mapped to one of them).
-  std::vector<SerialAdapter> adapters() const;
+  std::vector<SerialAdapter> adapters() const override;
 
   // Highest COM number of the program's menu, looked up in [PORTS].
   static constexpr std::int16_t kMaxComNumber = 10;

@@ -279,6 +279,12 @@ void LineCore::setPoints(std::int32_t x1, std::int32_t y1, std::int32_t x2, std:
 
 // ---------------------------------------------------------------- menus
 
+void MenuItemCore::setCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  captionNative();
+}
+
 void MenuItemCore::setChecked(bool on) {
   if (on == checked_) return;
   checked_ = on;

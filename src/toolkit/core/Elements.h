@@ -322,6 +322,7 @@ class MenuItemCore : public MenuItem {
  public:
   MenuItemCore(Toolkit& toolkit, std::string caption) : toolkit_(toolkit), caption_(std::move(caption)) {}
   std::string caption() const override { return caption_; }
+  void setCaption(const std::string& caption) override;
   // Set on every tick: the widget changes only when the mark does.
   void setChecked(bool on) override;
   bool checked() const override { return checked_; }
@@ -334,6 +335,7 @@ class MenuItemCore : public MenuItem {
   void choose();
 
  protected:
+  virtual void captionNative() {}
   virtual void checkedNative() {}
   virtual void tipNative() {}
   virtual void enabledNative() {}

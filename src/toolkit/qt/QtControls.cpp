@@ -206,6 +206,8 @@ MenuItemAdapter::MenuItemAdapter(tk::Toolkit& toolkit, QMenu& menu, const std::s
   });
 }
 
+void MenuItemAdapter::captionNative() { action_->setText(toQt(caption_)); }
+
 void MenuItemAdapter::checkedNative() {
   // An item becomes checkable when the logic first marks it, so that plain commands
   // (such as Exit) are not drawn with an empty check box.

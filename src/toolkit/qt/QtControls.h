@@ -213,6 +213,7 @@ class MenuItemAdapter final : public tk::MenuItemCore {
   QAction* action() const { return action_; }
 
  protected:
+  void captionNative() override;
   void checkedNative() override;
   void tipNative() override;
   void enabledNative() override { action_->setEnabled(enabled_); }

@@ -425,6 +425,16 @@ MenuItemAdapter::MenuItemAdapter(MainWindowAdapter& window, HMENU menu, UINT id,
   AppendMenuW(menu_, MF_STRING, id_, toWide(caption).c_str());
 }
 
+void MenuItemAdapter::captionNative() {
+  // Only the text changes: the check mark and the grey stay as they are.
+  std::wstring text = toWide(caption_);
+  MENUITEMINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_STRING;
+  info.dwTypeData = text.data();
+  SetMenuItemInfoW(menu_, id_, FALSE, &info);
+}
+
 void MenuItemAdapter::checkedNative() {
   CheckMenuItem(menu_, id_, MF_BYCOMMAND | (checked_ ? MF_CHECKED : MF_UNCHECKED));
 }

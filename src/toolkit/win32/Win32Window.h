@@ -186,6 +186,7 @@ class MenuItemAdapter final : public tk::MenuItemCore {
   UINT id() const { return id_; }
 
  protected:
+  void captionNative() override;
   void checkedNative() override;
   void tipNative() override;
   void enabledNative() override;
