@@ -64,8 +64,11 @@ frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, cls
   // Log-off or shutdown: the options chosen since the start survive it.
   window_->onEndSession = [this] { SaveOptions(); };
   // An adapter plugged in or pulled out: the Port menu says what each number opens now.
-  // The mapping itself is taken again only when the user chooses a port or connects.
-  toolkit_.onDevicesChanged = [this] { updatePortTips(); };
+  // While a port is open its number keeps the device it opened.
+  toolkit_.onDevicesChanged = [this] {
+    if (!com_.comOpen()) resolver_.refresh();
+    updatePortTips();
+  };
 }
 
 frmMain::~frmMain() = default;

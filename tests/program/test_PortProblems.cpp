@@ -237,3 +237,31 @@ TEST(PortProblems, ARefusedDeviceKeepsItsPlainBoxEvenWithAdaptersPresent) {
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
   EXPECT_EQ(h.toolkit().messages()[0].text, kCannotAccess);
 }
+
+TEST(PortProblems, ADeviceNoticeRenamesThePortsButNeverMovesAnOpenOne) {
+  HarnessOptions o;
+  o.optionsFile = "[PORTS]\r\nCOM1=loopback\r\n";
+  MappedPorts resolver;
+  o.resolver = &resolver;
+  ProgramHarness h(o);
+  resolver.options = h.optionsPath();
+  frmMain& w = h.program().mainWindow();
+  h.toolkit().devicesChanged();
+  h.advance(1);
+  EXPECT_EQ(w.mnuOptSelCom(1).caption(), "COM &1 \u2014 loopback, USB Serial Port");
+
+  ASSERT_TRUE(h.connect());
+  const int refreshed = resolver.refreshed;
+  h.toolkit().devicesChanged();
+  h.advance(1);
+  EXPECT_EQ(resolver.refreshed, refreshed) << "the open port's number keeps its device";
+}
+
+TEST(PortProblems, TheOptionsChosenAreSavedWhenTheSessionEnds) {
+  ProgramHarness h;
+  h.toolkit().chooseMenu("&Option/&Auto port release/&3 sec");
+  h.toolkit().endSession();
+  std::ifstream in(h.optionsPath(), std::ios::binary);
+  const std::string options((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(options.find("ComAutoRelease=3"), std::string::npos) << options;
+}
