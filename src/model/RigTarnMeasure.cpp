@@ -51,6 +51,14 @@ void clsIndOp_RigTarn::RigOpFunc_SetInstruments(InstrumentBench* bench, LimitsSe
   ++measureGeneration_;
 }
 
+std::string clsIndOp_RigTarn::RigOpFunc_InstrumentsBusy() const {
+  if (align_) return "Align All is under way";
+  if (tune_) return "an item is being tuned";
+  if (pass_) return "the items are being measured";
+  if (txfAuto_ || gen_.setting || gen_.ready) return "a procedure is using the instruments";
+  return {};
+}
+
 std::optional<Role> clsIndOp_RigTarn::RigOpFunc_MeasuringRole(std::int16_t row) const {
   const std::string item = itemName(console_->Title(row));
   if (item == "Power(Hi)" || item == "Power(L2)" || item == "Power(L1)") return Role::PowerMeter;

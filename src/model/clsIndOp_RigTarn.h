@@ -211,6 +211,11 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // the last of them); done gets each step's outcome. False when nothing can run now.
   bool RigOpFunc_AlignAll(AlignScope scope, std::function<void(std::vector<AlignStep>)> done);
   bool RigOpFunc_Aligning() const { return align_.has_value(); }
+  // What keeps the bench from taking other instruments now (a measurement pass, a tune,
+  // Align All, the generator driven by a procedure, the TXF run with the counter); empty
+  // when nothing does. The live measurement of the selected row is simply taken again.
+  std::string RigOpFunc_InstrumentsBusy() const;
+  const LimitsSetup& RigOpFunc_Limits() const { return limits_; }
   // Drops a running pass without calling its done (whoever asked is going away).
   void RigOpFunc_DropMeasurePass() { pass_.reset(); }
 

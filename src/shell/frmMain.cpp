@@ -19,6 +19,7 @@
 #include "platform/PortAdvice.h"
 #include "radio/clsCmcProfileIO.h"
 #include "shell/ServiceDesk.h"
+#include "shell/frmInstruments.h"
 #include "toolkit/MsgBoxApp.h"
 
 namespace tarnset {
@@ -120,6 +121,10 @@ void frmMain::buildMenus() {
     };
     mnuOptSelCom_[static_cast<std::size_t>(i - 1)] = &item;
   }
+  mnuOptionInstruments_ = &option.addItem("&Instruments...");
+  mnuOptionInstruments_->onClick = [this] {
+    if (instrumentsDialog_ != nullptr) instrumentsDialog_->show();
+  };
   tk::Menu& release = option.addSubMenu("&Auto port release");
   static const char* const kRelease[] = {"&OFF", "&1 sec", "&2 sec", "&3 sec", "&4 sec", "&5 sec"};
   for (std::int16_t i = 0; i <= 5; ++i) {
@@ -318,6 +323,17 @@ void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
 void frmMain::setInstruments(InstrumentBench* bench) {
   bench_ = bench;
   benchWatches_.clear();
+}
+
+void frmMain::applyInstruments(const InstrumentsSetup& setup) {
+  if (bench_ == nullptr) return;
+  // The watches go before the links they watch are closed.
+  benchWatches_.clear();
+  bench_->configure(setup);
+  if (controller_ != nullptr) controller_->RigOpFunc_SetInstruments(bench_, controller_->RigOpFunc_Limits());
+  lblMeasure_->setCaption("");
+  RigOpFunc_FormLayout();
+  actNow();
 }
 
 void frmMain::watchInstruments() {

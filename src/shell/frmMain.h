@@ -26,6 +26,8 @@ class clsCmcDornSequence;
 class clsConsole;
 class PortResolver;
 class ServiceDesk;
+class frmInstruments;
+struct InstrumentsSetup;
 
 class frmMain final : public ComHostOwner, public TarnView {
  public:
@@ -42,6 +44,11 @@ class frmMain final : public ComHostOwner, public TarnView {
   // The instruments of the bench, stepped with every tick; their links' events run a tick
   // at once (nullptr: none).
   void setInstruments(InstrumentBench* bench);
+  // The dialog behind Option > Instruments... (nullptr: the item does nothing).
+  void setInstrumentsDialog(frmInstruments* dialog) { instrumentsDialog_ = dialog; }
+  // Puts the bench to work with other instruments (the dialog's OK): the measurement line
+  // shows or hides with them.
+  void applyInstruments(const InstrumentsSetup& setup);
   // Connects the service record behind the File menu's image, report and restore items.
   void setServiceDesk(ServiceDesk* desk) { desk_ = desk; }
 
@@ -110,6 +117,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::MenuItem& mnuFileRestore() { return *mnuFileRestore_; }
   tk::MenuItem& mnuFileSaveImage() { return *mnuFileSaveImage_; }
   tk::MenuItem& mnuFileAlign() { return *mnuFileAlign_; }
+  tk::MenuItem& mnuOptionInstruments() { return *mnuOptionInstruments_; }
   tk::MenuItem& mnuOptionSelAutoRelease(std::size_t i) { return *mnuOptionSelAutoRelease_.at(i); }
 
   // The third line of the title block.
@@ -148,6 +156,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   PortResolver& resolver_;
   clsIndOp_RigTarn* controller_ = nullptr;
   ServiceDesk* desk_ = nullptr;
+  frmInstruments* instrumentsDialog_ = nullptr;
 
   std::int16_t comPortNo_ = 1;
   std::int16_t comAutoRelease_ = 0;
@@ -159,6 +168,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   std::array<tk::MenuItem*, 4> mnuOptSelCom_{};
   std::array<tk::MenuItem*, 6> mnuOptionSelAutoRelease_{};
   tk::MenuItem* mnuFileExit_ = nullptr;
+  tk::MenuItem* mnuOptionInstruments_ = nullptr;
   tk::MenuItem* mnuFileSaveImage_ = nullptr;
   tk::MenuItem* mnuFileReport_ = nullptr;
   tk::MenuItem* mnuFileRestore_ = nullptr;

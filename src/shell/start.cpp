@@ -11,6 +11,7 @@
 #include "radio/clsCmcProfileIO.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/ServiceDesk.h"
+#include "shell/frmInstruments.h"
 #include "shell/frmMain.h"
 #include "toolkit/MsgBoxApp.h"
 #include "toolkit/Toolkit.h"
@@ -105,6 +106,14 @@ int Program::startUpSteps(const SingleInstance* guard) {
   if (!instrumentsFile_.empty()) bench_->configure(loadInstruments(instrumentsFile_));
   controller_->RigOpFunc_SetInstruments(bench_.get(), loadLimits(config_.limitsFile));
   main_->setInstruments(bench_.get());
+  if (!instrumentsFile_.empty()) {
+    frmInstruments::Host host;
+    host.busy = [this] { return controller_->RigOpFunc_InstrumentsBusy(); };
+    host.apply = [this](const InstrumentsSetup& setup) { main_->applyInstruments(setup); };
+    instrumentsDialog_ =
+        std::make_unique<frmInstruments>(toolkit_, clock_, *links, *bench_, instrumentsFile_, std::move(host));
+    main_->setInstrumentsDialog(instrumentsDialog_.get());
+  }
   seq_->setSubModelCheck(controller_.get());
   com_->setOwner(main_.get());
   main_->Form_Initialize();

@@ -26,6 +26,7 @@ class SerialPort;
 class PortResolver;
 class InstrumentBench;
 class TransportFactory;
+class frmInstruments;
 namespace tk {
 class Toolkit;
 }
@@ -113,6 +114,8 @@ class Program {
   clsIndOp_RigTarn& controller() { return *controller_; }
   frmMain& mainWindow() { return *main_; }
   ServiceDesk& serviceDesk() { return *desk_; }
+  // Option > Instruments... (nullptr when there is no instruments file).
+  frmInstruments* instrumentsDialog() { return instrumentsDialog_.get(); }
   InstrumentBench& instruments() { return *bench_; }
   // Where the program reads its instruments.
   const std::string& instrumentsFile() const { return instrumentsFile_; }
@@ -142,6 +145,7 @@ class Program {
   std::unique_ptr<frmMain> main_;
   std::unique_ptr<clsIndOp_RigTarn> controller_;
   std::unique_ptr<ServiceDesk> desk_;
+  std::unique_ptr<frmInstruments> instrumentsDialog_;
 };
 
 }  // namespace tarnset

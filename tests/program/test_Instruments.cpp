@@ -14,6 +14,7 @@
 #include "console/clsConsole.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "shell/ServiceDesk.h"
+#include "shell/frmInstruments.h"
 #include "shell/frmMain.h"
 
 using namespace tarnset;
@@ -216,4 +217,112 @@ TEST(Certificate, AConnectionDroppedMidPassLeavesThatMeasurementMissing) {
   EXPECT_FALSE(found.front().taken) << found.front().item << ": " << found.front().text;
   EXPECT_EQ(found.front().verdict, ItemMeasurement::Verdict::None);
   EXPECT_EQ(found.front().text.find(" W"), std::string::npos) << "no value for a missing measurement";
+}
+
+// Option > Instruments...: the technician puts the virtual bench on an empty bench by hand,
+// asks it for its identity, and the measurements begin once OK has written the file.
+TEST(InstrumentsDialog, AnInstrumentEnteredByHandIsTestedSavedAndMeasuresAtOnce) {
+  HarnessOptions o = withBench();
+  o.instrumentsFile = "; no instruments yet\n";
+  ProgramHarness h(o);
+  h.toolkit().setQuestionHook([](const HeadlessToolkit::Message&) { return false; });
+  ASSERT_TRUE(h.connect());
+  frmMain& w = h.program().mainWindow();
+  EXPECT_FALSE(w.lblMeasure().visible());
+  const fs::path file = h.folder() / "Instruments.ini";
+  const std::string before = readText(file);
+
+  ASSERT_TRUE(h.toolkit().chooseMenu("&Option/&Instruments..."));
+  frmInstruments& d = *h.program().instrumentsDialog();
+  ASSERT_TRUE(d.isShown());
+  EXPECT_FALSE(d.cmdTest().enabled()) << "nothing to test on an empty bench";
+  ASSERT_TRUE(h.toolkit().click(d.cmdAdd()));
+  EXPECT_EQ(d.txtName().text(), "Instrument 1");
+  ASSERT_TRUE(h.toolkit().typeText(d.txtAddress(), "TCPIP::127.0.0.1::5025::SOCKET"));
+  std::int16_t bench = -1;
+  for (std::int16_t i = 0; i < d.cboProfile().listCount(); ++i)
+    if (d.cboProfile().itemText(i) == "kv-tarn-bench") bench = i;
+  ASSERT_GE(bench, 0);
+  ASSERT_TRUE(h.toolkit().pick(d.cboProfile(), bench));
+  for (std::size_t i = 0; i < 4; ++i) ASSERT_TRUE(h.toolkit().click(d.chkRole(i)));
+
+  ASSERT_TRUE(h.toolkit().click(d.cmdTest()));
+  ASSERT_TRUE(h.runUntil([&] { return d.lblTest().caption().rfind("*IDN?: ", 0) == 0; }, 3000))
+      << d.lblTest().caption();
+  EXPECT_EQ(readText(file), before) << "a test writes nothing";
+  EXPECT_FALSE(w.lblMeasure().visible()) << "nor does it put the instrument to work";
+  h.advance(60);
+  EXPECT_TRUE(d.cmdTest().enabled());
+
+  ASSERT_TRUE(h.toolkit().click(d.cmdOk()));
+  EXPECT_FALSE(d.isShown());
+  const std::string saved = readText(file);
+  EXPECT_NE(saved.find("[Instrument 1]"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("TCPIP::127.0.0.1::5025::SOCKET"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("kv-tarn-bench"), std::string::npos) << saved;
+
+  // The bench measures the selected power item now, and follows its keys.
+  h.bench().setPtt(true, h.nowUs());
+  tk::ListBox& list = w.lboConsole();
+  list.setListIndex(kRowPowerHi);
+  static const std::regex kW(": ([0-9.]+) W");
+  std::smatch m;
+  const auto watts = [&] {
+    const std::string shown = w.lblMeasure().caption();
+    return std::regex_search(shown, m, kW) ? std::stod(m[1].str()) : -1.0;
+  };
+  ASSERT_TRUE(h.runUntil([&] { return watts() > 0; }, 3000)) << w.lblMeasure().caption();
+  h.advance(1000);
+  const int item = *h.radio().itemValue(0x05);
+  EXPECT_NEAR(watts(), kvsim::VirtualBench::powerForItem(item), 0.2) << w.lblMeasure().caption();
+
+  // Shown again, the dialog holds what was saved.
+  ASSERT_TRUE(h.toolkit().chooseMenu("&Option/&Instruments..."));
+  EXPECT_EQ(d.txtAddress().text(), "TCPIP::127.0.0.1::5025::SOCKET");
+  EXPECT_TRUE(d.chkRole(2).checked());
+}
+
+// Entries that cannot be used are refused by name and nothing is written; Cancel forgets
+// what was typed.
+TEST(InstrumentsDialog, EntriesThatCannotBeUsedAreRefusedAndNothingIsWritten) {
+  HarnessOptions o = withBench();
+  ProgramHarness h(o);
+  ASSERT_TRUE(h.connect());
+  const fs::path file = h.folder() / "Instruments.ini";
+  const std::string before = readText(file);
+  ASSERT_TRUE(h.toolkit().chooseMenu("&Option/&Instruments..."));
+  frmInstruments& d = *h.program().instrumentsDialog();
+  ASSERT_EQ(d.cboInstrument().listCount(), 1);
+  EXPECT_EQ(d.txtName().text(), "Virtual bench");
+
+  // A second instrument that would be the power meter as well.
+  ASSERT_TRUE(h.toolkit().click(d.cmdAdd()));
+  ASSERT_TRUE(h.toolkit().typeText(d.txtAddress(), "ASRL3::INSTR"));
+  ASSERT_TRUE(h.toolkit().click(d.chkRole(2)));
+  h.toolkit().clearMessages();
+  ASSERT_TRUE(h.toolkit().click(d.cmdOk()));
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text, "The instruments were not saved.");
+  EXPECT_NE(h.toolkit().messages()[0].details.find("The power meter is both [Virtual bench] and [Instrument 2]"),
+            std::string::npos)
+      << h.toolkit().messages()[0].details;
+  EXPECT_TRUE(d.isShown());
+
+  // Without the role, a settle time that is not a number.
+  ASSERT_TRUE(h.toolkit().click(d.chkRole(2)));
+  ASSERT_TRUE(h.toolkit().typeText(d.txtSettle(), "x"));
+  h.toolkit().clearMessages();
+  ASSERT_TRUE(h.toolkit().click(d.cmdOk()));
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].details, "[Instrument 2] Settle time: a whole number of milliseconds, 0 to 60000.");
+  // The same check answers Test, without asking anything.
+  ASSERT_TRUE(h.toolkit().click(d.cmdTest()));
+  EXPECT_EQ(d.lblTest().caption(), "[Instrument 2] Settle time: a whole number of milliseconds, 0 to 60000.");
+  EXPECT_EQ(readText(file), before);
+
+  ASSERT_TRUE(h.toolkit().click(d.cmdCancel()));
+  EXPECT_FALSE(d.isShown());
+  EXPECT_EQ(readText(file), before);
+  ASSERT_TRUE(h.toolkit().chooseMenu("&Option/&Instruments..."));
+  EXPECT_EQ(d.cboInstrument().listCount(), 1) << "Cancel kept nothing of what was typed";
 }
