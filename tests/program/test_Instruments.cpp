@@ -275,6 +275,10 @@ TEST(InstrumentsDialog, AnInstrumentEnteredByHandIsTestedSavedAndMeasuresAtOnce)
   h.advance(1000);
   const int item = *h.radio().itemValue(0x05);
   EXPECT_NEAR(watts(), kvsim::VirtualBench::powerForItem(item), 0.2) << w.lblMeasure().caption();
+  h.toolkit().pressKey(list, tk::Key::Right, tk::kShiftBit);
+  h.advance(20);
+  ASSERT_TRUE(h.runUntil([&] { return watts() > 0; }, 3000)) << w.lblMeasure().caption();
+  EXPECT_NEAR(watts(), kvsim::VirtualBench::powerForItem(item + 5), 0.2) << "the measurement follows the key";
 
   // Shown again, the dialog holds what was saved.
   ASSERT_TRUE(h.toolkit().chooseMenu("&Option/&Instruments..."));
