@@ -125,6 +125,7 @@ void frmMain::buildMenus() {
   mnuOptionInstruments_->onClick = [this] {
     if (instrumentsDialog_ != nullptr) instrumentsDialog_->show();
   };
+  mnuOptionInstruments_->setEnabled(instrumentsDialog_ != nullptr);
   tk::Menu& release = option.addSubMenu("&Auto port release");
   static const char* const kRelease[] = {"&OFF", "&1 sec", "&2 sec", "&3 sec", "&4 sec", "&5 sec"};
   for (std::int16_t i = 0; i <= 5; ++i) {
@@ -323,6 +324,11 @@ void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
 void frmMain::setInstruments(InstrumentBench* bench) {
   bench_ = bench;
   benchWatches_.clear();
+}
+
+void frmMain::setInstrumentsDialog(frmInstruments* dialog) {
+  instrumentsDialog_ = dialog;
+  if (mnuOptionInstruments_ != nullptr) mnuOptionInstruments_->setEnabled(dialog != nullptr);
 }
 
 void frmMain::applyInstruments(const InstrumentsSetup& setup) {

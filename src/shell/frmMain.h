@@ -45,7 +45,8 @@ class frmMain final : public ComHostOwner, public TarnView {
   // at once (nullptr: none).
   void setInstruments(InstrumentBench* bench);
   // The dialog behind Option > Instruments... (nullptr: the item does nothing).
-  void setInstrumentsDialog(frmInstruments* dialog) { instrumentsDialog_ = dialog; }
+  // Option > Instruments... opens it; without one (no options file) the item is disabled.
+  void setInstrumentsDialog(frmInstruments* dialog);
   // Puts the bench to work with other instruments (the dialog's OK): the measurement line
   // shows or hides with them.
   void applyInstruments(const InstrumentsSetup& setup);
