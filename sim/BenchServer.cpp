@@ -58,7 +58,8 @@ void BenchServer::accept() {
   for (;;) {
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    clients_.push_back(Client{fd, {}, {}, false});
+    clients_.push_back(Client{fd, ++connectionsMade_, {}, {}, false});
+    log(clients_.back(), "connected");
   }
 }
 
@@ -66,7 +67,10 @@ bool BenchServer::serveClient(Client& c, std::int64_t now) {
   char buf[4096];
   for (;;) {
     const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n == 0) return false;  // the client closed
+    if (n == 0) {
+      log(c, "closed by the client");
+      return false;
+    }
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
       return false;
@@ -81,17 +85,39 @@ bool BenchServer::serveClient(Client& c, std::int64_t now) {
         }
         continue;
       }
-      if (!c.discarding) c.out += bench_.handleLine(c.in, now);
+      if (!c.discarding) {
+        log(c, "<- " + c.in);
+        const std::string answer = bench_.handleLine(c.in, now);
+        if (!answer.empty()) log(c, "-> " + answer.substr(0, answer.find_last_not_of('\n') + 1));
+        c.out += answer;
+      }
       c.in.clear();
       c.discarding = false;
       if (bench_.takeDropRequest()) {
         flush(c);  // what was answered before the drop still goes out
+        log(c, "dropped");
         return false;
       }
     }
   }
   flush(c);
   return c.out.size() <= 16 * kMaxLine;  // a client that asks and never reads is let go
+}
+
+void BenchServer::log(const Client& c, const std::string& text) const {
+  if (!log_) return;
+  // A garbled answer or a client's binary line stays one readable log line.
+  std::string shown;
+  for (const char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b >= 0x20 && b < 0x7F) {
+      shown += ch;
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      shown += std::string("\\x") + kHex[b >> 4] + kHex[b & 0x0F];
+    }
+  }
+  log_("BENCH " + std::to_string(c.number) + " " + shown);
 }
 
 void BenchServer::flush(Client& c) {

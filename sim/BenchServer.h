@@ -4,6 +4,7 @@
 // message, answers on the connection that asked. A measurement that meets the drop fault
 // closes its connection. Only this machine can connect.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,14 @@ class BenchServer {
   std::vector<int> descriptors() const;
   // Connections open now.
   std::size_t connections() const { return clients_.size(); }
+  // Receives a line per message and answer ("BENCH 2 <- MEAS:POW?", "BENCH 2 -> 2.5E+01")
+  // and per connection opened, closed or dropped, the connection numbered from 1.
+  void setLogSink(std::function<void(const std::string& line)> sink) { log_ = std::move(sink); }
 
  private:
   struct Client {
     int fd = -1;
+    int number = 0;
     std::string in;
     std::string out;
     bool discarding = false;  // inside a line longer than kMaxLine
@@ -54,7 +59,11 @@ class BenchServer {
   int listener_ = -1;
   std::uint16_t port_ = 0;
   std::string error_;
+  void log(const Client& c, const std::string& text) const;
+
   std::vector<Client> clients_;
+  int connectionsMade_ = 0;
+  std::function<void(const std::string&)> log_;
 };
 
 }  // namespace kvsim

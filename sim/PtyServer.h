@@ -45,9 +45,10 @@ class PtyServer {
 
   // The program's baud as its line settings say (0 when they cannot be read).
   std::int32_t programBaud() const;
+  // Microseconds since the server was made: the radio's clock.
+  std::int64_t nowUs() const;
 
  private:
-  std::int64_t nowUs() const;
   void setRaw();
   void lineOpened(std::int64_t now);
   void lineClosed(std::int64_t now);

@@ -161,6 +161,10 @@ int main(int argc, char** argv) {
     bench =
         std::make_unique<kvsim::VirtualBench>(radio, kvsim::BenchOptions{cfg->benchNoise, cfg->options.seed});
     benchServer = std::make_unique<kvsim::BenchServer>(*bench);
+    if (logFile) {
+      benchServer->setLogSink(
+          [&radio, &server](const std::string& line) { radio.note(server.nowUs(), line); });
+    }
     if (!benchServer->listen(static_cast<std::uint16_t>(*cfg->benchPort))) {
       std::cerr << "kv-tarn-sim: " << benchServer->error() << "\n";
       return kExitFailure;

@@ -143,6 +143,9 @@ class VirtualTarn {
   const Bytes& image() const { return image_; }
   // Receives one line per frame and per event (time in ms, direction, baud, bytes in hex).
   void setLogSink(std::function<void(const std::string& line)> sink) { log_ = std::move(sink); }
+  // Logs a line of another part of the simulator (its bench) stamped on the radio's clock,
+  // so that the two read in one order.
+  void note(std::int64_t nowUs, const std::string& text) const { log(toNs(nowUs), text); }
 
   // Readouts.
   // Selected channel slot (0-based).

@@ -31,19 +31,23 @@ constexpr std::int32_t kSecondFieldX = 6000;
 constexpr std::int32_t kButtonWidth = 1200;
 constexpr std::int32_t kButtonHeight = 420;
 constexpr std::int32_t kClientWidth = kFieldX + kFieldWidth + 2 * kMargin + 120;
+// What the line beside Test holds: three lines of at most 60 characters.
+constexpr std::size_t kTestLines = 3;
+constexpr std::size_t kTestLineChars = 60;
 
 // A whole number in [lo, hi] from a field, or nullopt.
 std::optional<std::int32_t> wholeNumber(const std::string& text, std::int32_t lo, std::int32_t hi) {
   const ScpiNumber n = parseScpiNumber(text);
-  if (n.kind != ScpiNumber::Kind::Number || !n.unit.empty() || n.value != std::floor(n.value) || n.value < lo ||
-      n.value > hi)
+  if (n.kind != ScpiNumber::Kind::Number || !n.unit.empty() || n.value != std::floor(n.value) ||
+      n.value < lo || n.value > hi)
     return std::nullopt;
   return static_cast<std::int32_t>(n.value);
 }
 
 std::optional<double> decimalNumber(const std::string& text, double lo, double hi) {
   const ScpiNumber n = parseScpiNumber(text);
-  if (n.kind != ScpiNumber::Kind::Number || !n.unit.empty() || n.value < lo || n.value > hi) return std::nullopt;
+  if (n.kind != ScpiNumber::Kind::Number || !n.unit.empty() || n.value < lo || n.value > hi)
+    return std::nullopt;
   return n.value;
 }
 
@@ -55,7 +59,12 @@ bool sameName(const std::string& a, const std::string& b) {
 
 frmInstruments::frmInstruments(tk::Toolkit& toolkit, const TickSource& clock, TransportFactory& links,
                                InstrumentBench& bench, std::string file, Host host)
-    : toolkit_(toolkit), clock_(clock), links_(links), bench_(bench), file_(std::move(file)), host_(std::move(host)) {
+    : toolkit_(toolkit),
+      clock_(clock),
+      links_(links),
+      bench_(bench),
+      file_(std::move(file)),
+      host_(std::move(host)) {
   build();
   layOut();
 }
@@ -109,7 +118,8 @@ void frmInstruments::build() {
   txtBaud_ = &d.addTextField(frame_);
   label(frame_, "Calibration due");
   txtCalibration_ = &d.addTextField(frame_);
-  for (tk::TextField* f : {txtName_, txtAddress_, txtSettle_, txtTimeout_, txtCableLoss_, txtBaud_, txtCalibration_})
+  for (tk::TextField* f :
+       {txtName_, txtAddress_, txtSettle_, txtTimeout_, txtCableLoss_, txtBaud_, txtCalibration_})
     f->onChange = [this] { takeField(); };
   cboProfile_->onChange = [this] { takeField(); };
 
@@ -175,7 +185,7 @@ void frmInstruments::layOut() {
   y = frameTop + y + kMargin;
   cmdTest_->move(kMargin, y, kButtonWidth, kButtonHeight);
   lblTest_->move(kMargin + kButtonWidth + kMargin, y + 60, 0, 0);
-  y += kButtonHeight + 420 + kMargin;
+  y += 60 + 3 * 270 + kMargin;
   cmdCancel_->move(kClientWidth - kMargin - kButtonWidth, y, kButtonWidth, kButtonHeight);
   cmdOk_->move(kClientWidth - 2 * (kMargin + kButtonWidth), y, kButtonWidth, kButtonHeight);
   dialog_->setClientSize(kClientWidth, y + kButtonHeight + kMargin);
@@ -193,12 +203,10 @@ void frmInstruments::show() {
   cboProfile_->clear();
   for (const InstrumentProfile& p : builtInProfiles()) cboProfile_->addItem(p.name);
   for (const InstrumentProfile& p : loaded_.profiles) cboProfile_->addItem(p.name);
-  lblTest_->setCaption(loaded_.problems.empty()
-                           ? std::string()
-                           : std::to_string(loaded_.problems.size()) + " entr" +
-                                 (loaded_.problems.size() == 1 ? "y" : "ies") + " of " + kInstrumentsFileName +
-                                 " cannot be used: " + loaded_.problems.front());
-  lblTest_->setForeColor(tk::SysColor::ButtonText);
+  say(loaded_.problems.empty()
+          ? std::string()
+          : std::to_string(loaded_.problems.size()) + " entr" + (loaded_.problems.size() == 1 ? "y" : "ies") +
+                " of " + kInstrumentsFileName + " cannot be used: " + loaded_.problems.front());
   listInstruments();
   showCurrent();
   dialog_->show();
@@ -328,7 +336,8 @@ void frmInstruments::add() {
   InstrumentEntry e;
   for (int n = static_cast<int>(drafts_.size()) + 1;; ++n) {
     e.name = "Instrument " + std::to_string(n);
-    if (std::none_of(drafts_.begin(), drafts_.end(), [&](const Draft& d) { return sameName(d.name, e.name); }))
+    if (std::none_of(drafts_.begin(), drafts_.end(),
+                     [&](const Draft& d) { return sameName(d.name, e.name); }))
       break;
   }
   drafts_.push_back(draftOf(e));
@@ -351,13 +360,11 @@ void frmInstruments::test() {
   std::string why;
   const auto entry = entryOf(drafts_[static_cast<std::size_t>(current_)], why);
   if (!entry) {
-    lblTest_->setCaption(why);
-    lblTest_->setForeColor(tk::SysColor::ButtonText);
+    say(why);
     return;
   }
   const std::uint32_t run = ++testRun_;
-  lblTest_->setCaption("Asking " + entry->address + " for its identity...");
-  lblTest_->setForeColor(tk::SysColor::GrayText);
+  say("Asking " + entry->address + " for its identity...", true);
   cmdTest_->setEnabled(false);
   auto done = [this, run](const BenchResult& r) { testEnded(run, r); };
   // An instrument the bench holds open at this address is asked through the bench: many
@@ -387,14 +394,43 @@ void frmInstruments::testEnded(std::uint32_t run, const BenchResult& r) {
   });
   if (r.ok && r.identity) {
     const ScpiIdentity& id = *r.identity;
-    lblTest_->setCaption("*IDN?: " + id.maker + ", " + id.model + ", serial " + id.serial + ", firmware " +
-                         id.firmware);
+    say("*IDN?: " + id.maker + ", " + id.model + ", serial " + id.serial + ", firmware " + id.firmware);
   } else {
-    lblTest_->setCaption("No identity: " + r.error + (r.details.empty() ? "" : "\r\n" + r.details));
+    say("No identity: " + r.error + (r.details.empty() ? "" : "\r\n" + r.details));
   }
-  lblTest_->setForeColor(tk::SysColor::ButtonText);
-  // An answer longer than the dialog is wide is read whole from the tip.
-  lblTest_->setTip(lblTest_->caption());
+}
+
+void frmInstruments::say(const std::string& text, bool pending) {
+  // Broken into lines at blanks to fit beside the Test button; a text longer than the
+  // lines it has room for is read whole from the tip.
+  std::string wrapped, line;
+  std::size_t lines = 0;
+  const auto endLine = [&] {
+    if (lines < kTestLines) wrapped += (lines == 0 ? "" : "\r\n") + line;
+    ++lines;
+    line.clear();
+  };
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    const std::size_t brk = text.find("\r\n", pos);
+    const std::string paragraph = text.substr(pos, brk == std::string::npos ? std::string::npos : brk - pos);
+    std::size_t w = 0;
+    while (w < paragraph.size()) {
+      std::size_t end = paragraph.find(' ', w);
+      if (end == std::string::npos) end = paragraph.size();
+      const std::string word = paragraph.substr(w, end - w);
+      if (!line.empty() && line.size() + 1 + word.size() > kTestLineChars) endLine();
+      line += (line.empty() ? "" : " ") + word;
+      w = end + 1;
+    }
+    endLine();
+    if (brk == std::string::npos) break;
+    pos = brk + 2;
+  }
+  if (lines > kTestLines) wrapped += "...";
+  lblTest_->setCaption(text.empty() ? std::string() : wrapped);
+  lblTest_->setTip(text);
+  lblTest_->setForeColor(pending ? tk::SysColor::GrayText : tk::SysColor::ButtonText);
 }
 
 void frmInstruments::stopTest() {
@@ -420,8 +456,9 @@ void frmInstruments::ok() {
       }
       for (const Role r : e->roles) {
         if (other.serves(r)) {
-          MsgBoxApp(toolkit_, "The instruments were not saved.",
-                    std::string("The ") + roleTitle(r) + " is both [" + other.name + "] and [" + e->name + "].");
+          MsgBoxApp(
+              toolkit_, "The instruments were not saved.",
+              std::string("The ") + roleTitle(r) + " is both [" + other.name + "] and [" + e->name + "].");
           return;
         }
       }
@@ -442,8 +479,9 @@ void frmInstruments::ok() {
   for (const std::string& p : loaded_.problems)
     if (asciiLower(p).rfind("[profile ", 0) != 0) leftOut += (leftOut.empty() ? "" : "\r\n") + p;
   if (!leftOut.empty() &&
-      !toolkit_.askOkCancel(kInstrumentsFileName + " holds instruments that cannot be used. Saving removes them.",
-                            kAppTitle, leftOut))
+      !toolkit_.askOkCancel(
+          kInstrumentsFileName + " holds instruments that cannot be used. Saving removes them.", kAppTitle,
+          leftOut))
     return;
   if (!saveInstruments(setup, file_, why)) {
     MsgBoxApp(toolkit_, "The instruments were not saved.", "Reason: " + why);

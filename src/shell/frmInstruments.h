@@ -47,8 +47,8 @@ class frmInstruments {
 
   // file: Instruments.ini; bench: the program's bench (an instrument it holds open is
   // tested through it); links: how a test reaches an instrument the bench does not hold.
-  frmInstruments(tk::Toolkit& toolkit, const TickSource& clock, TransportFactory& links, InstrumentBench& bench,
-                 std::string file, Host host);
+  frmInstruments(tk::Toolkit& toolkit, const TickSource& clock, TransportFactory& links,
+                 InstrumentBench& bench, std::string file, Host host);
   ~frmInstruments();
   frmInstruments(const frmInstruments&) = delete;
   frmInstruments& operator=(const frmInstruments&) = delete;
@@ -101,6 +101,8 @@ class frmInstruments {
   void ok();
   void cancel();
   void stopTest();
+  // Shows a text on the line beside Test (grey while an answer is awaited).
+  void say(const std::string& text, bool pending = false);
 
   tk::Toolkit& toolkit_;
   const TickSource& clock_;

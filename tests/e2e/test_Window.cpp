@@ -2,17 +2,24 @@
 // Offscreen it starts and stays up. Its message boxes wait for a key even offscreen, so
 // the refusals are shown on a private X server, where xdotool answers them; the same
 // server carries a whole session against kv-tarn-sim mapped as COM 1.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <regex>
 #include <thread>
 
 #include "E2eSupport.h"
 #include "sim/TarnImage.h"
+#include "sim/VirtualBench.h"
 
 namespace tarnset::e2e {
 namespace {
@@ -88,6 +95,23 @@ bool waitFor(const std::function<bool()>& done, double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return true;
+}
+
+// Sends one line to the virtual bench on a connection of its own (a bench command such as
+// SIM:PTT ON) and waits for the bench to take it.
+bool tellBench(int port, const std::string& line) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool sent = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  const std::string l = line + "\n*OPC?\n";
+  sent = sent && send(fd, l.data(), l.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(l.size());
+  char answer[8];
+  sent = sent && recv(fd, answer, sizeof answer, 0) > 0;
+  close(fd);
+  return sent;
 }
 
 }  // namespace
@@ -353,6 +377,88 @@ TEST_F(WindowTest, AServiceReportSavedFromTheWindowShowsTheChangedItems) {
     backups += e.path().extension() == ".bin" && e.path().parent_path().filename() == "backups";
   }
   EXPECT_EQ(backups, 2u);
+
+  keys(x, window, {"alt+f", "x"});
+  EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();
+}
+
+// The technician puts the virtual bench on the bench in Option > Instruments..., tests it
+// and saves it; with the transmitter keyed, Shift+Right on Power(Hi) is measured: the
+// bench is asked for the power after the new value reached the radio, and reads what the
+// radio sends at that value.
+TEST_F(WindowTest, TheBenchEnteredInTheInstrumentsDialogMeasuresTheItemAfterItsKey) {
+  const XServer x;
+  if (!x.ready()) GTEST_SKIP() << x.why();
+  copyConstFile(scratch_.path());
+  fs::copy_file(fs::path(TARNSET_SOURCE_DIR) / "Limits.ini", scratch_ / "Limits.ini");
+  Simulator sim(scratch_, kSimBinary, {"--bench", "0", "--bench-noise", "0"});
+  ASSERT_TRUE(sim.ready()) << sim.errors();
+  const auto benchLine = sim.process().readLine(10.0);
+  ASSERT_TRUE(benchLine.has_value());
+  static const std::regex kAddress("bench (TCPIP::127\\.0\\.0\\.1::([0-9]+)::SOCKET)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(*benchLine, m, kAddress)) << *benchLine;
+  const std::string address = m[1].str();
+  const int port = std::stoi(m[2].str());
+  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
+
+  auto adj = start(x.display());
+  const std::string window = windowOf(x, adj->pid());
+  ASSERT_FALSE(window.empty()) << adj->takeErr();
+  keys(x, window, {"space"});  // Connect
+  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+
+  // Option > Instruments..., Add, the address; every role (Tab from the address runs
+  // through the profile to the four role boxes); Test.
+  keys(x, window, {"alt+o", "i"});
+  ASSERT_TRUE(waitFor([&] { return windowsOf(x, adj->pid()).size() >= 2; }, 10.0)) << "the dialog shows";
+  ASSERT_EQ(x.xdotool({"key", "--delay", "50", "alt+a"}).exitCode, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the new instrument's fields are filled
+  ASSERT_EQ(x.xdotool({"type", "--delay", "20", address}).exitCode, 0);
+  ASSERT_EQ(x.xdotool({"key", "--delay", "50", "Tab", "Tab", "space", "Tab", "space", "Tab", "space", "Tab",
+                       "space", "alt+t"})
+                .exitCode,
+            0);
+  ASSERT_TRUE(sim.waitForLog("<- *IDN?", 1, 10.0))
+      << "Test asks the bench: " << sim.logText().substr(0, 3000);
+  EXPECT_FALSE(fs::exists(scratch_ / "Instruments.ini")) << "a test saves nothing";
+  // Back into the last field, where Return is the dialog's OK.
+  ASSERT_EQ(x.xdotool({"key", "--delay", "50", "shift+Tab", "Return"}).exitCode, 0);
+  ASSERT_TRUE(waitFor([&] { return fs::exists(scratch_ / "Instruments.ini"); }, 10.0));
+  const std::string saved = readText(scratch_ / "Instruments.ini");
+  EXPECT_NE(saved.find("Address=" + address), std::string::npos) << saved;
+  EXPECT_NE(saved.find("power"), std::string::npos) << saved;
+
+  // Key the transmitter; Down to Power(Hi), then Right.
+  ASSERT_TRUE(tellBench(port, "SIM:PTT ON"));
+  const int item = kvsim::defaultImage()[79];
+  keys(x, window, {"Down"});
+  ASSERT_TRUE(sim.waitForLog("<- MEAS:POW?", 1, 10.0)) << "Power(Hi) is measured once selected";
+  keys(x, window, {"shift+Right"});
+  const std::string raised = "E8 code 05 value " + std::to_string(item + 5) + " -> EEPROM 79";
+  ASSERT_TRUE(sim.waitForLog(raised, 1, 10.0)) << sim.logText().substr(0, 3000);
+  const auto raisedAt = [&] { return sim.logText().find(raised); };
+  // Measurements after the new value: the bench reads the power of item + 5.
+  static const std::regex kAnswer("BENCH [0-9]+ <- MEAS:POW\\?\\n[ 0-9.]+ BENCH [0-9]+ -> ([-+0-9.E]+)");
+  std::vector<double> after;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::string log = sim.logText();
+        const std::string tail = log.substr(raisedAt());
+        after.clear();
+        for (auto it = std::sregex_iterator(tail.begin(), tail.end(), kAnswer); it != std::sregex_iterator();
+             ++it)
+          after.push_back(std::stod((*it)[1].str()));
+        return after.size() >= 2;
+      },
+      10.0))
+      << sim.logText().substr(0, 6000);
+  const auto dbm = [](double watts) { return 10.0 * std::log10(watts) + 30.0; };
+  EXPECT_NEAR(after.back(), dbm(kvsim::VirtualBench::powerForItem(item + 5)), 0.01);
+  EXPECT_GT(std::abs(dbm(kvsim::VirtualBench::powerForItem(item + 5)) -
+                     dbm(kvsim::VirtualBench::powerForItem(item))),
+            0.1)
+      << "five steps are a difference the test can see";
 
   keys(x, window, {"alt+f", "x"});
   EXPECT_EQ(adj->waitExit(10.0), std::optional<int>(0)) << adj->takeErr();

@@ -307,8 +307,9 @@ TEST(InstrumentsDialog, EntriesThatCannotBeUsedAreRefusedAndNothingIsWritten) {
   ASSERT_TRUE(h.toolkit().click(d.cmdOk()));
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
   EXPECT_EQ(h.toolkit().messages()[0].text, "The instruments were not saved.");
-  EXPECT_NE(h.toolkit().messages()[0].details.find("The power meter is both [Virtual bench] and [Instrument 2]"),
-            std::string::npos)
+  EXPECT_NE(
+      h.toolkit().messages()[0].details.find("The power meter is both [Virtual bench] and [Instrument 2]"),
+      std::string::npos)
       << h.toolkit().messages()[0].details;
   EXPECT_TRUE(d.isShown());
 
@@ -318,10 +319,14 @@ TEST(InstrumentsDialog, EntriesThatCannotBeUsedAreRefusedAndNothingIsWritten) {
   h.toolkit().clearMessages();
   ASSERT_TRUE(h.toolkit().click(d.cmdOk()));
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
-  EXPECT_EQ(h.toolkit().messages()[0].details, "[Instrument 2] Settle time: a whole number of milliseconds, 0 to 60000.");
+  EXPECT_EQ(h.toolkit().messages()[0].details,
+            "[Instrument 2] Settle time: a whole number of milliseconds, 0 to 60000.");
   // The same check answers Test, without asking anything.
   ASSERT_TRUE(h.toolkit().click(d.cmdTest()));
-  EXPECT_EQ(d.lblTest().caption(), "[Instrument 2] Settle time: a whole number of milliseconds, 0 to 60000.");
+  EXPECT_EQ(d.lblTest().tip(), "[Instrument 2] Settle time: a whole number of milliseconds, 0 to 60000.");
+  EXPECT_EQ(d.lblTest().caption(),
+            "[Instrument 2] Settle time: a whole number of milliseconds,\r\n0 to 60000.")
+      << "broken at a blank to fit beside the button";
   EXPECT_EQ(readText(file), before);
 
   ASSERT_TRUE(h.toolkit().click(d.cmdCancel()));

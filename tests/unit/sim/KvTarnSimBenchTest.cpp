@@ -8,8 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "SimProcess.h"
 #include "sim/SimCli.h"
@@ -160,6 +164,55 @@ TEST_F(BenchSim, EachFaultCanBeThrownWhileItRuns) {
   ScpiClient again(port_);
   EXPECT_EQ(again.ask("*OPC?"), "1");
   EXPECT_EQ(operatorLine.ask("SIM:FAULT?"), "NONE");
+}
+
+// With --log, what every connection said and was answered goes into the radio's log, in
+// one order with the radio's frames; a garbled answer stays one readable line.
+TEST(BenchLog, EveryMessageAndAnswerIsLoggedWithItsConnection) {
+  char folder[] = "/tmp/bench-log-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string log = std::string(folder) + "/sim.log";
+  SimProcess sim({"--bench", "0", "--bench-noise", "0", "--no-pacing", "--log", log});
+  sim.nextLine();
+  const int port = benchPort(sim.nextLine());
+  ASSERT_GT(port, 0);
+  {
+    ScpiClient c(port);
+    ScpiClient operatorLine(port);
+    EXPECT_EQ(c.ask("*IDN?"), "Tarnset,KV-Tarn virtual bench,VB-0001,1.0");
+    operatorLine.send("SIM:FAULT GARBAGE");
+    operatorLine.ask("SIM:FAULT?");
+    c.ask("MEAS:POW?");
+    operatorLine.send("SIM:FAULT DROP");
+    operatorLine.ask("SIM:FAULT?");
+    c.send("MEAS:FREQ?");
+    EXPECT_EQ(c.line(), "");
+  }
+  usleep(300000);  // the bench sees the other connection close
+  EXPECT_EQ(sim.terminate(), 0);
+  std::ifstream in(log);
+  std::vector<std::string> bench;
+  for (std::string line; std::getline(in, line);)
+    if (line.find(" BENCH ") != std::string::npos) bench.push_back(line.substr(line.find("BENCH ")));
+  const auto at = [&](const std::string& l) {
+    return std::find(bench.begin(), bench.end(), l) - bench.begin();
+  };
+  const auto n = static_cast<std::ptrdiff_t>(bench.size());
+  EXPECT_LT(at("BENCH 1 connected"), at("BENCH 1 <- *IDN?"));
+  EXPECT_LT(at("BENCH 1 <- *IDN?"), at("BENCH 1 -> Tarnset,KV-Tarn virtual bench,VB-0001,1.0"));
+  EXPECT_LT(at("BENCH 1 -> Tarnset,KV-Tarn virtual bench,VB-0001,1.0"), n);
+  EXPECT_LT(at("BENCH 2 <- SIM:FAULT GARBAGE"), n);
+  EXPECT_LT(at("BENCH 1 <- MEAS:FREQ?"), at("BENCH 1 dropped"));
+  EXPECT_LT(at("BENCH 1 dropped"), n);
+  EXPECT_LT(at("BENCH 2 closed by the client"), n);
+  const auto garbled = std::find_if(bench.begin(), bench.end(), [](const std::string& l) {
+    return l.rfind("BENCH 1 -> ", 0) == 0 && l.find("\\x01") != std::string::npos;
+  });
+  EXPECT_NE(garbled, bench.end()) << "the garbage answer, its control bytes written out";
+  for (const std::string& l : bench)
+    EXPECT_TRUE(std::all_of(l.begin(), l.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; })) << l;
+  std::remove(log.c_str());
+  rmdir(folder);
 }
 
 TEST(BenchCli, PortsAndNoiseAreCheckedAndABusyPortIsRefused) {
