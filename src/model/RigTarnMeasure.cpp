@@ -92,11 +92,13 @@ void clsIndOp_RigTarn::restartMeasurement() {
   ++measureGeneration_;
   measureInFlight_ = false;
   measurePause_.setCounter(0);
-  // What was shown was measured before: until the next one comes, the view says so.
-  const std::optional<Role> role = RigOpFunc_MeasuringRole(measuredRow_);
+  // What was shown was measured before: until the next one comes, the view says so (of
+  // the item being tuned while a tune runs: that is what the line shows then).
+  const std::int16_t row = tune_ ? tune_->row : measuredRow_;
+  const std::optional<Role> role = RigOpFunc_MeasuringRole(row);
   ItemMeasurement m;
   if (bench_ != nullptr && role && bench_->configured(*role)) {
-    m = itemMeasurement(measuredRow_, Measurement{});
+    m = itemMeasurement(row, Measurement{});
     m.text = "measuring...";
   }
   tellViews([&](TarnView& v) { v.measurementChanged(m); });

@@ -183,6 +183,9 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::Label* lblProgress_ = nullptr;
   tk::Label* lblComBusy_ = nullptr;
   tk::Label* lblMeasure_ = nullptr;
+  // While Align All runs, its progress ("Align All [####------] 4 of 10") leads the
+  // measurement line.
+  std::string alignProgress_;
   InstrumentBench* bench_ = nullptr;
   std::map<Waitable, std::unique_ptr<tk::Watch>> benchWatches_;
   tk::TextPane* txtDispPara_ = nullptr;

@@ -67,7 +67,8 @@ void frmMain::measurementChanged(const ItemMeasurement& m) {
     lblMeasure_->setCaption("");
     return;
   }
-  lblMeasure_->setCaption(m.line());
+  if (controller_ == nullptr || !controller_->RigOpFunc_Aligning()) alignProgress_.clear();
+  lblMeasure_->setCaption(alignProgress_.empty() ? m.line() : alignProgress_ + ": " + m.line());
   lblMeasure_->setForeColor(m.taken ? tk::SysColor::ButtonText : tk::SysColor::GrayText);
 }
 
@@ -82,8 +83,13 @@ void frmMain::tuneEnded(const TuneResult& r) {
 }
 
 void frmMain::alignProgress(const AlignStep& step, std::size_t done, std::size_t total) {
-  lblMeasure_->setCaption("Align All: " + std::to_string(done) + " of " + std::to_string(total) + " done, " +
-                          step.name + (step.ok ? " passed" : " did not pass"));
+  // A bar of ten marks, as the console draws its values.
+  constexpr std::size_t kMarks = 10;
+  const std::size_t marks = total == 0 ? kMarks : std::min(kMarks, done * kMarks / total);
+  alignProgress_ = "Align All [" + std::string(marks, '#') + std::string(kMarks - marks, '-') + "] " +
+                   std::to_string(done) + " of " + std::to_string(total);
+  lblMeasure_->setCaption(alignProgress_ + ", " + step.name + (step.ok ? " passed" : " did not pass"));
+  lblMeasure_->setForeColor(tk::SysColor::ButtonText);
 }
 
 void frmMain::procedureRefused(TarnProcedure /*which*/, const std::string& message,

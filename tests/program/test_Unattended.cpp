@@ -4,9 +4,11 @@
 // step of the item within its range.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "ProgramHarness.h"
@@ -181,13 +183,23 @@ TEST(AlignAll, AMisalignedRadioEndsInsideEveryLimitAndTheCertificateShowsBefore)
 
   b.h.toolkit().clearMessages();
   b.h.program().serviceDesk().AlignAll();
+  // The line below the console: the progress, and the measurement of the step under way
+  // behind it.
+  std::vector<std::string> lines;
   ASSERT_TRUE(b.h.runUntil(
       [&] {
+        const std::string line = b.w().lblMeasure().caption();
+        if (lines.empty() || lines.back() != line) lines.push_back(line);
         for (const auto& m : b.h.toolkit().messages())
           if (m.text.find("The transmitter's alignment is over") == 0) return true;
         return false;
       },
       300000));
+  static const std::regex kMeasuredUnderWay(R"(^Align All \[#{1,9}-{1,9}\] [1-7] of 8: .*(W|kHz) .*)");
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const std::string& l) { return std::regex_match(l, kMeasuredUnderWay); }))
+      << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines.back(), "Align All [##########] 8 of 8, CTCS/DTCS passed");
   b.h.bench().setPtt(false, b.h.nowUs());
   ASSERT_TRUE(b.h.runUntil(
       [&] {
