@@ -66,6 +66,18 @@ class WindowTest : public ::testing::Test {
     }
   }
 
+  // The window program on the X display with the simulator as COM 1, connected: the
+  // clone read done and every item sent once (the channel, E8 0F, is the last).
+  void startConnected(const XServer& x, const Simulator& sim, std::unique_ptr<Background>& adj,
+                      std::string& window) const {
+    writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
+    adj = start(x.display());
+    window = windowOf(x, adj->pid());
+    ASSERT_FALSE(window.empty()) << adj->takeErr();
+    keys(x, window, {"space"});  // "Connect" has the focus when the window opens
+    ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  }
+
   // Every visible window of a process on the X server.
   static std::vector<std::string> windowsOf(const XServer& x, pid_t pid) {
     return splitLines(x.xdotool({"search", "--onlyvisible", "--pid", std::to_string(pid)}, 5).out);
@@ -247,13 +259,10 @@ TEST_F(WindowTest, ATxfRunCutOffByASilentRadioSendsNothingOfItAfterReconnecting)
   copyConstFile(scratch_.path());
   Simulator sim(scratch_, kSimBinary);
   ASSERT_TRUE(sim.ready()) << sim.errors();
-  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
-  auto adj = start(x.display());
-  const std::string window = windowOf(x, adj->pid());
-  ASSERT_FALSE(window.empty()) << adj->takeErr();
-
-  keys(x, window, {"space"});  // Connect
-  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  std::unique_ptr<Background> adj;
+  std::string window;
+  startConnected(x, sim, adj, window);
+  if (HasFatalFailure()) return;
   // Down to the TXF row, Enter: the first frequency; Enter again: the second.
   std::vector<std::string> toTxf(14, "Down");
   toTxf.push_back("Return");
@@ -318,13 +327,10 @@ TEST_F(WindowTest, AServiceReportSavedFromTheWindowShowsTheChangedItems) {
   copyConstFile(scratch_.path());
   Simulator sim(scratch_, kSimBinary);
   ASSERT_TRUE(sim.ready()) << sim.errors();
-  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
-  auto adj = start(x.display());
-  const std::string window = windowOf(x, adj->pid());
-  ASSERT_FALSE(window.empty()) << adj->takeErr();
-
-  keys(x, window, {"space"});
-  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  std::unique_ptr<Background> adj;
+  std::string window;
+  startConnected(x, sim, adj, window);
+  if (HasFatalFailure()) return;
   const kvsim::Bytes found = kvsim::defaultImage();
   keys(x, window, {"Down", "Right", "Down", "Left"});
   ASSERT_TRUE(sim.waitForLog("E8 code 06 value " + std::to_string(found[78] - 1) + " -> EEPROM 78", 1, 10.0));
@@ -400,13 +406,10 @@ TEST_F(WindowTest, TheBenchEnteredInTheInstrumentsDialogMeasuresTheItemAfterItsK
   ASSERT_TRUE(std::regex_match(*benchLine, m, kAddress)) << *benchLine;
   const std::string address = m[1].str();
   const int port = std::stoi(m[2].str());
-  writeText(optionsFile(), "[PORTS]\nCOM1=" + sim.link() + "\n");
-
-  auto adj = start(x.display());
-  const std::string window = windowOf(x, adj->pid());
-  ASSERT_FALSE(window.empty()) << adj->takeErr();
-  keys(x, window, {"space"});  // Connect
-  ASSERT_TRUE(sim.waitForLog("E8 code 0F value", 1, 60.0)) << sim.logText().substr(0, 3000);
+  std::unique_ptr<Background> adj;
+  std::string window;
+  startConnected(x, sim, adj, window);
+  if (HasFatalFailure()) return;
 
   // Option > Instruments..., Add, the address; every role (Tab from the address runs
   // through the profile to the four role boxes); Test.
