@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -104,12 +105,12 @@ const char* const kHelp =
     "Exit status: 0 success (diff: the listings are the same; measure: every item measured\n"
     "within its limits; align: every step passed and the radio holds what was sent), 1 diff:\n"
     "the listings differ; measure: an item outside its limits or not measured; align: a step\n"
-    "did not pass or the radio read back differs from what was sent, 2 link or clone failure or an options "
-    "file that cannot be written (diff\n"
-    "and report: a file cannot be read or is not a 15968-byte image, or the page cannot be\n"
-    "written; diff's codes are those of diff(1); measure: nothing to measure; align: no\n"
-    "instrument for the roles of the steps asked for, or an instrument that stopped\n"
-    "answering; instruments: an instrument did not answer), 64 usage error, 70 internal error.\n";
+    "did not pass or the radio read back differs from what was sent, 2 link or clone failure\n"
+    "or an options file that cannot be written (diff and report: a file cannot be read or is\n"
+    "not a 15968-byte image, or the page cannot be written; diff's codes are those of\n"
+    "diff(1); measure: nothing to measure; align: no instrument for the roles of the steps\n"
+    "asked for, or an instrument that stopped answering; instruments: an instrument did not\n"
+    "answer), 64 usage error, 70 internal error.\n";
 
 // diff's exit status, as diff(1) gives it.
 constexpr int kExitSame = 0;
@@ -469,6 +470,8 @@ class Session final : public TarnView {
   }
 
   Program& program() { return *program_; }
+  // Start-up went through (runUntil says why it did not).
+  bool started() const { return started_; }
   const TickSource& clock() const { return clock_; }
   clsIndOp_RigTarn& controller() { return program_->controller(); }
   bool readDone() const { return readDone_; }
@@ -688,9 +691,26 @@ int alignCommand(const Options& o, std::ostream& out, std::ostream& err, bool er
   constexpr std::int32_t kReleaseWaitMs = 60000;
   constexpr std::int32_t kReleaseRetryMs = 500;
   const bool tx = o.alignScope != AlignScope::Receive, rx = o.alignScope != AlignScope::Transmit;
+  if (tx) {
+    // TXF scales the oscillator's coefficients: read here as the program reads them, to
+    // say what is missing before anything starts.
+    const std::string constFile = ProgramConfig{}.constFile;
+    std::ifstream in(constFile, std::ios::binary);
+    if (!in || !RigTarnConst_ReadCoefficients(in)) {
+      err << "tarnset-cli: cannot read '" << constFile
+          << "' in the current folder: the transmitter's alignment (TXF) needs it; align rx does "
+             "without\n";
+      return kExitLinkFailure;
+    }
+  }
+  // What the model's and the bench's callbacks write: before the session, which may still
+  // call them as it ends.
+  std::vector<AlignStep> steps;
+  bool runOver = false, released = false, asking = false;
+  std::map<std::string, BenchResult> identities;
   Session s(o, err, errIsTerminal, trace);
   AlignReport report(out, err);
-  if (s.program().hasCom()) {
+  if (s.started()) {
     const InstrumentBench& bench = s.program().instruments();
     const bool transmitter = bench.configured(Role::Counter) || bench.configured(Role::PowerMeter) ||
                              bench.configured(Role::DeviationMeter);
@@ -708,12 +728,9 @@ int alignCommand(const Options& o, std::ostream& out, std::ostream& err, bool er
 
   enum class Phase { Connecting, Transmit, Release, Receive, ReadBack, Identify, Over };
   Phase phase = Phase::Connecting;
-  std::vector<AlignStep> steps;
-  bool runOver = false, stillKeyed = false, nothing = false;
+  bool stillKeyed = false, nothing = false;
   int readsBefore = 0;
-  bool released = false, asking = false;
   clsCmcTick releaseWait(s.clock()), retry(s.clock());
-  std::map<std::string, BenchResult> identities;
   const auto align = [&](AlignScope scope, const char* name) {
     report.startRun(name);
     runOver = false;

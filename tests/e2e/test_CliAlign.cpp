@@ -3,6 +3,7 @@
 // a bench that stops answering, and a bench without the instrument the steps need.
 #include <signal.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -120,9 +121,14 @@ TEST_F(CliAlignTest, ABenchThatStopsAnsweringEndsWithItsFaultAndNoReceiverSettin
     ASSERT_EQ(values.size(), 2u) << code << ": the connection and the read back";
     EXPECT_EQ(values[0], values[1]) << code;
   }
+  if (HasFailure()) {
+    const std::string log = sim_->logText();
+    std::cerr << "--- the simulator's log, its end:\n"
+              << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
+  }
 }
 
-TEST_F(CliAlignTest, WithoutTheInstrumentForItsStepsNothingIsOpenedOrSent) {
+TEST_F(CliAlignTest, WithoutTheInstrumentOrTheFileItsStepsNeedNothingIsOpenedOrSent) {
   startBench();
   writeText(scratch_ / "Instruments.ini", "[Meters]\nAddress=" + benchAddress_ +
                                               "\nRoles=counter, power, deviation\nProfile=kv-tarn-bench\n");
@@ -130,6 +136,12 @@ TEST_F(CliAlignTest, WithoutTheInstrumentForItsStepsNothingIsOpenedOrSent) {
   EXPECT_EQ(r.exitCode, 2) << describe(r);
   EXPECT_NE(r.err.find("tarnset-cli: nothing to align: no instrument of "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(" serves the signal generator\n"), std::string::npos) << r.err;
+
+  // The transmitter's alignment without the oscillator's coefficients: refused as well.
+  const RunResult noConst = run(align({"tx"}), kQuickTimeout);
+  EXPECT_EQ(noConst.exitCode, 2) << describe(noConst);
+  EXPECT_NE(noConst.err.find("tarnset-cli: cannot read 'Const.ini' in the current folder"), std::string::npos)
+      << noConst.err;
   EXPECT_EQ(sim_->countInLog("E8 code"), 0) << sim_->logText();
   EXPECT_EQ(sim_->countInLog(" RX "), 0) << "the port was not even opened";
 
