@@ -144,15 +144,6 @@ TEST_F(CliAlignTest, WithoutTheInstrumentOrTheFileItsStepsNeedNothingIsOpenedOrS
       << noConst.err;
   EXPECT_EQ(sim_->countInLog("E8 code"), 0) << sim_->logText();
   EXPECT_EQ(sim_->countInLog(" RX "), 0) << "the port was not even opened";
-
-  // Usage: one scope, and only a known one.
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"align", "rx", "tx"}, std::vector<std::string>{"align", "both"}}) {
-    const RunResult u = cli(bad);
-    EXPECT_EQ(u.exitCode, 64) << describe(u);
-    EXPECT_NE(u.err.find("unexpected argument '"), std::string::npos) << u.err;
-    EXPECT_NE(u.err.find("tarnset-cli align [rx|tx|all]"), std::string::npos) << u.err;
-  }
 }
 
 }  // namespace
