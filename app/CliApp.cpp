@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "AppSetup.h"
 #include "base/TickSource.h"
 #include "base/Types.h"
+#include "base/clsCmcTick.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "instruments/InstrumentBench.h"
@@ -36,6 +38,7 @@
 #include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
 #include "radio/clsCmcRadio.h"
+#include "shell/ServiceDesk.h"
 #include "shell/frmMain.h"
 #include "shell/start.h"
 #include "toolkit/headless/HeadlessToolkit.h"
@@ -47,6 +50,7 @@ const char* const kUsage =
     "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
     "       tarnset-cli measure [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli align [rx|tx|all] [--port PORT] [--trace FILE]\n"
     "       tarnset-cli instruments\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli diff BEFORE AFTER\n"
@@ -63,6 +67,13 @@ const char* const kHelp =
     "            gives limits for with the instruments of Instruments.ini (beside the options\n"
     "            file): each item is sent once more as the radio holds it and measured; key\n"
     "            the radio's transmitter first. Prints one line per item with PASS or FAIL\n"
+    "  align     connect, then align the radio with the instruments of Instruments.ini to\n"
+    "            the targets of Limits.ini, as the window's File > Align All... does: tx tunes\n"
+    "            TXF with the counter, the power levels and the deviation items (key the\n"
+    "            radio's transmitter when asked), rx takes both RSSI points and runs BPF ALL\n"
+    "            with the generator, all (the default) does tx, waits for the transmitter to\n"
+    "            be released, then rx. Prints a line per step, a summary, and the result of\n"
+    "            reading the radio back. tx needs Const.ini in the current folder\n"
     "  instruments  list the instruments of Instruments.ini and ask each for its identity\n"
     "            (*IDN?)\n"
     "  ports     show which device each COM number resolves to, and the serial ports found;\n"
@@ -82,7 +93,8 @@ const char* const kHelp =
     "  --listing       read: the 106-line parameter listing (the default)\n"
     "  --dump          read: the hexadecimal dump of the image\n"
     "  --save FILE     read: write the raw 15968-byte image to FILE (only a whole read is saved)\n"
-    "  --trace FILE    read, monitor: write a trace of the link to FILE, for a support request\n"
+    "  --trace FILE    read, monitor, measure, align: write a trace of the link to FILE, for a\n"
+    "                  support request\n"
     "  --map N=DEVICE  ports: make COM N open DEVICE (written to the [PORTS] section of the\n"
     "                  options file, which the window program reads too)\n"
     "  --unmap N       ports: remove the mapping of COM N (it is then found among the ports)\n"
@@ -91,11 +103,14 @@ const char* const kHelp =
     "  --version       show the program's version\n"
     "\n"
     "Exit status: 0 success (diff: the listings are the same; measure: every item measured\n"
-    "within its limits), 1 diff: the listings differ; measure: an item outside its limits or\n"
-    "not measured, 2 link or clone failure or an options file that cannot be written (diff\n"
-    "and report: a file cannot be read or is not a 15968-byte image, or the page cannot be\n"
-    "written; diff's codes are those of diff(1); measure: nothing to measure; instruments:\n"
-    "an instrument did not answer), 64 usage error, 70 internal error.\n";
+    "within its limits; align: every step passed and the radio holds what was sent), 1 diff:\n"
+    "the listings differ; measure: an item outside its limits or not measured; align: a step\n"
+    "did not pass or the radio read back differs from what was sent, 2 link or clone failure\n"
+    "or an options file that cannot be written (diff and report: a file cannot be read or is\n"
+    "not a 15968-byte image, or the page cannot be written; diff's codes are those of\n"
+    "diff(1); measure: nothing to measure; align: no instrument for the roles of the steps\n"
+    "asked for, or an instrument that stopped answering; instruments: an instrument did not\n"
+    "answer), 64 usage error, 70 internal error.\n";
 
 // diff's exit status, as diff(1) gives it.
 constexpr int kExitSame = 0;
@@ -115,6 +130,8 @@ struct Options {
   std::string mapDevice;
   // diff BEFORE AFTER: the two image files.
   std::array<std::string, 2> images;
+  // align [rx|tx|all].
+  AlignScope alignScope = AlignScope::All;
 };
 
 // A COM number 1..10 as typed; nullopt for anything else.
@@ -213,8 +230,9 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     if (args.size() > 1) return fail("unexpected argument '" + args[1] + "'");
     return o;
   }
-  if (o.command != "read" && o.command != "monitor" && o.command != "measure")
+  if (o.command != "read" && o.command != "monitor" && o.command != "measure" && o.command != "align")
     return fail("unknown command '" + o.command + "'");
+  bool scopeGiven = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -228,6 +246,9 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
       o.dump = true;
     } else if (a == "--save" && o.command == "read" && hasValue) {
       o.save = args[++i];
+    } else if (o.command == "align" && !scopeGiven && (a == "rx" || a == "tx" || a == "all")) {
+      o.alignScope = a == "rx" ? AlignScope::Receive : a == "tx" ? AlignScope::Transmit : AlignScope::All;
+      scopeGiven = true;
     } else {
       return fail(a == "--port" || a == "--save" || a == "--trace" ? "option " + a + " needs a value"
                                                                    : "unexpected argument '" + a + "'");
@@ -391,7 +412,8 @@ class Session final : public TarnView {
       : err_(err), progress_(errIsTerminal), toolkit_(clock_), optionsFile_(machineOptionsFile()) {
     ProgramConfig config;
     config.optionsFile = optionsFile_;
-    config.readConstFile = false;
+    // Only TXF uses the oscillator's coefficients.
+    config.readConstFile = o.command == "align" && o.alignScope != AlignScope::Receive;
     config.trace = trace;
     config.measureAsFound = false;  // nobody to key the radio for it
     // Without --port the port stored in the options file applies (start-up loads it).
@@ -448,6 +470,9 @@ class Session final : public TarnView {
   }
 
   Program& program() { return *program_; }
+  // Start-up went through (runUntil says why it did not).
+  bool started() const { return started_; }
+  const TickSource& clock() const { return clock_; }
   clsIndOp_RigTarn& controller() { return program_->controller(); }
   bool readDone() const { return readDone_; }
   // The monitor lists as the window shows them: a header, then a line per reading.
@@ -588,6 +613,247 @@ int measureCommand(const Options& o, std::ostream& out, std::ostream& err, bool 
   return allPass ? kExitOk : kExitDiffer;
 }
 
+// Asks every instrument of the bench for its identity; answers fills as they come, by
+// the instrument's name.
+void askIdentities(InstrumentBench& bench, std::map<std::string, BenchResult>& answers) {
+  for (const InstrumentEntry& e : bench.setup().instruments) {
+    bench.identify(e.name, [&answers, name = e.name](const BenchResult& r) { answers[name] = r; });
+  }
+}
+
+// What Align All tells as it runs, printed as it comes: a line per step, the prompt to
+// key the transmitter when a measurement is missing (once a step), and why a procedure
+// was stopped. It also counts the whole reads.
+class AlignReport final : public TarnView {
+ public:
+  AlignReport(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+  void startRun(const char* name) {
+    run_ = name;
+    prompted_ = false;
+  }
+  int reads() const { return reads_; }
+
+  void readCompleted() override { ++reads_; }
+  void alignProgress(const AlignStep& step, std::size_t done, std::size_t total) override {
+    out_ << run_ << " " << done << "/" << total << ": " << step.name << " " << (step.ok ? "PASS" : "FAIL");
+    if (step.last.taken) out_ << ", " << step.last.text;
+    if (step.measurements > 0) out_ << " after " << step.measurements << " measurement(s)";
+    if (!step.ok) out_ << ": " << step.why;
+    out_ << std::endl;
+    prompted_ = false;
+  }
+  void measurementChanged(const ItemMeasurement& m) override {
+    if (m.taken || prompted_ || m.text.find("(PTT)") == std::string::npos) return;
+    prompted_ = true;
+    out_ << m.item << ": " << m.text << std::endl;
+  }
+  void procedureRefused(TarnProcedure /*which*/, const std::string& message,
+                        const std::string& details) override {
+    err_ << "tarnset-cli: " << withLf(message) << "\n";
+    if (!details.empty()) err_ << withLf(details) << "\n";
+  }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  const char* run_ = "";
+  bool prompted_ = false;
+  int reads_ = 0;
+};
+
+// The steps as a table: the step, its result, the last measurement and its limits, and
+// why a step did not pass.
+void printAlignSummary(const std::vector<AlignStep>& steps, std::ostream& out) {
+  const auto column = [](std::string text, std::size_t width) {
+    if (text.size() < width) text.resize(width, ' ');
+    return text + "  ";
+  };
+  std::size_t passed = 0;
+  out << "\n" << column("Step", 10) << column("Result", 6) << column("Measured", 16) << "Limits\n";
+  for (const AlignStep& s : steps) {
+    passed += s.ok ? 1 : 0;
+    std::string line = column(s.name, 10) + column(s.ok ? "PASS" : "FAIL", 6) +
+                       column(s.last.taken ? s.last.text : "-", 16) +
+                       (s.last.limit ? s.last.limitText() : std::string("-"));
+    if (!s.ok) line += "  (" + s.why + ")";
+    out << line << "\n";
+  }
+  out << "Align All: " << passed << " of " << steps.size() << " steps passed.\n";
+}
+
+// align [rx|tx|all]: connects, runs the model's Align All for the transmitter and then
+// for the receiver (in between, waits for the transmitter to be released), reads the
+// radio back and holds it against what was sent.
+int alignCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal,
+                 TraceSink* trace) {
+  // How long a transmitter still keyed after its alignment is waited for.
+  constexpr std::int32_t kReleaseWaitMs = 60000;
+  constexpr std::int32_t kReleaseRetryMs = 500;
+  const bool tx = o.alignScope != AlignScope::Receive, rx = o.alignScope != AlignScope::Transmit;
+  if (tx) {
+    // TXF scales the oscillator's coefficients: read here as the program reads them, to
+    // say what is missing before anything starts.
+    const std::string constFile = ProgramConfig{}.constFile;
+    std::ifstream in(constFile, std::ios::binary);
+    if (!in || !RigTarnConst_ReadCoefficients(in)) {
+      err << "tarnset-cli: cannot read '" << constFile
+          << "' in the current folder: the transmitter's alignment (TXF) needs it; align rx does "
+             "without\n";
+      return kExitLinkFailure;
+    }
+  }
+  // What the model's and the bench's callbacks write: before the session, which may still
+  // call them as it ends.
+  std::vector<AlignStep> steps;
+  bool runOver = false, released = false, asking = false;
+  std::map<std::string, BenchResult> identities;
+  Session s(o, err, errIsTerminal, trace);
+  AlignReport report(out, err);
+  if (s.started()) {
+    const InstrumentBench& bench = s.program().instruments();
+    const bool transmitter = bench.configured(Role::Counter) || bench.configured(Role::PowerMeter) ||
+                             bench.configured(Role::DeviationMeter);
+    if (!(tx && transmitter) && !(rx && bench.configured(Role::Generator))) {
+      err << "tarnset-cli: nothing to align: no instrument of " << s.program().instrumentsFile() << " serves "
+          << (rx && !tx   ? "the signal generator"
+              : tx && !rx ? "a frequency counter, a power meter or a deviation meter"
+                          : "a role that an alignment step needs")
+          << "\n";
+      return kExitLinkFailure;
+    }
+    s.controller().addView(&report);
+    s.controller().RigOpFunc_ClickCmd00(0);  // connect as the window does
+  }
+
+  enum class Phase { Connecting, Transmit, Release, Receive, ReadBack, Identify, Over };
+  Phase phase = Phase::Connecting;
+  bool stillKeyed = false, nothing = false;
+  int readsBefore = 0;
+  clsCmcTick releaseWait(s.clock()), retry(s.clock());
+  const auto align = [&](AlignScope scope, const char* name) {
+    report.startRun(name);
+    runOver = false;
+    return s.controller().RigOpFunc_AlignAll(scope, [&](std::vector<AlignStep> r) {
+      steps.insert(steps.end(), r.begin(), r.end());
+      runOver = true;
+    });
+  };
+  const auto readBack = [&] {
+    if (steps.empty()) {
+      nothing = true;
+      phase = Phase::Over;
+      return;
+    }
+    readsBefore = report.reads();
+    s.controller().RigOpFunc_ClickCmd00(0);
+    phase = Phase::ReadBack;
+  };
+  const auto receive = [&] {
+    phase = rx && align(AlignScope::Receive, "rx") ? Phase::Receive : Phase::ReadBack;
+  };
+  const int rc = s.runUntil([&] {
+    clsIndOp_RigTarn& c = s.controller();
+    InstrumentBench& bench = s.program().instruments();
+    switch (phase) {
+      case Phase::Connecting:
+        if (c.opState() != TarnState::CycleEnd) return false;
+        if (tx) {
+          out << "Key the radio's transmitter (PTT) for the transmitter's alignment; keep it keyed until "
+                 "the program says so."
+              << std::endl;
+        }
+        if (tx && align(AlignScope::Transmit, "tx")) {
+          phase = Phase::Transmit;
+        } else {
+          receive();
+          if (phase == Phase::ReadBack) readBack();
+        }
+        return false;
+      case Phase::Transmit:
+        if (!runOver) return false;
+        out << "The transmitter's alignment is over. Release the transmitter." << std::endl;
+        if (!rx) {
+          readBack();
+          return false;
+        }
+        phase = Phase::Release;
+        releaseWait.setCounter(kReleaseWaitMs);
+        return false;
+      case Phase::Release: {
+        // The receiver is aligned only with the carrier gone: a counter or a deviation
+        // meter that finds no carrier says so.
+        const Role meter = bench.configured(Role::Counter) ? Role::Counter : Role::DeviationMeter;
+        if (!released && bench.configured(meter)) {
+          if (asking || retry.counter() > 0) return false;
+          if (releaseWait.counter() <= 0) {
+            stillKeyed = true;
+            err << "tarnset-cli: the transmitter is still keyed after " << kReleaseWaitMs / 1000
+                << " s: the receiver was not aligned\n";
+            readBack();
+            return false;
+          }
+          asking = true;
+          retry.setCounter(kReleaseRetryMs);
+          bench.measure(
+              meter,
+              [&](const Measurement& m) {
+                asking = false;
+                released = !m.ok;
+              },
+              InstrumentBench::When::Now);
+          return false;
+        }
+        receive();
+        if (phase == Phase::ReadBack) readBack();
+        return false;
+      }
+      case Phase::Receive:
+        if (runOver) readBack();
+        return false;
+      case Phase::ReadBack:
+        if (report.reads() == readsBefore || c.opState() != TarnState::CycleEnd) return false;
+        phase = Phase::Over;
+        if (std::all_of(steps.begin(), steps.end(), [](const AlignStep& st) { return st.ok; })) return true;
+        // A step that did not pass: is an instrument no longer answering?
+        askIdentities(bench, identities);
+        phase = Phase::Identify;
+        return false;
+      case Phase::Identify:
+        return identities.size() == bench.setup().instruments.size();
+      case Phase::Over:
+        return true;
+    }
+    return true;
+  });
+  s.controller().removeView(&report);
+  if (rc != kExitOk) return rc;
+  if (nothing) {
+    err << "tarnset-cli: Nothing could be aligned with the instruments set up.\n"
+        << "Instruments.ini names no instrument for a role an item needs, or Limits.ini no target.\n";
+    return kExitLinkFailure;
+  }
+  printAlignSummary(steps, out);
+  const ServiceDesk& desk = s.program().serviceDesk();
+  const std::vector<std::string>& differ = desk.readBackFailures();
+  if (differ.empty()) {
+    out << "The radio was read back: it holds every value the alignment sent.\n";
+  } else {
+    out << "The radio was read back: " << differ.size() << " value(s) differ from what the alignment sent.\n";
+    for (const std::string& d : differ) out << "  " << d << "\n";
+  }
+  bool silent = false;
+  for (const auto& [name, answer] : identities) {
+    if (answer.ok) continue;
+    silent = true;
+    err << "tarnset-cli: the instrument " << name << " does not answer: " << answer.error << "\n";
+    if (!answer.details.empty()) err << withLf(answer.details) << "\n";
+  }
+  if (silent) return kExitLinkFailure;
+  const bool allPassed = std::all_of(steps.begin(), steps.end(), [](const AlignStep& st) { return st.ok; });
+  return allPassed && differ.empty() && !stillKeyed ? kExitOk : kExitDiffer;
+}
+
 // instruments: the instruments of Instruments.ini, each asked for its identity.
 int instrumentsCommand(std::ostream& out, std::ostream& err) {
   const std::string file = instrumentsFilePath(machineOptionsFile());
@@ -605,9 +871,7 @@ int instrumentsCommand(std::ostream& out, std::ostream& err) {
   InstrumentBench bench(clock, links);
   bench.configure(setup);
   std::map<std::string, BenchResult> answers;
-  for (const InstrumentEntry& e : setup.instruments) {
-    bench.identify(e.name, [&answers, name = e.name](const BenchResult& r) { answers[name] = r; });
-  }
+  askIdentities(bench, answers);
   auto tick = toolkit.createTimer();
   tick->setInterval(20);
   tick->onTick = [&] {
@@ -670,6 +934,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
   }
   if (o->command == "read") return readCommand(*o, out, err, errIsTerminal, trace.get());
+  if (o->command == "align") return alignCommand(*o, out, err, errIsTerminal, trace.get());
   if (o->command == "measure") return measureCommand(*o, out, err, errIsTerminal, trace.get());
   return monitorCommand(*o, out, err, errIsTerminal, trace.get());
 }

@@ -3,6 +3,7 @@
 // tarnset-cli, and a way to run the companion there.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,30 @@ class CliTest : public ::testing::Test {
 
   Scratch scratch_;
   fs::path cli_;
+};
+
+// The simulator with its virtual bench on a free port and no noise; Instruments.ini beside
+// the companion's options file names it for every role, Limits.ini in the working folder
+// is the repository's.
+class CliBenchTest : public CliTest {
+ protected:
+  void startBench(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--bench", "0", "--bench-noise", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim_ = std::make_unique<Simulator>(scratch_, kSimBinary, args);
+    ASSERT_TRUE(sim_->ready()) << sim_->errors();
+    const auto line = sim_->process().readLine(10.0);
+    ASSERT_TRUE(line.has_value());
+    ASSERT_EQ(line->rfind("bench ", 0), 0u) << *line;
+    benchAddress_ = line->substr(6);
+    writeText(scratch_ / "Instruments.ini",
+              "[Virtual bench]\nAddress=" + benchAddress_ +
+                  "\nRoles=generator, counter, power, "
+                  "deviation\nProfile=kv-tarn-bench\nCalibrationDue=2030-01-31\n");
+    writeText(scratch_ / "Limits.ini", readText(fs::path(TARNSET_SOURCE_DIR) / "Limits.ini"));
+  }
+  std::unique_ptr<Simulator> sim_;
+  std::string benchAddress_;
 };
 
 // A run's outcome for failure messages.

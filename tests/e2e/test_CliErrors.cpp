@@ -13,6 +13,7 @@ const std::string kUsage =
     "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
     "       tarnset-cli measure [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli align [rx|tx|all] [--port PORT] [--trace FILE]\n"
     "       tarnset-cli instruments\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli diff BEFORE AFTER\n"
@@ -104,6 +105,8 @@ TEST_F(CliTest, AMistypedCommandLineGives64AndTheUsage) {
       {{"diff", "a.bin"}, "diff needs two image files"},
       {{"diff", "a.bin", "b.bin", "c.bin"}, "diff needs two image files"},
       {{"diff", "--port", "a.bin", "b.bin"}, "unexpected argument '--port'"},
+      {{"align", "rx", "tx"}, "unexpected argument 'tx'"},
+      {{"align", "both"}, "unexpected argument 'both'"},
   };
   for (const Case& c : cases) {
     std::string line;

@@ -9,27 +9,7 @@
 namespace tarnset::e2e {
 namespace {
 
-class CliMeasureTest : public CliTest {
- protected:
-  // The simulator with its bench on a free port; Instruments.ini beside the companion's
-  // options file names it for every role, Limits.ini in the working folder is the
-  // repository's.
-  void startBench(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--bench", "0", "--bench-noise", "0"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    sim_ = std::make_unique<Simulator>(scratch_, kSimBinary, args);
-    ASSERT_TRUE(sim_->ready()) << sim_->errors();
-    const auto line = sim_->process().readLine(10.0);
-    ASSERT_TRUE(line.has_value());
-    ASSERT_EQ(line->rfind("bench ", 0), 0u) << *line;
-    writeText(scratch_ / "Instruments.ini",
-              "[Virtual bench]\nAddress=" + line->substr(6) +
-                  "\nRoles=generator, counter, power, "
-                  "deviation\nProfile=kv-tarn-bench\nCalibrationDue=2030-01-31\n");
-    writeText(scratch_ / "Limits.ini", readText(fs::path(TARNSET_SOURCE_DIR) / "Limits.ini"));
-  }
-  std::unique_ptr<Simulator> sim_;
-};
+using CliMeasureTest = CliBenchTest;
 
 TEST_F(CliMeasureTest, InstrumentsAreListedWithTheirIdentity) {
   startBench();
