@@ -1,11 +1,13 @@
-// Unattended alignment with the bench's instruments: an item tuned to its target by a
-// linear fit of its measurements (F9), the receive procedures driven by the signal
+// Unattended alignment with the bench's instruments: an item tuned to its target by lines
+// through its measurements (F9), the receive procedures driven by the signal
 // generator, TXF tuned with the counter, and Align All, which runs every step the
 // instruments allow. Every setting goes out as an ordinary item or procedure value through
 // the program's own path; any doubt ends the step with nothing further sent.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
@@ -24,6 +26,67 @@ constexpr std::int32_t kCarrierWaitMs = 10000;
 constexpr std::int32_t kCarrierRetryMs = 500;
 // The first step of a tune, in settings, when nothing is known of the item's response.
 constexpr std::int16_t kFirstStep = 4;
+
+struct TuneLine {
+  double slope = 0.0;  // not above 0: no line rises with the setting
+  double intercept = 0.0;
+};
+
+// The least-squares line through every measurement.
+TuneLine fittedLine(const std::vector<std::pair<std::int16_t, double>>& points) {
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  const double n = static_cast<double>(points.size());
+  for (const auto& [x, y] : points) {
+    sx += x;
+    sy += y;
+    sxx += static_cast<double>(x) * x;
+    sxy += x * y;
+  }
+  const double den = n * sxx - sx * sx;
+  TuneLine line;
+  if (den == 0.0) return line;
+  line.slope = (n * sxy - sx * sy) / den;
+  line.intercept = (sy - line.slope * sx) / n;
+  return line;
+}
+
+// The line through two measurements, when it rises with the setting.
+std::optional<TuneLine> lineThrough(const std::pair<std::int16_t, double>& a,
+                                    const std::pair<std::int16_t, double>& b) {
+  if (a.first == b.first) return std::nullopt;
+  TuneLine line;
+  line.slope = (b.second - a.second) / (b.first - a.first);
+  if (!(line.slope > 0.0) || !std::isfinite(line.slope)) return std::nullopt;
+  line.intercept = a.second - line.slope * a.first;
+  return line;
+}
+
+// The line the next setting is read from. An item responds monotonically but not in a
+// straight line (a power level rises with a power of its setting), so measurements far
+// from the target would bend a line fitted through them all: the line goes through the
+// nearest measurement on either side of the target when there are both, else through the
+// two nearest to it; only when neither rises with the setting is every measurement fitted.
+TuneLine lineTowards(const std::vector<std::pair<std::int16_t, double>>& points, double target) {
+  const std::pair<std::int16_t, double>* below = nullptr;
+  const std::pair<std::int16_t, double>* above = nullptr;
+  for (const auto& p : points) {
+    if (p.second < target && (below == nullptr || p.second > below->second)) below = &p;
+    if (p.second > target && (above == nullptr || p.second < above->second)) above = &p;
+  }
+  if (below != nullptr && above != nullptr) {
+    if (const std::optional<TuneLine> line = lineThrough(*below, *above)) return *line;
+  }
+  std::vector<std::pair<std::int16_t, double>> nearest = points;
+  std::sort(nearest.begin(), nearest.end(), [target](const auto& a, const auto& b) {
+    return std::fabs(a.second - target) < std::fabs(b.second - target);
+  });
+  for (std::size_t i = 1; i < nearest.size(); ++i) {
+    if (nearest[i].first == nearest[0].first) continue;
+    if (const std::optional<TuneLine> line = lineThrough(nearest[0], nearest[i])) return *line;
+    break;
+  }
+  return fittedLine(points);
+}
 
 std::string numberText(double v) {
   char text[32];
@@ -152,29 +215,19 @@ void clsIndOp_RigTarn::tuneMeasured(const Measurement& raw) {
     return;
   }
   // The next setting: a first step towards the target, then the setting where the line
-  // fitted through every measurement so far meets the target.
+  // through the measurements nearest the target meets it.
   const std::int16_t lo = t.row == idxTxf_ ? std::int16_t{0} : console_->Min(t.row);
   const std::int16_t hi = t.row == idxTxf_ ? std::int16_t{255} : console_->Max(t.row);
   double next = 0.0;
   if (t.points.size() == 1) {
     next = t.setting + (value < t.target.target ? kFirstStep : -kFirstStep);
   } else {
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    const double n = static_cast<double>(t.points.size());
-    for (const auto& [x, y] : t.points) {
-      sx += x;
-      sy += y;
-      sxx += static_cast<double>(x) * x;
-      sxy += x * y;
-    }
-    const double den = n * sxx - sx * sx;
-    const double slope = den != 0.0 ? (n * sxy - sx * sy) / den : 0.0;
-    if (!(slope > 0.0) || !std::isfinite(slope)) {
+    const TuneLine line = lineTowards(t.points, t.target.target);
+    if (!(line.slope > 0.0) || !std::isfinite(line.slope)) {
       endTune(false, "the measurement does not follow the setting the right way", true);
       return;
     }
-    const double intercept = (sy - slope * sx) / n;
-    next = (t.target.target - intercept) / slope;
+    next = (t.target.target - line.intercept) / line.slope;
   }
   auto setting = static_cast<std::int16_t>(std::clamp<double>(std::lround(next), lo, hi));
   if (setting == t.setting) {
