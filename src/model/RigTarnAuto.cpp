@@ -26,14 +26,23 @@ constexpr std::int32_t kCarrierWaitMs = 10000;
 constexpr std::int32_t kCarrierRetryMs = 500;
 // The first step of a tune, in settings, when nothing is known of the item's response.
 constexpr std::int16_t kFirstStep = 4;
+// Settings a tune tries without a reading that rises with them before it gives up.
+constexpr std::int16_t kNoRiseSpan = 6 * kFirstStep;
 
-struct TuneLine {
-  double slope = 0.0;  // not above 0: no line rises with the setting
-  double intercept = 0.0;
-};
+using TunePoint = std::pair<std::int16_t, double>;  // setting, measured value
 
-// The least-squares line through every measurement.
-TuneLine fittedLine(const std::vector<std::pair<std::int16_t, double>>& points) {
+// Where the line through two measurements meets the target; nullopt when the line does
+// not rise with the setting.
+std::optional<double> secant(const TunePoint& a, const TunePoint& b, double target) {
+  if (a.first == b.first) return std::nullopt;
+  const double slope = (b.second - a.second) / (b.first - a.first);
+  if (!(slope > 0.0) || !std::isfinite(slope)) return std::nullopt;
+  return a.first + (target - a.second) / slope;
+}
+
+// Where the least-squares line through every measurement meets the target; nullopt when
+// it does not rise with the setting.
+std::optional<double> fitted(const std::vector<TunePoint>& points, double target) {
   double sx = 0, sy = 0, sxx = 0, sxy = 0;
   const double n = static_cast<double>(points.size());
   for (const auto& [x, y] : points) {
@@ -43,49 +52,40 @@ TuneLine fittedLine(const std::vector<std::pair<std::int16_t, double>>& points) 
     sxy += x * y;
   }
   const double den = n * sxx - sx * sx;
-  TuneLine line;
-  if (den == 0.0) return line;
-  line.slope = (n * sxy - sx * sy) / den;
-  line.intercept = (sy - line.slope * sx) / n;
-  return line;
+  const double slope = den != 0.0 ? (n * sxy - sx * sy) / den : 0.0;
+  if (!(slope > 0.0) || !std::isfinite(slope)) return std::nullopt;
+  return (target - (sy - slope * sx) / n) / slope;
 }
 
-// The line through two measurements, when it rises with the setting.
-std::optional<TuneLine> lineThrough(const std::pair<std::int16_t, double>& a,
-                                    const std::pair<std::int16_t, double>& b) {
-  if (a.first == b.first) return std::nullopt;
-  TuneLine line;
-  line.slope = (b.second - a.second) / (b.first - a.first);
-  if (!(line.slope > 0.0) || !std::isfinite(line.slope)) return std::nullopt;
-  line.intercept = a.second - line.slope * a.first;
-  return line;
-}
-
-// The line the next setting is read from. An item responds monotonically but not in a
-// straight line (a power level rises with a power of its setting), so measurements far
-// from the target would bend a line fitted through them all: the line goes through the
-// nearest measurement on either side of the target when there are both, else through the
-// two nearest to it; only when neither rises with the setting is every measurement fitted.
-TuneLine lineTowards(const std::vector<std::pair<std::int16_t, double>>& points, double target) {
-  const std::pair<std::int16_t, double>* below = nullptr;
-  const std::pair<std::int16_t, double>* above = nullptr;
-  for (const auto& p : points) {
+// The setting to measure next. An item responds monotonically but not in a straight line
+// (a power level rises with a power of its setting), so measurements far from the target
+// would bend a line fitted through them all. With measurements on both sides of the
+// target, the target lies between the nearest two: the next setting is where the line
+// through them meets it, or halfway between them when the readings' noise tilts that line
+// the wrong way. With all on one side, the line through the two nearest the target, else
+// the line fitted through all; nullopt when neither rises with the setting.
+std::optional<double> settingTowards(const std::vector<TunePoint>& points, double target) {
+  const TunePoint* below = nullptr;
+  const TunePoint* above = nullptr;
+  for (const TunePoint& p : points) {
     if (p.second < target && (below == nullptr || p.second > below->second)) below = &p;
     if (p.second > target && (above == nullptr || p.second < above->second)) above = &p;
   }
   if (below != nullptr && above != nullptr) {
-    if (const std::optional<TuneLine> line = lineThrough(*below, *above)) return *line;
+    const double lo = std::min(below->first, above->first), hi = std::max(below->first, above->first);
+    const std::optional<double> x = secant(*below, *above, target);
+    return x ? std::clamp(*x, lo, hi) : (lo + hi) / 2.0;
   }
-  std::vector<std::pair<std::int16_t, double>> nearest = points;
-  std::sort(nearest.begin(), nearest.end(), [target](const auto& a, const auto& b) {
+  std::vector<TunePoint> nearest = points;
+  std::sort(nearest.begin(), nearest.end(), [target](const TunePoint& a, const TunePoint& b) {
     return std::fabs(a.second - target) < std::fabs(b.second - target);
   });
   for (std::size_t i = 1; i < nearest.size(); ++i) {
     if (nearest[i].first == nearest[0].first) continue;
-    if (const std::optional<TuneLine> line = lineThrough(nearest[0], nearest[i])) return *line;
+    if (const std::optional<double> x = secant(nearest[0], nearest[i], target)) return x;
     break;
   }
-  return fittedLine(points);
+  return fitted(points, target);
 }
 
 std::string numberText(double v) {
@@ -221,13 +221,22 @@ void clsIndOp_RigTarn::tuneMeasured(const Measurement& raw) {
   double next = 0.0;
   if (t.points.size() == 1) {
     next = t.setting + (value < t.target.target ? kFirstStep : -kFirstStep);
+  } else if (const std::optional<double> x = settingTowards(t.points, t.target.target)) {
+    next = *x;
   } else {
-    const TuneLine line = lineTowards(t.points, t.target.target);
-    if (!(line.slope > 0.0) || !std::isfinite(line.slope)) {
+    // No line rises with the setting. Over a few settings that may be the readings' noise:
+    // one more first step towards the target; over a wider span the item does not respond
+    // as it should.
+    std::int16_t least = t.points.front().first, most = least;
+    for (const TunePoint& p : t.points) {
+      least = std::min(least, p.first);
+      most = std::max(most, p.first);
+    }
+    if (most - least >= kNoRiseSpan) {
       endTune(false, "the measurement does not follow the setting the right way", true);
       return;
     }
-    next = (t.target.target - line.intercept) / line.slope;
+    next = t.setting + (value < t.target.target ? kFirstStep : -kFirstStep);
   }
   auto setting = static_cast<std::int16_t>(std::clamp<double>(std::lround(next), lo, hi));
   if (setting == t.setting) {
