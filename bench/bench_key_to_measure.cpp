@@ -97,9 +97,8 @@ int main() {
   const double bound = frame + kSettleMs + answer;
   const double median = percentile(keyToShown, 0.5), p95 = percentile(keyToShown, 0.95);
   std::printf(
-      "Key press to measurement shown (program objects, headless event loop, paced radio on a pty, virtual "
-      "bench "
-      "over TCP), %d presses\n",
+      "Key press to measurement shown (program objects, headless event loop, paced radio on a pty, "
+      "virtual bench over TCP), %d presses\n",
       kPresses);
   std::printf("  line time of the E8 frame        %.1f ms (13 bytes at 9600 baud)\n", frame);
   std::printf("  the instrument's settle time     %d ms (SettleMs of Instruments.ini)\n", kSettleMs);

@@ -52,7 +52,7 @@ struct Setup {
     // The technician declines the as-found measurements.
     p->toolkit().setQuestionHook([](const HeadlessToolkit::Message&) { return false; });
     if (!p->started() || !p->connect()) {
-      error = "could not connect";
+      error = "could not connect: " + messages();
       return;
     }
     technician = std::make_unique<BenchLine>(radio.benchPort());
@@ -187,7 +187,7 @@ int benchRx(double& ratio) {
 
 // ---------------------------------------------------------------- tune
 
-int benchTune(double& worstAverage, int& worstMax) {
+int benchTune(double& worstAverage, int& worstMax, int& outside, int& tunes) {
   Setup s;
   if (!s.error.empty()) return fail(s.error);
   if (!s.technician->ptt(true)) return fail("the bench did not key the transmitter");
@@ -197,6 +197,8 @@ int benchTune(double& worstAverage, int& worstMax) {
       kStarts);
   worstAverage = 0;
   worstMax = 0;
+  outside = 0;
+  tunes = 0;
   // The balance square wave rides on the channel's modulation: Balance comes after MOD W
   // and MOD N, as Align All takes them.
   std::vector<std::int16_t> rows;
@@ -243,16 +245,19 @@ int benchTune(double& worstAverage, int& worstMax) {
         failures > 0 ? "; last failure: " : "", why.c_str());
     worstAverage = std::max(worstAverage, average);
     worstMax = std::max(worstMax, most);
-    if (failures > 0) worstMax = std::max(worstMax, 99);
+    outside += failures;
+    tunes += kStarts;
   }
   s.technician->ptt(false);
-  std::printf("  worst item: average %.2f (target <= 5), max %d (target <= 8)\n", worstAverage, worstMax);
+  std::printf("  worst item: average %.2f (target <= 5), max %d (target <= 8); %d of %d tunes outside\n",
+              worstAverage, worstMax, outside, tunes);
   return 0;
 }
 
 // ---------------------------------------------------------------- align
 
-int benchAlign(double& seconds, std::size_t& inside, std::size_t& checked) {
+int benchAlign(double& seconds, std::size_t& stepsOk, std::size_t& steps, std::size_t& inside,
+               std::size_t& checked) {
   Setup s;
   if (!s.error.empty()) return fail(s.error);
   HeadlessToolkit& tk = s.p->toolkit();
@@ -304,11 +309,11 @@ int benchAlign(double& seconds, std::size_t& inside, std::size_t& checked) {
     std::printf("    %s\n", m.line().c_str());
     inside += m.verdict == ItemMeasurement::Verdict::Pass;
   }
-  std::size_t stepsOk = 0;
+  stepsOk = 0;
+  steps = s.p->program().serviceDesk().alignSteps().size();
   for (const AlignStep& st : s.p->program().serviceDesk().alignSteps()) stepsOk += st.ok;
-  std::printf("  %zu of %zu steps passed; %zu of %zu items inside their limits afterwards\n", stepsOk,
-              s.p->program().serviceDesk().alignSteps().size(), inside, checked);
-  if (stepsOk != s.p->program().serviceDesk().alignSteps().size()) checked += 1000;  // counts as outside
+  std::printf("  %zu of %zu steps passed; %zu of %zu items inside their limits afterwards\n", stepsOk, steps,
+              inside, checked);
   return 0;
 }
 
@@ -327,20 +332,22 @@ int main(int argc, char** argv) {
   }
   if (only.empty() || only == "tune") {
     double average = 0;
-    int most = 0;
-    if (benchTune(average, most) != 0) return 1;
-    char text[128];
-    std::snprintf(text, sizeof text, " tune worst average %.2f (target <= 5), max %d (target <= 8);", average,
-                  most);
+    int most = 0, outside = 0, tunes = 0;
+    if (benchTune(average, most, outside, tunes) != 0) return 1;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  " F9 worst item average %.2f (target <= 5), max %d (target <= 8), %d of %d outside;",
+                  average, most, outside, tunes);
     headline += text;
   }
   if (only.empty() || only == "align") {
     double seconds = 0;
-    std::size_t inside = 0, checked = 0;
-    if (benchAlign(seconds, inside, checked) != 0) return 1;
-    char text[128];
-    std::snprintf(text, sizeof text, " Align All %.1f s, %zu of %zu inside their limits", seconds, inside,
-                  checked);
+    std::size_t stepsOk = 0, steps = 0, inside = 0, checked = 0;
+    if (benchAlign(seconds, stepsOk, steps, inside, checked) != 0) return 1;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  " Align All %.1f s, %zu of %zu steps passed, %zu of %zu items inside their limits", seconds,
+                  stepsOk, steps, inside, checked);
     headline += text;
   }
   std::printf("%s\n", headline.c_str());
