@@ -1,10 +1,16 @@
 #include "BenchSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <fstream>
 #include <random>
 
 #include "model/clsIndOp_RigTarn.h"
@@ -34,14 +40,81 @@ void installStopHandler() {
 }  // namespace
 
 // The server counts its time from its construction; the origin is taken just before.
-RadioOnPty::RadioOnPty(kvsim::Options options)
+RadioOnPty::RadioOnPty(kvsim::Options options, std::optional<kvsim::BenchOptions> bench)
     : originMs_(nowMs()), radio_(std::move(options)), server_(radio_, true) {
   radio_.setLogSink([this](const std::string& line) { collect(line); });
   if (!server_.open()) return;
+  if (bench) {
+    bench_ = std::make_unique<kvsim::VirtualBench>(radio_, *bench);
+    benchServer_ = std::make_unique<kvsim::BenchServer>(*bench_);
+    if (!benchServer_->listen(0)) return;
+    server_.setExtraFds([this] { return benchServer_->descriptors(); });
+  }
   installStopHandler();
   gServerStop = 0;
-  thread_ = std::thread([this] { server_.run(gServerStop); });
+  thread_ = std::thread([this] {
+    server_.run(gServerStop, [this] {
+      if (benchServer_) benchServer_->serve();
+    });
+  });
   ready_ = true;
+}
+
+std::string RadioOnPty::benchAddress() const {
+  return benchServer_ ? "TCPIP::127.0.0.1::" + std::to_string(benchServer_->port()) + "::SOCKET"
+                      : std::string();
+}
+
+BenchLine::BenchLine(std::uint16_t port) {
+  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd_ < 0) return;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+BenchLine::~BenchLine() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::optional<std::string> BenchLine::ask(const std::string& query, double timeoutMs) {
+  if (fd_ < 0) return std::nullopt;
+  const std::string line = query + "\n";
+  if (send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
+    return std::nullopt;
+  const double until = nowMs() + timeoutMs;
+  for (;;) {
+    if (const std::size_t lf = in_.find('\n'); lf != std::string::npos) {
+      std::string answer = in_.substr(0, lf);
+      in_.erase(0, lf + 1);
+      return answer;
+    }
+    const double left = until - nowMs();
+    if (left <= 0) return std::nullopt;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(std::ceil(left))) <= 0) continue;
+    char buf[512];
+    const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n <= 0) return std::nullopt;
+    in_.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+bool BenchLine::ptt(bool on) {
+  const std::optional<std::string> state = ask(std::string("SIM:PTT ") + (on ? "ON" : "OFF") + ";SIM:PTT?");
+  return state && *state == (on ? "1" : "0");
+}
+
+void writeBenchInstruments(const std::string& folder, const std::string& address, int settleMs) {
+  std::ofstream out(folder + "/Instruments.ini", std::ios::binary);
+  out << "[Virtual bench]\nAddress=" << address
+      << "\nRoles=generator, counter, power, deviation\nProfile=kv-tarn-bench\nSettleMs=" << settleMs
+      << "\nTimeoutMs=2000\nCalibrationDue=2030-01-31\n";
 }
 
 RadioOnPty::~RadioOnPty() {

@@ -9,22 +9,26 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "E2eSupport.h"
 #include "ProgramRun.h"
+#include "sim/BenchServer.h"
 #include "sim/PtyServer.h"
+#include "sim/VirtualBench.h"
 #include "sim/VirtualTarn.h"
 
 namespace tarnset::bench {
 
 // The virtual KV-Tarn on a pseudo-terminal, served by a thread of this process, paced at
-// the line rate. Stopped with the object.
+// the line rate, and with bench options its virtual bench on a TCP port of 127.0.0.1,
+// served by the same thread as kv-tarn-sim --bench serves it. Stopped with the object.
 class RadioOnPty {
  public:
-  explicit RadioOnPty(kvsim::Options options = {});
+  explicit RadioOnPty(kvsim::Options options = {}, std::optional<kvsim::BenchOptions> bench = std::nullopt);
   ~RadioOnPty();
   RadioOnPty(const RadioOnPty&) = delete;
   RadioOnPty& operator=(const RadioOnPty&) = delete;
@@ -36,6 +40,9 @@ class RadioOnPty {
   const std::string& device() const { return server_.slavePath(); }
   // The frames so far, their times put on this process's clock (nowMs()).
   std::vector<e2e::LoggedFrame> frames() const;
+  // The bench's port on 127.0.0.1, 0 without a bench; its VISA address for Instruments.ini.
+  std::uint16_t benchPort() const { return benchServer_ ? benchServer_->port() : 0; }
+  std::string benchAddress() const;
 
  private:
   void collect(const std::string& line);
@@ -43,11 +50,38 @@ class RadioOnPty {
   double originMs_ = 0;
   kvsim::VirtualTarn radio_;
   kvsim::PtyServer server_;
+  std::unique_ptr<kvsim::VirtualBench> bench_;
+  std::unique_ptr<kvsim::BenchServer> benchServer_;
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::thread thread_;
   bool ready_ = false;
 };
+
+// A technician's line to the virtual bench: one TCP connection to it, each message a line,
+// each answer waited for (blocking: the benchmark, not the program, uses it).
+class BenchLine {
+ public:
+  explicit BenchLine(std::uint16_t port);
+  ~BenchLine();
+  BenchLine(const BenchLine&) = delete;
+  BenchLine& operator=(const BenchLine&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  // Sends a query and returns its answer line (without its LF); nullopt when none came
+  // within timeoutMs.
+  std::optional<std::string> ask(const std::string& query, double timeoutMs = 2000);
+  // Keys or releases the transmitter (SIM:PTT), true once the bench says it is so.
+  bool ptt(bool on);
+
+ private:
+  int fd_ = -1;
+  std::string in_;
+};
+
+// Writes Instruments.ini into folder: the virtual bench at address in every role, with the
+// given settle time.
+void writeBenchInstruments(const std::string& folder, const std::string& address, int settleMs);
 
 // The E8 command code of a frame from the program (FE FE EE EF E8 mm mm ss ss code ...),
 // -1 for any other frame.

@@ -37,11 +37,12 @@ double percentile(std::vector<double> samples, double p) {
 }
 
 HeadlessProgram::HeadlessProgram(const std::string& device, const std::string& folder,
-                                 const std::string& constFile)
+                                 const std::string& constFile, const std::string& limitsFile)
     : toolkit_(clock_), resolver_(device) {
   ProgramConfig config;
   config.optionsFile = folder + "/TarnsetADJ.rs";
   config.constFile = constFile;
+  if (!limitsFile.empty()) config.limitsFile = limitsFile;
   program_ = std::make_unique<Program>(toolkit_, clock_, port_, resolver_, config);
   started_ = program_->startUp(nullptr) == 0;
 }
@@ -69,7 +70,8 @@ bool HeadlessProgram::connect(double timeoutMs) {
   clsIndOp_RigTarn& c = program_->controller();
   if (!toolkit_.click(program_->mainWindow().cmd00(0))) return false;
   const bool rested =
-      runUntil([&] { return c.opState() == TarnState::CycleEnd || !toolkit_.messages().empty(); }, nowMs() + timeoutMs);
+      runUntil([&] { return c.opState() == TarnState::CycleEnd || !toolkit_.messages().empty(); },
+               nowMs() + timeoutMs);
   return rested && toolkit_.messages().empty();
 }
 

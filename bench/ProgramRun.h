@@ -42,7 +42,10 @@ class OneDevice final : public PortResolver {
 // serial port, started with its options file in folder and the given Const.ini.
 class HeadlessProgram {
  public:
-  HeadlessProgram(const std::string& device, const std::string& folder, const std::string& constFile);
+  // With a limits file given, the items' limits are read from it (else from Limits.ini in
+  // the current directory).
+  HeadlessProgram(const std::string& device, const std::string& folder, const std::string& constFile,
+                  const std::string& limitsFile = {});
 
   Program& program() { return *program_; }
   HeadlessToolkit& toolkit() { return toolkit_; }

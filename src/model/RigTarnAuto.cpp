@@ -1,11 +1,13 @@
-// Unattended alignment with the bench's instruments: an item tuned to its target by a
-// linear fit of its measurements (F9), the receive procedures driven by the signal
+// Unattended alignment with the bench's instruments: an item tuned to its target by lines
+// through its measurements (F9), the receive procedures driven by the signal
 // generator, TXF tuned with the counter, and Align All, which runs every step the
 // instruments allow. Every setting goes out as an ordinary item or procedure value through
 // the program's own path; any doubt ends the step with nothing further sent.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
@@ -24,6 +26,67 @@ constexpr std::int32_t kCarrierWaitMs = 10000;
 constexpr std::int32_t kCarrierRetryMs = 500;
 // The first step of a tune, in settings, when nothing is known of the item's response.
 constexpr std::int16_t kFirstStep = 4;
+// Settings a tune tries without a reading that rises with them before it gives up.
+constexpr std::int16_t kNoRiseSpan = 6 * kFirstStep;
+
+using TunePoint = std::pair<std::int16_t, double>;  // setting, measured value
+
+// Where the line through two measurements meets the target; nullopt when the line does
+// not rise with the setting.
+std::optional<double> secant(const TunePoint& a, const TunePoint& b, double target) {
+  if (a.first == b.first) return std::nullopt;
+  const double slope = (b.second - a.second) / (b.first - a.first);
+  if (!(slope > 0.0) || !std::isfinite(slope)) return std::nullopt;
+  return a.first + (target - a.second) / slope;
+}
+
+// Where the least-squares line through every measurement meets the target; nullopt when
+// it does not rise with the setting.
+std::optional<double> fitted(const std::vector<TunePoint>& points, double target) {
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  const double n = static_cast<double>(points.size());
+  for (const auto& [x, y] : points) {
+    sx += x;
+    sy += y;
+    sxx += static_cast<double>(x) * x;
+    sxy += x * y;
+  }
+  const double den = n * sxx - sx * sx;
+  const double slope = den != 0.0 ? (n * sxy - sx * sy) / den : 0.0;
+  if (!(slope > 0.0) || !std::isfinite(slope)) return std::nullopt;
+  return (target - (sy - slope * sx) / n) / slope;
+}
+
+// The setting to measure next. An item responds monotonically but not in a straight line
+// (a power level rises with a power of its setting), so measurements far from the target
+// would bend a line fitted through them all. With measurements on both sides of the
+// target, the target lies between the nearest two: the next setting is where the line
+// through them meets it, or halfway between them when the readings' noise tilts that line
+// the wrong way. With all on one side, the line through the two nearest the target, else
+// the line fitted through all; nullopt when neither rises with the setting.
+std::optional<double> settingTowards(const std::vector<TunePoint>& points, double target) {
+  const TunePoint* below = nullptr;
+  const TunePoint* above = nullptr;
+  for (const TunePoint& p : points) {
+    if (p.second < target && (below == nullptr || p.second > below->second)) below = &p;
+    if (p.second > target && (above == nullptr || p.second < above->second)) above = &p;
+  }
+  if (below != nullptr && above != nullptr) {
+    const double lo = std::min(below->first, above->first), hi = std::max(below->first, above->first);
+    const std::optional<double> x = secant(*below, *above, target);
+    return x ? std::clamp(*x, lo, hi) : (lo + hi) / 2.0;
+  }
+  std::vector<TunePoint> nearest = points;
+  std::sort(nearest.begin(), nearest.end(), [target](const TunePoint& a, const TunePoint& b) {
+    return std::fabs(a.second - target) < std::fabs(b.second - target);
+  });
+  for (std::size_t i = 1; i < nearest.size(); ++i) {
+    if (nearest[i].first == nearest[0].first) continue;
+    if (const std::optional<double> x = secant(nearest[0], nearest[i], target)) return x;
+    break;
+  }
+  return fitted(points, target);
+}
 
 std::string numberText(double v) {
   char text[32];
@@ -152,29 +215,28 @@ void clsIndOp_RigTarn::tuneMeasured(const Measurement& raw) {
     return;
   }
   // The next setting: a first step towards the target, then the setting where the line
-  // fitted through every measurement so far meets the target.
+  // through the measurements nearest the target meets it.
   const std::int16_t lo = t.row == idxTxf_ ? std::int16_t{0} : console_->Min(t.row);
   const std::int16_t hi = t.row == idxTxf_ ? std::int16_t{255} : console_->Max(t.row);
   double next = 0.0;
   if (t.points.size() == 1) {
     next = t.setting + (value < t.target.target ? kFirstStep : -kFirstStep);
+  } else if (const std::optional<double> x = settingTowards(t.points, t.target.target)) {
+    next = *x;
   } else {
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    const double n = static_cast<double>(t.points.size());
-    for (const auto& [x, y] : t.points) {
-      sx += x;
-      sy += y;
-      sxx += static_cast<double>(x) * x;
-      sxy += x * y;
+    // No line rises with the setting. Over a few settings that may be the readings' noise:
+    // one more first step towards the target; over a wider span the item does not respond
+    // as it should.
+    std::int16_t least = t.points.front().first, most = least;
+    for (const TunePoint& p : t.points) {
+      least = std::min(least, p.first);
+      most = std::max(most, p.first);
     }
-    const double den = n * sxx - sx * sx;
-    const double slope = den != 0.0 ? (n * sxy - sx * sy) / den : 0.0;
-    if (!(slope > 0.0) || !std::isfinite(slope)) {
+    if (most - least >= kNoRiseSpan) {
       endTune(false, "the measurement does not follow the setting the right way", true);
       return;
     }
-    const double intercept = (sy - slope * sx) / n;
-    next = (t.target.target - intercept) / slope;
+    next = t.setting + (value < t.target.target ? kFirstStep : -kFirstStep);
   }
   auto setting = static_cast<std::int16_t>(std::clamp<double>(std::lround(next), lo, hi));
   if (setting == t.setting) {

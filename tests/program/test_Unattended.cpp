@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::int16_t kRowPowerHi = 1, kRowModW = 5, kRowSql = 8, kRowBpfAll = 9, kRowTxf = 14,
-                       kRowRssi = 15;
+constexpr std::int16_t kRowPowerHi = 1, kRowPowerL2 = 2, kRowPowerL1 = 3, kRowModW = 5, kRowModN = 6,
+                       kRowSql = 8, kRowBpfAll = 9, kRowTxf = 14, kRowRssi = 15;
 
 struct Bench {
   explicit Bench(double noise = 1.0) : h(options(noise)) {
@@ -85,6 +85,53 @@ TEST(Tune, F9BringsAPowerLevelInsideItsLimitsWithAFewMeasurements) {
   const double watts = kvsim::VirtualBench::powerForItem(*b.h.radio().itemValue(0x05));
   EXPECT_GE(watts, 23.8) << "the radio holds a setting inside the limits";
   EXPECT_LE(watts, 26.2);
+}
+
+// A power level rises with a power of its setting: from either end of its range, where the
+// response is far from a straight line, the tune still lands inside the limits.
+TEST(Tune, F9FromEitherEndOfTheRangeLandsInsideTheLimits) {
+  Bench b;
+  ASSERT_TRUE(b.h.connect());
+  b.h.bench().setPtt(true, b.h.nowUs());
+  clsConsole& console = b.h.program().console();
+  for (const std::int16_t row : {kRowPowerHi, kRowPowerL2, kRowPowerL1}) {
+    for (const std::int16_t start : {console.Min(row), console.Max(row)}) {
+      b.list().setListIndex(row);
+      console.setValue(row, start);
+      ASSERT_TRUE(b.h.runUntil([&] { return !console.flgChanged(row); }, 2000));
+      b.h.advance(500);
+      std::optional<TuneResult> result;
+      ASSERT_TRUE(b.ctl().RigOpFunc_TuneRow(row, [&](const TuneResult& r) { result = r; }));
+      ASSERT_TRUE(b.h.runUntil([&] { return result.has_value(); }, 30000));
+      EXPECT_TRUE(result->ok) << console.Title(row) << " from " << start << ": " << result->why;
+      EXPECT_LE(result->measurements, 8);
+      ASSERT_TRUE(result->last.limit.has_value());
+      EXPECT_TRUE(result->last.limit->within(result->last.value)) << result->last.line();
+    }
+  }
+}
+
+// MOD N's limits are a few settings wide and its readings carry the bench's noise: two
+// readings a step or two apart may fall the wrong way. From starts across its range the
+// tune still lands inside the limits.
+TEST(Tune, F9OnANarrowDeviationLandsInsideItsLimitsDespiteTheReadingsNoise) {
+  Bench b;
+  ASSERT_TRUE(b.h.connect());
+  b.h.bench().setPtt(true, b.h.nowUs());
+  clsConsole& console = b.h.program().console();
+  int landed = 0, starts = 0;
+  for (int start = 8; start < 256; start += 16, ++starts) {
+    b.list().setListIndex(kRowModN);
+    console.setValue(kRowModN, static_cast<std::int16_t>(start));
+    ASSERT_TRUE(b.h.runUntil([&] { return !console.flgChanged(kRowModN); }, 2000));
+    b.h.advance(500);
+    std::optional<TuneResult> result;
+    ASSERT_TRUE(b.ctl().RigOpFunc_TuneRow(kRowModN, [&](const TuneResult& r) { result = r; }));
+    ASSERT_TRUE(b.h.runUntil([&] { return result.has_value(); }, 30000));
+    EXPECT_TRUE(result->ok) << "from " << start << ": " << result->why << " (" << result->last.line() << ")";
+    landed += result->ok ? 1 : 0;
+  }
+  EXPECT_EQ(landed, starts);
 }
 
 TEST(Tune, AnItemWithoutATargetOrAnInstrumentIsNotTuned) {
