@@ -126,3 +126,43 @@ INSTANTIATE_TEST_SUITE_P(Delays, LateAnswer, ::testing::ValuesIn(kDelays),
                          [](const ::testing::TestParamInfo<int>& i) {
                            return std::to_string(i.param) + "ms";
                          });
+
+// A framing error in the middle of an answer (the byte under way spoilt, or not) loses
+// that answer only: the request goes out again, and every line shows its own channel.
+TEST(LineError, AFramingErrorMidAnswerLosesThatAnswerOnly) {
+  for (const bool corrupt : {false, true}) {
+    SCOPED_TRACE(corrupt ? "the byte spoilt" : "the byte intact");
+    ProgramHarness h;
+    ASSERT_TRUE(h.connect());
+    const std::size_t from = h.radio().frames().size();
+    h.toolkit().pressKey(tk::Key::F5);
+    ASSERT_TRUE(h.runUntil(
+        [&] {
+          const auto& frames = h.radio().frames();
+          return !frames.empty() && requestedChannel(frames.back()) == kChannels[0][0];
+        },
+        1000));
+    h.advance(5);  // the answer has begun
+    h.port().raiseLineError(corrupt);
+    h.advance(6000);
+    EXPECT_EQ(h.port().lineErrorsRaised(), 1);
+    EXPECT_TRUE(h.toolkit().messages().empty());
+    int requests = 0, answers = 0;
+    const auto& frames = h.radio().frames();
+    for (std::size_t i = from; i < frames.size(); ++i) {
+      requests += requestedChannel(frames[i]) >= 0;
+      answers += isMonitorAnswer(frames[i]);
+    }
+    EXPECT_EQ(requests, 14) << "the pass's 13 requests and the one sent again";
+    EXPECT_EQ(answers, 14);
+    for (int b = 0; b < 2; ++b) {
+      for (int l = 0; l < kLines[b]; ++l) {
+        const std::string line = h.program()
+                                     .mainWindow()
+                                     .lbo01(static_cast<std::size_t>(b))
+                                     .itemText(static_cast<std::int16_t>(l + 1));
+        EXPECT_EQ(rawOf(line), h.radio().monitorReading(kChannels[b][l])) << line;
+      }
+    }
+  }
+}
