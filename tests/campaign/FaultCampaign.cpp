@@ -50,8 +50,9 @@ struct RadioUnit {
 };
 
 // A fault strikes at a moment of the run, or a little after the first frame of a kind
-// that crosses the line from then on (the protocol's tight spots: an identification on
-// its way, a clone read record, a monitor answer, an item sent).
+// that crosses the line from then on (the protocol's tight spots: an identification asked
+// for or on its way, a clone read asked for, under way or ending, a monitor answer, an E8
+// command sent).
 struct PendingFault {
   std::int32_t atMs;  // when it strikes, or from when on it waits for its frame
   CampaignFault kind;
@@ -316,10 +317,10 @@ void Run::planFaults() {
                                                 CampaignFault::LineError,   CampaignFault::PortVanished,
                                                 CampaignFault::AnotherRadio};
     static constexpr std::pair<bool, std::uint8_t> kFrames[] = {
-        {true, 0xE1}, {true, 0xE4}, {true, 0xE8}, {false, 0xE8}, {false, 0xE2}};
+        {false, 0xE0}, {true, 0xE1}, {false, 0xE2}, {true, 0xE4}, {true, 0xE5}, {true, 0xE8}, {false, 0xE8}};
     PendingFault f{uniform(500, 60000), kThrown[uniform(0, 6)]};
     if (chance(50)) {
-      std::tie(f.fromRadio, f.command) = kFrames[uniform(0, 4)];
+      std::tie(f.fromRadio, f.command) = kFrames[uniform(0, 6)];
       f.delayMs = uniform(0, 60);
     }
     faults_.push_back(f);
