@@ -663,8 +663,9 @@ bool Run::sweepStep(std::size_t filter, int value) {
 // ---------------------------------------------------------------------------------------------
 // Invariants 2 and 3
 
+// The console list takes keys while the adjustment panel is shown.
 bool Run::listShown() {
-  return dynamic_cast<headless::ListBox&>(h_.program().mainWindow().lboConsole()).shown();
+  return h_.program().controller().RigTarnProp_EditEnabled();
 }
 
 bool Run::connected() {
