@@ -52,7 +52,6 @@ int startAndRun(tk::Toolkit& toolkit, const AdjCommandLine& cmd, const std::func
   config.backupFolder = backupsFolder(ConfigEnv::fromProcess(), optionsFile);
   config.programVersion = "tarnset-adj " + kVersionText + " (" + kAppTitle + ")";
   if (trace.isOpen()) config.trace = &trace;
-  config.refreshPorts = [&resolver] { resolver.refresh(); };
   Program program(toolkit, clock, port, resolver, config);
   program.installFatalHandler();
   if (const int rc = program.startUp(&instance); rc != 0) return rc;

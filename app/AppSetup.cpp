@@ -7,7 +7,7 @@
 namespace tarnset {
 
 std::vector<std::string> systemFolders() {
-  return {"/usr", TARNSET_INSTALL_PREFIX};
+  return programFolders(TARNSET_INSTALL_PREFIX);
 }
 
 std::string machineOptionsFile() {
@@ -23,7 +23,13 @@ ConfiguredPorts configuredPortsOf(const std::string& optionsFile) {
 
 std::string installedConstFolder() {
   clsCmcProfileIO probe;
-  return isUnderFolders(probe.programDir(), systemFolders()) ? std::string(TARNSET_DATA_DIR) : std::string();
+  if (!isUnderFolders(probe.programDir(), systemFolders())) return {};
+#ifdef _WIN32
+  // The installer puts Const.ini beside the programs.
+  return probe.programDir();
+#else
+  return TARNSET_DATA_DIR;
+#endif
 }
 
 }  // namespace tarnset

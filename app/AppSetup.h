@@ -10,7 +10,8 @@ namespace tarnset {
 // The program's version, as --version prints it (the project's version in the build).
 inline const std::string kVersionText = TARNSET_VERSION;
 
-// The folders that belong to the system: /usr and the prefix the programs install under.
+// The folders that belong to the system: /usr and the prefix the programs install under;
+// on Windows the program folders (the per-user installer's among them).
 std::vector<std::string> systemFolders();
 // Full path of the options file for this machine and user.
 std::string machineOptionsFile();

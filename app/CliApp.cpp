@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -16,6 +17,9 @@
 #include "base/Types.h"
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
+#include "instruments/InstrumentBench.h"
+#include "instruments/InstrumentsFile.h"
+#include "instruments/TransportFactory.h"
 #include "link/TraceFile.h"
 #include "link/frmCom.h"
 #include "model/RigTarnConstFile.h"
@@ -27,6 +31,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/Paths.h"
 #include "platform/SystemPortResolver.h"
 #include "platform/SystemSerialPort.h"
 #include "radio/BackupStore.h"
@@ -41,6 +46,8 @@ namespace {
 const char* const kUsage =
     "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli measure [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli instruments\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli diff BEFORE AFTER\n"
     "       tarnset-cli report AS_FOUND AS_LEFT [--html FILE]\n"
@@ -52,6 +59,12 @@ const char* const kHelp =
     "Commands:\n"
     "  read      clone-read the radio's EEPROM and print the parameter listing\n"
     "  monitor   connect as the window does and print the A/D and D/A monitor lines\n"
+    "  measure   connect, then measure every item that Limits.ini (in the current folder)\n"
+    "            gives limits for with the instruments of Instruments.ini (beside the options\n"
+    "            file): each item is sent once more as the radio holds it and measured; key\n"
+    "            the radio's transmitter first. Prints one line per item with PASS or FAIL\n"
+    "  instruments  list the instruments of Instruments.ini and ask each for its identity\n"
+    "            (*IDN?)\n"
     "  ports     show which device each COM number resolves to, and the serial ports found;\n"
     "            or map a COM number to a device\n"
     "  diff      compare two images saved by read --save; it compares what the parameter\n"
@@ -77,10 +90,12 @@ const char* const kHelp =
     "  --help          show this text\n"
     "  --version       show the program's version\n"
     "\n"
-    "Exit status: 0 success (diff: the listings are the same), 1 diff: the listings differ,\n"
-    "2 link or clone failure or an options file that cannot be written (diff and report: a\n"
-    "file cannot be read or is not a 15968-byte image, or the page cannot be written; diff's\n"
-    "codes are those of diff(1)), 64 usage error, 70 internal error.\n";
+    "Exit status: 0 success (diff: the listings are the same; measure: every item measured\n"
+    "within its limits), 1 diff: the listings differ; measure: an item outside its limits or\n"
+    "not measured, 2 link or clone failure or an options file that cannot be written (diff\n"
+    "and report: a file cannot be read or is not a 15968-byte image, or the page cannot be\n"
+    "written; diff's codes are those of diff(1); measure: nothing to measure; instruments:\n"
+    "an instrument did not answer), 64 usage error, 70 internal error.\n";
 
 // diff's exit status, as diff(1) gives it.
 constexpr int kExitSame = 0;
@@ -194,7 +209,12 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     o.images = {files[0], files[1]};
     return o;
   }
-  if (o.command != "read" && o.command != "monitor") return fail("unknown command '" + o.command + "'");
+  if (o.command == "instruments") {
+    if (args.size() > 1) return fail("unexpected argument '" + args[1] + "'");
+    return o;
+  }
+  if (o.command != "read" && o.command != "monitor" && o.command != "measure")
+    return fail("unknown command '" + o.command + "'");
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -265,6 +285,7 @@ int listPorts(std::ostream& out) {
       out << "\n";
     }
     if (!p.serial.empty()) out << "    serial number: " << p.serial << "\n";
+    if (p.bluetooth) out << "    Bluetooth: opens only while the paired device answers\n";
   }
   return kExitOk;
 }
@@ -372,6 +393,7 @@ class Session final : public TarnView {
     config.optionsFile = optionsFile_;
     config.readConstFile = false;
     config.trace = trace;
+    config.measureAsFound = false;  // nobody to key the radio for it
     // Without --port the port stored in the options file applies (start-up loads it).
     std::optional<std::int16_t> com;
     if (o.port && namesADevice(*o.port)) {
@@ -455,11 +477,11 @@ class Session final : public TarnView {
     drawn_ = true;
   }
   void readCompleted() override { readDone_ = true; }
-  void linkFailed(const std::string& message, const std::string& details) override {
+  void linkFailed(const LinkFailure& f) override {
     if (failed_) return;  // the first failure is the one to report
     failed_ = true;
-    failure_ = message;
-    failureDetails_ = details;
+    failure_ = f.message;
+    failureDetails_ = f.details;
   }
 
  private:
@@ -529,6 +551,91 @@ int monitorCommand(const Options& o, std::ostream& out, std::ostream& err, bool 
   return kExitOk;
 }
 
+int measureCommand(const Options& o, std::ostream& out, std::ostream& err, bool errIsTerminal,
+                   TraceSink* trace) {
+  Session s(o, err, errIsTerminal, trace);
+  bool asked = false, measured = false, refused = false;
+  std::vector<ItemMeasurement> results;
+  if (s.program().hasCom()) {
+    if (s.controller().RigOpFunc_MeasurableRows().empty()) {
+      err << "tarnset-cli: nothing to measure: no instrument of " << s.program().instrumentsFile()
+          << " measures an item that Limits.ini (in the current folder) has limits for\n";
+      return kExitLinkFailure;
+    }
+    s.controller().RigOpFunc_ClickCmd00(0);  // connect as the window does
+  }
+  const int rc = s.runUntil([&] {
+    clsIndOp_RigTarn& c = s.controller();
+    if (!asked && c.opState() == TarnState::CycleEnd) {
+      asked = true;
+      refused = !c.RigOpFunc_MeasureItems([&](std::vector<ItemMeasurement> r) {
+        results = std::move(r);
+        measured = true;
+      });
+    }
+    return measured || refused;
+  });
+  if (rc != kExitOk) return rc;
+  if (refused) {
+    err << "tarnset-cli: the items could not be measured\n";
+    return kExitLinkFailure;
+  }
+  bool allPass = true;
+  for (const ItemMeasurement& m : results) {
+    out << m.line() << "\n";
+    allPass = allPass && m.taken && m.verdict == ItemMeasurement::Verdict::Pass;
+  }
+  return allPass ? kExitOk : kExitDiffer;
+}
+
+// instruments: the instruments of Instruments.ini, each asked for its identity.
+int instrumentsCommand(std::ostream& out, std::ostream& err) {
+  const std::string file = instrumentsFilePath(machineOptionsFile());
+  const InstrumentsSetup setup = loadInstruments(file);
+  out << "Instruments of " << file << ":\n";
+  for (const std::string& p : setup.problems) out << "  left out: " << p << "\n";
+  if (setup.instruments.empty()) {
+    out << "  none\n";
+    return setup.problems.empty() ? kExitOk : kExitLinkFailure;
+  }
+  MonotonicTickSource clock;
+  HeadlessToolkit toolkit(clock);
+  SystemPortResolver resolver(configuredPortsOf(machineOptionsFile()));
+  SystemTransportFactory links(clock, &resolver);
+  InstrumentBench bench(clock, links);
+  bench.configure(setup);
+  std::map<std::string, BenchResult> answers;
+  for (const InstrumentEntry& e : setup.instruments) {
+    bench.identify(e.name, [&answers, name = e.name](const BenchResult& r) { answers[name] = r; });
+  }
+  auto tick = toolkit.createTimer();
+  tick->setInterval(20);
+  tick->onTick = [&] {
+    bench.task();
+    if (answers.size() == setup.instruments.size()) toolkit.quit(kExitOk);
+  };
+  tick->setEnabled(true);
+  toolkit.runLoop();
+  bool allAnswered = true;
+  for (const InstrumentEntry& e : setup.instruments) {
+    std::string roles;
+    for (Role r : e.roles) roles += (roles.empty() ? "" : ", ") + std::string(roleTitle(r));
+    out << "  " << e.name << ": " << e.address << " (" << roles << "; profile " << e.profile << ")\n";
+    if (!e.calibrationDue.empty()) out << "    calibration due " << e.calibrationDue << "\n";
+    const BenchResult& r = answers[e.name];
+    if (r.ok && r.identity) {
+      out << "    *IDN?: " << r.identity->maker << ", " << r.identity->model << ", serial "
+          << r.identity->serial << ", firmware " << r.identity->firmware << "\n";
+    } else {
+      allAnswered = false;
+      out << "    no identity: " << r.error << "\n";
+      if (!r.details.empty()) out << "    " << withLf(r.details) << "\n";
+    }
+  }
+  (void)err;
+  return allAnswered ? kExitOk : kExitLinkFailure;
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
@@ -549,6 +656,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (o->command == "ports") return o->mapCom ? mapPort(*o, out, err) : listPorts(out);
   if (o->command == "diff") return diffCommand(*o, out, err);
   if (o->command == "report") return reportCommand(*o, out, err);
+  if (o->command == "instruments") return instrumentsCommand(out, err);
   // A trace that was asked for and cannot be written is a usage error: never a run
   // without the trace that was asked for.
   MonotonicTickSource traceClock;
@@ -562,6 +670,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
   }
   if (o->command == "read") return readCommand(*o, out, err, errIsTerminal, trace.get());
+  if (o->command == "measure") return measureCommand(*o, out, err, errIsTerminal, trace.get());
   return monitorCommand(*o, out, err, errIsTerminal, trace.get());
 }
 

@@ -7,7 +7,9 @@
 #include "platform/Files.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // Names in any script of the world: the arguments and the output are UTF-8 inside.
+  tarnset::useUtf8StandardStreams();
+  const std::vector<std::string> args = tarnset::programArguments(argc, argv);
   try {
     return tarnset::cli::run(args, std::cout, std::cerr, tarnset::standardErrorIsTerminal());
   } catch (const std::exception& e) {

@@ -14,26 +14,11 @@
 #include <vector>
 
 #include "E2eSupport.h"
-#include "base/SerialPort.h"
-#include "base/TickSource.h"
-#include "platform/posix/PosixSerialPort.h"
-#include "shell/start.h"
+#include "ProgramRun.h"
 #include "sim/PtyServer.h"
 #include "sim/VirtualTarn.h"
-#include "toolkit/headless/HeadlessToolkit.h"
 
 namespace tarnset::bench {
-
-// Milliseconds of CLOCK_MONOTONIC.
-double nowMs();
-
-// Line time of a number of bytes at a baud: 10 bits per byte (start, 8 data, stop).
-inline double lineMs(std::size_t bytes, std::int32_t baud) {
-  return static_cast<double>(bytes) * 10000.0 / baud;
-}
-
-// The value below which the fraction p (0..1) of the samples lie (nearest rank).
-double percentile(std::vector<double> samples, double p);
 
 // The virtual KV-Tarn on a pseudo-terminal, served by a thread of this process, paced at
 // the line rate. Stopped with the object.
@@ -64,43 +49,6 @@ class RadioOnPty {
   bool ready_ = false;
 };
 
-// Every COM number is the one device.
-class OneDevice final : public PortResolver {
- public:
-  explicit OneDevice(std::string device) : device_(std::move(device)) {}
-  std::string deviceFor(std::int16_t) const override { return device_; }
-
- private:
-  std::string device_;
-};
-
-// The whole program with the headless toolkit, the system's monotonic clock and the real
-// serial port, started with its options file in folder and the repository's Const.ini.
-class HeadlessProgram {
- public:
-  HeadlessProgram(const std::string& device, const std::filesystem::path& folder);
-
-  Program& program() { return *program_; }
-  HeadlessToolkit& toolkit() { return toolkit_; }
-  bool started() const { return started_; }
-
-  // Runs the event loop (posted work, due timers, then the port's descriptor) until
-  // done() holds or untilMs (nowMs()) has come; done() is checked after every event. True
-  // when done.
-  bool runUntil(const std::function<bool()>& done, double untilMs);
-  // Clicks "Connect" and runs until the controller rests after the first monitor pass
-  // and the first sending of every item.
-  bool connect(double timeoutMs = 60000);
-
- private:
-  MonotonicTickSource clock_;
-  HeadlessToolkit toolkit_;
-  PosixSerialPort port_;
-  OneDevice resolver_;
-  std::unique_ptr<Program> program_;
-  bool started_ = false;
-};
-
 // The E8 command code of a frame from the program (FE FE EE EF E8 mm mm ss ss code ...),
 // -1 for any other frame.
 int e8Code(const e2e::LoggedFrame& f);
@@ -118,6 +66,23 @@ struct KeyLatency {
 KeyLatency measureKeyToWire(RadioOnPty& radio, int presses,
                             const std::function<void(std::int16_t key)>& press,
                             const std::function<void(double ms)>& runFor);
+// The latencies of key presses at the given moments: each press matched with the first
+// Power(Hi) frame (E8 code 05) that reached the radio after it, in the radio's frames.
+KeyLatency matchPressesToFrames(const std::vector<double>& pressedAt,
+                                const std::vector<e2e::LoggedFrame>& frames);
+
+// The figures of F5 passes against the radio's frames: the line-rate bound of the 13
+// requests and 13 answers and the radio's own delays, each pass found after the frame
+// count it started at. Empty error when every pass had its 13 requests and answers.
+struct PassWire {
+  std::vector<double> wireMs, boundMs, delayMs;  // one per pass
+  std::string error;
+};
+PassWire monitorPassesOnTheWire(const std::vector<e2e::LoggedFrame>& frames,
+                                const std::vector<std::size_t>& starts);
+// Prints the figures of F5 passes (their times from the key to the 13th answer taken),
+// last the headline line of the benchmark named `what`.
+void reportMonitorPasses(const char* what, const std::vector<double>& passMs, const PassWire& wire);
 // Prints the figures of a key-to-wire measurement, each with its target, and last the
 // headline line of the benchmark named `what`.
 void reportKeyToWire(const char* what, const KeyLatency& k);

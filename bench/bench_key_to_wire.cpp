@@ -18,16 +18,15 @@ int main() {
     std::fprintf(stderr, "bench_key_to_wire: %s\n", radio.error().c_str());
     return 1;
   }
-  HeadlessProgram p(radio.device(), scratch.path());
+  HeadlessProgram p(radio.device(), scratch.path().string(), TARNSET_SOURCE_DIR "/Const.ini");
   if (!p.started() || !p.connect()) {
     std::fprintf(stderr, "bench_key_to_wire: could not connect\n");
     return 1;
   }
-  tk::ListBox& list = p.program().mainWindow().lboConsole();
-  p.toolkit().pressKey(list, tk::Key::Down);  // from "CH No." to " Power(Hi)"
-  const KeyLatency k = measureKeyToWire(
-      radio, kPresses, [&](std::int16_t key) { p.toolkit().pressKey(list, key); },
-      [&](double ms) { p.runUntil([] { return false; }, nowMs() + ms); });
+  p.toolkit().pressKey(p.program().mainWindow().lboConsole(),
+                       tk::Key::Down);  // from "CH No." to " Power(Hi)"
+  const std::vector<double> pressedAt = pressPowerKeys(p, kPresses);
+  const KeyLatency k = matchPressesToFrames(pressedAt, radio.frames());
   if (!k.error.empty() || !p.toolkit().messages().empty()) {
     std::fprintf(stderr, "bench_key_to_wire: %s\n",
                  k.error.empty() ? p.toolkit().messages().front().text.c_str() : k.error.c_str());

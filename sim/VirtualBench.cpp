@@ -19,7 +19,6 @@ constexpr int kModW = 0x08;
 constexpr int kModN = 0x09;
 constexpr int kBalance = 0x0A;
 constexpr int kTone = 0x11;
-constexpr int kTracked[] = {kPowerHi, kPowerL2, kPowerL1, kModW, kModN, kBalance, kTone};
 
 constexpr double kMaxPowerW = 40.0;
 constexpr double kVaractorPpmPerStep2 = 0.0005;  // the pull's curvature about its centre
@@ -132,7 +131,7 @@ double VirtualBench::selectivityLossDb(double offsetHz, bool narrow) {
 VirtualBench::VirtualBench(VirtualTarn& radio, BenchOptions options)
     : radio_(radio), options_(options), rng_(options.seed ^ 0xBE7C4u) {
   options_.noise = std::clamp(options_.noise, 0.0, 10.0);
-  for (const int code : kTracked) lastItems_.push_back(radio_.itemValue(code));
+  itemCommandsSeen_ = radio_.itemCommands();
 }
 
 double VirtualBench::gauss(double sigma) {
@@ -154,16 +153,19 @@ void VirtualBench::applyGenerator() {
 }
 
 void VirtualBench::trackItems() {
-  for (std::size_t k = 0; k < std::size(kTracked); ++k) {
-    const int code = kTracked[k];
-    const std::optional<int> v = radio_.itemValue(code);
-    if (v == lastItems_[k]) continue;
-    lastItems_[k] = v;
-    if (code == kPowerHi || code == kPowerL2 || code == kPowerL1) powerCode_ = code;
-    if (code == kModW || code == kModN) test_ = Test::Modulation;
-    if (code == kBalance) test_ = Test::Balance;
-    if (code == kTone) test_ = Test::Tone;
+  // The item the program addressed last is the one on test, also when its value was sent
+  // again unchanged.
+  if (radio_.itemCommands() == itemCommandsSeen_) return;
+  itemCommandsSeen_ = radio_.itemCommands();
+  const std::optional<int> code = radio_.lastItemCode();
+  if (!code) return;
+  if (*code == kPowerHi || *code == kPowerL2 || *code == kPowerL1) powerCode_ = *code;
+  if (*code == kModW || *code == kModN) {
+    test_ = Test::Modulation;
+    modCode_ = *code;
   }
+  if (*code == kBalance) test_ = Test::Balance;
+  if (*code == kTone) test_ = Test::Tone;
 }
 
 void VirtualBench::step(std::int64_t nowUs) {
@@ -183,11 +185,15 @@ void VirtualBench::step(std::int64_t nowUs) {
   const bool keyed = ptt_ && tx.valid;
   const int powerCode = powerCode_.value_or(ch.lowPower ? kPowerL2 : kPowerHi);
   power_.target = keyed ? powerForItem(item(powerCode)) : 0.0;
-  const double mod = modDeviationForItem(item(ch.narrow ? kModN : kModW), ch.narrow);
+  // The modulation item on test, else the one of the channel's spacing.
+  const int modCode = modCode_.value_or(ch.narrow ? kModN : kModW);
+  const bool narrow = modCode == kModN;
+  const double mod = modDeviationForItem(item(modCode), narrow);
   double dev = mod;
   if (test_ == Test::Balance) {
+    // The balance square wave rides on the channel's own modulation.
     const double x = item(kBalance) / 255.0;
-    dev = mod * (0.75 + 0.5 * x - 0.1 * x * x);
+    dev = modDeviationForItem(item(ch.narrow ? kModN : kModW), ch.narrow) * (0.75 + 0.5 * x - 0.1 * x * x);
   } else if (test_ == Test::Tone) {
     dev = toneDeviationForItem(item(kTone)) * (ch.narrow ? 0.5 : 1.0);
   }

@@ -126,12 +126,14 @@ class VirtualBench {
   bool genDriven_ = false;
 
   bool ptt_ = false;
-  Lagged power_{0.0, 0.0, 60000.0};
-  Lagged deviation_{0.0, 0.0, 40000.0};
-  Lagged carrier_{0.0, 0.0, 80000.0};
+  // Settled to 1 % within 150 ms, inside an instrument's settle time of 200 ms.
+  Lagged power_{0.0, 0.0, 30000.0};
+  Lagged deviation_{0.0, 0.0, 25000.0};
+  Lagged carrier_{0.0, 0.0, 30000.0};
   std::optional<int> powerCode_;  // the E8 code of the level item last changed
   Test test_ = Test::Modulation;
-  std::vector<std::optional<int>> lastItems_;
+  std::uint64_t itemCommandsSeen_ = 0;
+  std::optional<int> modCode_;  // MOD W or MOD N, whichever was addressed last
 
   bool silent_ = false;
   bool garbage_ = false;

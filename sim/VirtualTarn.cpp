@@ -673,6 +673,8 @@ void VirtualTarn::handleE8(const Bytes& body, std::int64_t atNs) {
     return;
   }
   writeByte(image_, *address, static_cast<std::uint8_t>(value));
+  lastItemCode_ = code;
+  ++itemCommands_;
   log(atNs, "E8 code " + hex2(code) + " value " + std::to_string(*itemValue(code)) + " -> EEPROM " +
                 std::to_string(*address));
   if (*address >= eep::kTxfTable && *address < eep::kTxfTable + eep::kTxfEntries) logTransmitter(atNs, true);

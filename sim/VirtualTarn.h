@@ -166,6 +166,12 @@ class VirtualTarn {
   int monitorReading(int ch) const { return physics_.monitorExact(ch, image_, slot_); }
   // The last frames received and sent (at most kFrameHistory).
   const std::deque<FrameRecord>& frames() const { return frames_; }
+  // The adjustment item the program addressed last with an E8 command (its code), also
+  // when the value it sent was the one the radio held: in adjustment mode the radio puts
+  // that item on test (its transmitter runs at that power level, with that modulation).
+  // And how many item commands it has received, to notice a repeat of the same item.
+  std::optional<int> lastItemCode() const { return lastItemCode_; }
+  std::uint64_t itemCommands() const { return itemCommands_; }
   // Frames recorded since the start, also those the bounded history has let go.
   std::uint64_t framesRecorded() const { return framesRecorded_; }
   // A clone read stream is running.
@@ -284,6 +290,8 @@ class VirtualTarn {
   bool spoilMonitor_ = false;
   std::int64_t lateAnswerUs_ = 0;
   std::uint64_t framesRecorded_ = 0;
+  std::optional<int> lastItemCode_;
+  std::uint64_t itemCommands_ = 0;
 
   int slot_ = 0;
   bool adjustMode_ = false;

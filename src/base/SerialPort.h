@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/Types.h"
 
@@ -32,6 +33,7 @@ struct PortFailure {
   std::string group;                 // PermissionDenied: the group that owns the device, when known
   std::string holder;                // Busy: the program holding it, "ModemManager (PID 612)", when known
   bool holderIsModemProber = false;  // Busy: that program is the system's modem-probing service
+  bool bluetooth = false;            // the port is a Bluetooth serial port, not a cable's adapter
 };
 
 enum class PortEvent {
@@ -81,12 +83,33 @@ class SerialPort {
   std::function<void(PortEvent)> onEvent;
 };
 
+// A serial adapter present on the machine, as a person picks the cable's: what it is, and
+// which of the program's COM numbers opens it now.
+struct SerialAdapter {
+  std::string name;            // what it is: "USB Serial Port", "FT232R USB UART"; empty when unknown
+  std::string maker;           // who made it: "FTDI"; empty when unknown
+  std::string systemName;      // the system's own name of the port: "COM7", "/dev/ttyUSB0"
+  std::string device;          // what a mapping names to open it: "COM7", "/dev/serial/by-id/usb-..."
+  bool bluetooth = false;      // a Bluetooth serial port
+  std::int16_t comNumber = 0;  // the COM number that opens it now (the lowest), 0 when none does
+};
+
 // Maps the program's COM numbers to devices.
 class PortResolver {
  public:
   virtual ~PortResolver() = default;
   // Device path of COM n, or empty when no device is known for it.
   virtual std::string deviceFor(std::int16_t comNumber) const = 0;
+  // What COM n opens, short, for the Port menu: "COM7, USB Serial Port",
+  // "/dev/ttyUSB0, FT232R USB UART"; "no serial port" when nothing is known.
+  virtual std::string caption(std::int16_t comNumber) const {
+    const std::string device = deviceFor(comNumber);
+    return device.empty() ? "no serial port" : device;
+  }
+  // The serial adapters present, each with the COM number that opens it now.
+  virtual std::vector<SerialAdapter> adapters() const { return {}; }
+  // Takes the whole mapping again (the options file's mappings and the ports present).
+  virtual void refresh() {}
   // Takes COM n anew when it has no device now (none is known for it, or the one it names
   // does not exist): an adapter plugged in late. It then names a port present that no
   // other COM number names; a device that exists is never replaced. A mapping that is

@@ -158,6 +158,13 @@ void InstrumentBench::send(Role role, std::function<void(const Measurement&)> do
   });
 }
 
+std::optional<ScpiIdentity> InstrumentBench::identityOf(const std::string& instrument) const {
+  for (const auto& s : stations_) {
+    if (s->entry.name == instrument) return s->session->identity();
+  }
+  return std::nullopt;
+}
+
 void InstrumentBench::identify(const std::string& instrument, std::function<void(const BenchResult&)> done) {
   for (auto& s : stations_) {
     if (s->entry.name != instrument) continue;

@@ -75,6 +75,9 @@ class InstrumentBench {
   void setGenerator(double hz, double dbm, bool on, std::function<void(const BenchResult&)> done);
   // Measures with the instrument that serves the role.
   void measure(Role role, std::function<void(const Measurement&)> done, When when = When::AfterSettle);
+  // What the instrument (by its section name) answered to *IDN? when its session connected;
+  // nullopt before it did (or when the answer was not an identity).
+  std::optional<ScpiIdentity> identityOf(const std::string& instrument) const;
   // Asks the instrument (by its section name) for *IDN? and hands on the answer.
   void identify(const std::string& instrument, std::function<void(const BenchResult&)> done);
   // Something that the measurements depend on changed now (a radio setting): measurements

@@ -6,6 +6,7 @@
 #include "base/Common.h"
 #include "base/FrameText.h"
 #include "base/Wire.h"
+#include "platform/Files.h"
 
 namespace tarnset {
 
@@ -35,7 +36,7 @@ TraceFile::~TraceFile() {
 }
 
 bool TraceFile::open(const std::string& path, const std::string& program, std::string& error) {
-  file_ = std::fopen(path.c_str(), "w");
+  file_ = openFile(path, "w");
   if (file_ == nullptr) {
     error = std::strerror(errno);
     return false;

@@ -74,7 +74,7 @@ void clsIndOp_RigTarn::buildCatalogue() {
     const std::int16_t i = static_cast<std::int16_t>(c.ListCount() - 1);
     // The recorded indexes must exist before a display event of the row asks for them.
     if (row == kRowChNo) idxChNo_ = i;
-    if (row == kRowBpfAll) idxBpfSweep_ = i;
+    if (row == kRowBpfAll) idxBpfSweep_ = idxBpfAll_ = i;
     if (row == kRowBpfT1) idxBpfT1_ = i;
     if (row == kRowTxf) idxTxf_ = i;
     if (row == kRowRssi) idxRssi_ = i;

@@ -24,7 +24,9 @@ clsIndOp_RigTarn::clsIndOp_RigTarn(clsCmcDornSequence& seq, clsCmcRadio& radio, 
       clock_(&clock),
       eep_(std::make_unique<clsIndEep_RigTarn>(
           radio, [this](std::int16_t i) { return RigTarnOp_Table_Txf_TempBorder(i); })),
-      waitTick_(clock) {
+      waitTick_(clock),
+      measurePause_(clock),
+      gen_(clock) {
   comPortNo_ = 1;
   RigOpFunc_ResetAll();
   nameBase_ = TarnMap::kDefaultNameBase;
@@ -52,6 +54,9 @@ void clsIndOp_RigTarn::RigOpFunc_ResetAll() {
   readOnly_ = false;
   monitorAnswer_.reset();
   abandonProcedures();
+  abandonAutomation("the connection was reset");
+  finishPass("the connection was reset");
+  measurementsChanged();
   restoreQueue_.clear();
   if (restoreRunning_) {
     restoreRunning_ = false;
@@ -123,6 +128,10 @@ void clsIndOp_RigTarn::RigOpFunc_ReadImage() {
 }
 
 void clsIndOp_RigTarn::task() {
+  measureTask();
+  tuneTask();
+  txfAutoTask();
+  alignTask();
   if (seq_->OpRunning()) {
     if (opState_ == TarnState::CloneRead) updateProgress();
     return;
@@ -253,14 +262,17 @@ void clsIndOp_RigTarn::sendItem(std::int16_t row) {
   const std::int16_t value = console_->Value(row);
   tellViews([&](TarnView& v) { v.itemSent(row, value); });
   if (const std::int32_t adr = console_->EeAdr(row); adr >= 0) valueStored(adr);
+  measurementsChanged();
 }
 
 void clsIndOp_RigTarn::valueStored(std::int32_t address) {
   const auto value = static_cast<std::uint8_t>(radio_->eepImage().ReadByte(address));
   tellViews([&](TarnView& v) { v.valueSent(address, value); });
+  measurementsChanged();
 }
 
 bool clsIndOp_RigTarn::RigOpFunc_RowOwnedByProcedure(std::int16_t row) const {
+  if (tune_ && tune_->row == row) return true;  // a tune steps it
   if (enterStep_ < 12 || enterStep_ > 16) return false;
   const int k = row - idxBpfT1_;
   return k >= 0 && k < TarnMap::kBpfCount && bpfSelected_[static_cast<std::size_t>(k)];

@@ -40,7 +40,10 @@ std::optional<TarnProcedure> clsIndOp_RigTarn::procedureOf(std::int16_t step) {
 }
 
 void clsIndOp_RigTarn::endProcedure(TarnProcedure which) {
+  if (rxAuto_) generatorOff();  // RF off at the end of an unattended receive procedure
+  rxAuto_ = txfAuto_ = false;
   tellViews([which](TarnView& v) { v.procedureEnded(which, true); });
+  alignProcedureEnded(which, true, {});
 }
 
 void clsIndOp_RigTarn::abandonProcedures() {
@@ -48,8 +51,12 @@ void clsIndOp_RigTarn::abandonProcedures() {
   // on after the next connection: the catalogue it worked on is rebuilt (the TXF row
   // reads 0), its monitor request was lost, and the radio may be another one. The
   // technician starts it again with Enter.
+  if (rxAuto_) generatorOff();  // and after any fault
+  rxAuto_ = txfAuto_ = false;
+  if (tune_ && tune_->row == idxTxf_) tune_.reset();  // its tune ends with it
   if (const std::optional<TarnProcedure> running = procedureOf(enterStep_)) {
     tellViews([&](TarnView& v) { v.procedureEnded(*running, false); });
+    alignProcedureEnded(*running, false, "the procedure was stopped");
   }
   enterStep_ = 0;
   txfAgain_ = txfPhase2_ = txfComputed_ = false;
@@ -256,7 +263,12 @@ bool clsIndOp_RigTarn::stepRssi() {
   std::int16_t next = static_cast<std::int16_t>(enterStep_ + 1);
   switch (enterStep_) {
     case 6:
-      rssiAgain_ = false;
+      // Unattended: the generator gives the point's level, and the point is taken as soon
+      // as it has settled, as the technician's Enter takes it.
+      // The points' levels at the antenna connector: +23 dBu EMF (L2) is -90 dBm into 50
+      // ohms, -7 dBu EMF (L0) -120 dBm.
+      if (rxAuto_ && !receiveSignalReady(rssiLowPhase_ ? -120.0 : -90.0)) return false;
+      rssiAgain_ = rxAuto_;
       rssiStored_ = false;
       break;
     case 7: {
@@ -285,6 +297,7 @@ bool clsIndOp_RigTarn::stepRssi() {
         } else {
           next = 6;
           rssiLowPhase_ = true;
+          rssiAgain_ = false;
           console_->Disp(idxRssi_);
         }
       }
@@ -341,6 +354,8 @@ bool clsIndOp_RigTarn::stepBpfSweep() {
   std::int16_t next = static_cast<std::int16_t>(enterStep_ + 1);
   switch (enterStep_) {
     case 12:
+      // Unattended: the generator on the channel's receive frequency first.
+      if (rxAuto_ && !receiveSignalReady(sweepLevelDbm())) return false;
       break;
     case 13:
       for (std::int16_t k = 0; k < TarnMap::kBpfCount; ++k) {

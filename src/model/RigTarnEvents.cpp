@@ -182,8 +182,10 @@ std::string clsIndOp_RigTarn::ConsEv_Disp(clsConsole& objConsole, std::int16_t I
       return line + ", Setting = " + rightAlign(decimal(val), 3) + objConsole.BarString(Index);
     }
     case 2:
-      return title +
-             (inRange(enterStep_, 12, 16) && Index == idxBpfSweep_ ? ": Sweeping" : ": [Enter] to Sweep");
+      if (inRange(enterStep_, 12, 16) && Index == idxBpfSweep_)
+        return title + ": Sweeping" +
+               (rxAuto_ && !genLine_.empty() ? ", generator " + genLine_ : std::string());
+      return title + ": [Enter] to Sweep";
     case 3: {
       std::string line = objConsole.DefaultString(Index);
       if (!inRange(enterStep_, 12, 16)) return line + " [Enter] to Sweep";
@@ -192,7 +194,8 @@ std::string clsIndOp_RigTarn::ConsEv_Disp(clsConsole& objConsole, std::int16_t I
     }
     case 4:
       if (!inRange(enterStep_, 6, 8)) return title + ": [Enter] to Start";
-      return title + (rssiLowPhase_ ? ": L0 Level (-7dBu) " : ": L2 Level (+23dBu) ");
+      return title + (rssiLowPhase_ ? ": L0 Level (-7dBu) " : ": L2 Level (+23dBu) ") +
+             (rxAuto_ && !genLine_.empty() ? "generator " + genLine_ : std::string());
     case 5:
       if (!inRange(enterStep_, 9, 11)) return title + ": [Enter] to Start";
       return title + (calNarrowPhase_ ? ": Narrow " : ": Wide ");
@@ -216,7 +219,7 @@ void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Ind
   switch (evNo) {
     case 0:
       if (inRange(enterStep_, 1, 5)) {
-        txfAgain_ = true;
+        if (!txfAuto_) txfAgain_ = true;  // unattended, the counter confirms
         return;
       }
       txfComputed_ = false;
@@ -225,7 +228,7 @@ void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Ind
       break;
     case 1:
       if (inRange(enterStep_, 6, 8)) {
-        rssiAgain_ = true;
+        if (!rxAuto_) rssiAgain_ = true;  // unattended, the generator's level confirms
         return;
       }
       rssiLowPhase_ = false;
@@ -260,6 +263,14 @@ void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Ind
       return;
   }
   const TarnProcedure started = *procedureOf(enterStep_);
+  // With the instruments for it, the procedure runs unattended: the generator gives the
+  // receive procedures their signal, the counter tunes TXF.
+  const bool generator = bench_ != nullptr && bench_->configured(Role::Generator);
+  rxAuto_ = generator && (started == TarnProcedure::Rssi || started == TarnProcedure::BpfSweep);
+  txfAuto_ = started == TarnProcedure::Txf && bench_ != nullptr && bench_->configured(Role::Counter) &&
+             bench_->configured(Role::PowerMeter);
+  gen_ = Generator(*clock_);
+  genLine_.clear();
   tellViews([&](TarnView& v) {
     if (abandoned) v.procedureEnded(*abandoned, false);
     v.procedureStarted(started);

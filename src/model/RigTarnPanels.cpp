@@ -48,14 +48,17 @@ void clsIndOp_RigTarn::MsgBoxCloneErr(clsCmcDornSequence& myObjDornSeq) {
   std::string message = composeCloneError(in);
   // A port that could not be used says which device it was, why, and what to do next.
   const std::string comName = portText_.empty() ? "COM" + decimalWithSign(com_->comPortNum()) : std::string();
-  const std::string details = portFailureDetails(com_->failure(), com_->deviceName(), comName);
+  LinkFailure failure;
+  failure.details = portFailureDetails(com_->failure(), com_->deviceName(), comName);
+  if (com_->errCannotOpen()) failure.openFailure = com_->failure().kind;
   // The reset abandons a running procedure; what it wrote stays in the radio, so the
   // technician is told to run it again.
   const std::string note = RigOpFunc_InterruptionNote();
   if (!note.empty() && !message.empty()) message += "\r\n" + note;
   RigOpFunc_ResetAll();
   lastCloneError_ = message;
-  if (!message.empty()) tellViews([&](TarnView& v) { v.linkFailed(message, details); });
+  failure.message = message;
+  if (!message.empty()) tellViews([&](TarnView& v) { v.linkFailed(failure); });
 }
 
 }  // namespace tarnset

@@ -362,6 +362,19 @@ std::string serviceReportText(const ServiceReportInput& in) {
   line("");
   line("CAL:            " + calText(in.calRun));
   line("");
+  line("Measurements");
+  if (in.measurements.empty()) line("  " + in.measurementsNote);
+  for (const MeasuredItem& m : in.measurements) {
+    line("  " + padRight(m.item, 12) + padRight(m.quantity, 11) + padRight(m.limits, 16) + "found " +
+         padRight(m.asFound, 34) + padRight(m.asFoundVerdict, 6) + "left " + padRight(m.asLeft, 34) +
+         m.asLeftVerdict);
+  }
+  for (const MeasuringInstrument& i : in.instruments) {
+    line("  Instrument " + i.name + " (" + i.roles + "): " + i.identity + "; calibration due " +
+         (i.calibrationDue.empty() ? std::string("not entered") : i.calibrationDue) +
+         (i.pastDue ? "  PAST DUE" : ""));
+  }
+  line("");
   line("Monitor readings");
   if (in.monitorLines.empty()) line("  " + in.monitorNote);
   for (const std::string& m : in.monitorLines) line("  " + m);
@@ -447,6 +460,30 @@ std::string serviceReportHtml(const ServiceReportInput& in) {
   }
   add("</table>");
   add("<p>CAL: " + html(calText(in.calRun)) + "</p>");
+
+  heading("Measurements");
+  if (in.measurements.empty()) {
+    add("<p>" + html(in.measurementsNote) + "</p>");
+  } else {
+    add("<table><tr><th>Item</th><th>Quantity</th><th>Limits</th><th>As found</th><th></th><th>As left</th>"
+        "<th></th></tr>");
+    for (const MeasuredItem& m : in.measurements) {
+      add(changedRow(m.asLeftVerdict == "FAIL") + cell(m.item) + cell(m.quantity) + cell(m.limits) +
+          cell(m.asFound) + cell(m.asFoundVerdict) + cell(m.asLeft) + cell(m.asLeftVerdict) + "</tr>");
+    }
+    add("</table>");
+  }
+  if (!in.instruments.empty()) {
+    add("<p>Measured with:</p><table><tr><th>Instrument</th><th>Roles</th><th>Identity (*IDN?)</th>"
+        "<th>Calibration due</th></tr>");
+    for (const MeasuringInstrument& i : in.instruments) {
+      add(changedRow(i.pastDue) + cell(i.name) + cell(i.roles) + cell(i.identity) +
+          cell((i.calibrationDue.empty() ? std::string("not entered") : i.calibrationDue) +
+               (i.pastDue ? " PAST DUE" : "")) +
+          "</tr>");
+    }
+    add("</table>");
+  }
 
   heading("Monitor readings");
   if (in.monitorLines.empty()) {

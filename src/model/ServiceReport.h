@@ -43,6 +43,27 @@ std::vector<RestoreValue> restoreList(const Bytes& asFound, const Bytes& now);
 // One line per value, "Power(Hi): 137 -> 130", for the confirmation box.
 std::string describeRestore(const std::vector<RestoreValue>& values);
 
+// One measured item of the certificate: what it measured as found and as left, against
+// its limits.
+struct MeasuredItem {
+  std::string item;            // "Power(Hi)"
+  std::string quantity;        // "Power"
+  std::string limits;          // "24 .. 26 W"
+  std::string asFound;         // the measurement as read ("24.8 W"), or why it is missing
+  std::string asFoundVerdict;  // "PASS", "FAIL", or empty when not measured
+  std::string asLeft;
+  std::string asLeftVerdict;
+};
+
+// An instrument the measurements were taken with.
+struct MeasuringInstrument {
+  std::string name;            // its section in Instruments.ini
+  std::string roles;           // "power meter, deviation meter"
+  std::string identity;        // maker, model, serial number, firmware as it answered *IDN?
+  std::string calibrationDue;  // as the shop entered it, empty when not
+  bool pastDue = false;        // the due date has passed
+};
+
 struct ServiceReportInput {
   std::string model;           // model code of the radio, "2651"
   std::string subModel;        // sub-model code, "0100"
@@ -59,6 +80,9 @@ struct ServiceReportInput {
   std::string coefficientsChecksum;           // of the Const.ini coefficients; empty: not known
   std::string readRange;                      // which addresses came from the radio; empty: the whole image
   std::vector<std::string> readBackFailures;  // values read back otherwise than sent, one line each
+  std::vector<MeasuredItem> measurements;     // none: measurementsNote says why
+  std::vector<MeasuringInstrument> instruments;
+  std::string measurementsNote;
 };
 
 // A report's input with what every front end fills the same way: the radio's codes, the

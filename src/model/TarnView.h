@@ -7,8 +7,12 @@
 // Notifications arrive on the one thread, from inside the model's operations: a view
 // must not call back into the model's operations from them (it may read its state).
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "base/SerialPort.h"
+#include "instruments/LimitsFile.h"
 
 namespace tarnset {
 
@@ -52,8 +56,67 @@ struct ParameterLine {
   std::string valueText() const;
 };
 
+// A measurement of the bench that belongs to an alignment item: the power meter's for the
+// power levels, the deviation meter's for the modulation items, the counter's (the
+// carrier and its error) for TXF and the channel.
+struct ItemMeasurement {
+  enum class Verdict { None, Pass, Fail };
+  std::int16_t row = -1;
+  std::string item;      // the console title without its leading blanks ("Power(Hi)")
+  std::string quantity;  // "Power", "Deviation", "Carrier"
+  bool taken = false;    // false: missing (or not yet taken); text and details say why
+  // The value in the limit's unit when the item has a limit, else W, kHz or Hz of error.
+  double value = 0.0;
+  std::string text;     // as a technician reads it: "25.3 W", "449.999760 MHz, error -240 Hz (-0.53 ppm)"
+  std::string details;  // the instrument's answer and what to check, for a missing one
+  std::optional<ItemLimit> limit;
+  Verdict verdict = Verdict::None;
+  std::int32_t tickMs = 0;  // when it was taken
+
+  // "PASS", "FAIL", or empty without a limit or a value.
+  const char* verdictText() const {
+    return verdict == Verdict::Pass ? "PASS" : verdict == Verdict::Fail ? "FAIL" : "";
+  }
+  // The limits as a technician reads them ("24 .. 26 W"), empty without a limit.
+  std::string limitText() const;
+  // The measurement, its limits and its verdict on one line.
+  std::string line() const;
+};
+
+// How tuning an item to its target ended (F9, or a step of Align All).
+struct TuneResult {
+  std::int16_t row = -1;
+  std::string item;
+  bool ok = false;  // inside its limits
+  std::string why;  // why not, empty when ok
+  int measurements = 0;
+  ItemMeasurement last;  // the last measurement taken
+};
+
+// One step of Align All and how it ended.
+struct AlignStep {
+  std::string name;  // "TXF", "Power(Hi)", ..., "RSSI", "BPF ALL"
+  bool ok = false;
+  std::string why;  // why it did not pass (empty when it did)
+  ItemMeasurement last;
+  int measurements = 0;
+};
+
+// What Align All does.
+enum class AlignScope { Receive, Transmit, All };
+
 // The Enter procedures, for their start and end.
 enum class TarnProcedure : std::int16_t { Txf, Rssi, Cal, BpfSweep };
+
+// A failed link as the views report it.
+struct LinkFailure {
+  // The message, lines joined by CR LF.
+  std::string message;
+  // Its details: the device, why, the next step; may be empty.
+  std::string details;
+  // Why the port could not be opened; None when it opened (the failure came later).
+  PortFailure::Kind openFailure = PortFailure::Kind::None;
+};
 
 class TarnView {
  public:
@@ -89,9 +152,17 @@ class TarnView {
   // say why (it has ended, abandoned, and the radio holds nothing of what it stopped).
   virtual void procedureRefused(TarnProcedure /*which*/, const std::string& /*message*/,
                                 const std::string& /*details*/) {}
-  // The link failed: the message (lines joined by CR LF) and its details (the device,
-  // why, the next step; may be empty). The model has been reset already.
-  virtual void linkFailed(const std::string& /*message*/, const std::string& /*details*/) {}
+  // The measurement that belongs to the console row the technician has selected, taken
+  // again and again while it stays selected (row -1: the row has none, or no instrument
+  // measures it). One that is not taken yet after a change says so; none is shown that was
+  // taken before the last change.
+  virtual void measurementChanged(const ItemMeasurement& /*m*/) {}
+  // Tuning an item to its target ended.
+  virtual void tuneEnded(const TuneResult& /*r*/) {}
+  // A step of Align All ended: done of total steps are over.
+  virtual void alignProgress(const AlignStep& /*step*/, std::size_t /*done*/, std::size_t /*total*/) {}
+  // The link failed (the model has been reset already).
+  virtual void linkFailed(const LinkFailure& /*f*/) {}
 };
 
 }  // namespace tarnset

@@ -12,12 +12,17 @@
 //   RigTarnConstFile.cpp   Const.ini and the temperature border table
 //   RigTarnEnter.cpp       the Enter procedures (TXF, RSSI, CAL, BPF sweeps)
 //   RigTarnPanels.cpp      the panel and buttons the views show, the link failure report
+//   RigTarnMeasure.cpp     the bench's measurements of the items: live for the selected
+//                          row, and a pass over every item with a limit for the certificate
+//   RigTarnAuto.cpp        unattended alignment: an item tuned to its target, the receive
+//                          procedures driven by the generator, TXF with the counter, Align All
 //
 // The controller tells its views (model/TarnView.h) what happened; it never writes into a
 // window. The window's layout and captions are the window's own (shell/frmMain).
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +33,8 @@
 #include "base/clsCmcTick.h"
 #include "clone/CloneHooks.h"
 #include "console/ConsoleEvents.h"
+#include "instruments/InstrumentBench.h"
+#include "instruments/LimitsFile.h"
 #include "model/TarnView.h"
 #include "model/clsIndEep_RigTarn.h"
 
@@ -168,6 +175,50 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // Values of a restore still to go out.
   std::size_t RigOpFunc_RestorePending() const { return restoreQueue_.size(); }
 
+  // ---- measurements (RigTarnMeasure.cpp) ----
+  // The bench and the items' limits (nullptr: no instruments; the bench outlives the
+  // controller or is taken away first).
+  void RigOpFunc_SetInstruments(InstrumentBench* bench, LimitsSetup limits);
+  InstrumentBench* instruments() const { return bench_; }
+  const LimitsSetup& limits() const { return limits_; }
+  // The console row the technician has selected: its measurement is taken again and
+  // again while the adjustment panel is up.
+  void RigOpFunc_SelectRow(std::int16_t row);
+  // The role that measures a row's item; nullopt when none does.
+  std::optional<Role> RigOpFunc_MeasuringRole(std::int16_t row) const;
+  // Measures every item that has a limit and an instrument, one after the other: each
+  // item's value is sent once more (so that the radio transmits with it), then measured
+  // after the instrument's settle time. done gets the measurements (a missing one says
+  // why; a reset on the way leaves the rest missing). False, without a call of done,
+  // when no pass can run now (no instruments, not on the adjustment panel, a procedure or
+  // another pass runs).
+  bool RigOpFunc_MeasureItems(std::function<void(std::vector<ItemMeasurement>)> done);
+  // The rows such a pass measures: an instrument serves their role and they have a limit.
+  std::vector<std::int16_t> RigOpFunc_MeasurableRows() const;
+  bool RigOpFunc_Measuring() const { return pass_.has_value(); }
+  // ---- unattended alignment (RigTarnAuto.cpp) ----
+  // The row's item has a target in Limits.ini and an instrument that measures it.
+  bool RigOpFunc_Tunable(std::int16_t row) const;
+  // Tunes the row's item to its target (F9): measure, step, measure again, then step by a
+  // linear fit of the measurements (at most 8), stopping inside the limits, at the end of
+  // the item's range, or when the response does not follow (then the starting value goes
+  // back out). Every step is the item's own E8 command with its pause. done (and the
+  // views) learn how it ended. False when it cannot start now.
+  bool RigOpFunc_TuneRow(std::int16_t row, std::function<void(const TuneResult&)> done = {});
+  bool RigOpFunc_Tuning() const { return tune_.has_value(); }
+  // Runs every step the instruments allow, in the order of a service manual (TXF, the power
+  // levels, the deviation items, RSSI, BPF ALL; Transmit or Receive only the first or
+  // the last of them); done gets each step's outcome. False when nothing can run now.
+  bool RigOpFunc_AlignAll(AlignScope scope, std::function<void(std::vector<AlignStep>)> done);
+  bool RigOpFunc_Aligning() const { return align_.has_value(); }
+  // What keeps the bench from taking other instruments now (a measurement pass, a tune,
+  // Align All, the generator driven by a procedure, the TXF run with the counter); empty
+  // when nothing does. The live measurement of the selected row is simply taken again.
+  std::string RigOpFunc_InstrumentsBusy() const;
+  const LimitsSetup& RigOpFunc_Limits() const { return limits_; }
+  // Drops a running pass without calling its done (whoever asked is going away).
+  void RigOpFunc_DropMeasurePass() { pass_.reset(); }
+
   // Makes the state machine stop before it runs the action of the given state (nullopt =
   // never), so that a front end can take the monitor readings of the first pass and send
   // nothing more. held() tells that it has stopped there.
@@ -199,6 +250,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   std::int16_t idxCal() const { return idxCal_; }
   std::int16_t idxBpfT1() const { return idxBpfT1_; }
   std::int16_t idxBpfSweep() const { return idxBpfSweep_; }
+  // The BPF ALL row (idxBpfSweep is the row a sweep was started on).
+  std::int16_t idxBpfAll() const { return idxBpfAll_; }
 
  private:
   // ---- controller (RigTarnController.cpp) ----
@@ -255,6 +308,73 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // A procedure ended whole: the views hear of it (the window beeps).
   void endProcedure(TarnProcedure which);
 
+  // ---- measurements (RigTarnMeasure.cpp) ----
+  // One step of the live measurement and of a pass; from every task().
+  void measureTask();
+  // A setting the measurements depend on changed: the bench waits its settle time, and a
+  // measurement asked for before the change is not shown.
+  void measurementsChanged();
+  // The live measurement starts anew (a change, another row): nothing older is shown.
+  void restartMeasurement();
+  ItemMeasurement itemMeasurement(std::int16_t row, const Measurement& m) const;
+  void finishPass(const std::string& why);
+
+  // ---- unattended alignment (RigTarnAuto.cpp) ----
+  struct TuneTarget {
+    Role role = Role::PowerMeter;
+    double target = 0.0, lower = 0.0, upper = 0.0;  // in the limit's unit
+    double offset = 0.0;  // taken off each measurement first (TXF's second frequency)
+  };
+  struct Tune {
+    enum class Stage { Applying, Measuring, Waiting };
+    std::int16_t row = -1;
+    TuneTarget target;
+    std::int16_t start = 0, setting = 0;
+    Stage stage = Stage::Applying;
+    std::vector<std::pair<std::int16_t, double>> points;  // setting, measured value
+    ItemMeasurement last;
+    std::int32_t noReadingSince = 0, waitedMs = 0;
+    clsCmcTick retry;
+    std::function<void(const TuneResult&)> done;
+    explicit Tune(const TickSource& clock) : retry(clock) {}
+  };
+  struct Generator {
+    bool setting = false, ready = false, failed = false;
+    double hz = 0.0, dbm = 0.0;
+    std::string why, details;
+    clsCmcTick settle;
+    explicit Generator(const TickSource& clock) : settle(clock) {}
+  };
+  struct Align {
+    struct Step {
+      std::string name;
+      std::int16_t row = -1;
+      AlignStep result;
+    };
+    std::vector<Step> steps;
+    std::size_t next = 0;
+    bool running = false;
+    TarnProcedure procedure = TarnProcedure::Txf;
+    std::function<void(bool, const std::string&, const ItemMeasurement&, int)> procedureDone;
+    std::function<void(std::vector<AlignStep>)> done;
+  };
+  std::optional<TuneTarget> tuneTargetOf(std::int16_t row) const;
+  void startTune(std::int16_t row, const TuneTarget& target, std::function<void(const TuneResult&)> done);
+  bool tuneApplied() const;
+  void tuneTask();
+  void tuneMeasured(const Measurement& m);
+  void endTune(bool ok, const std::string& why, bool sendBackStart);
+  bool generatorAt(double hz, double dbm);
+  void generatorOff();
+  double receiveHz() const;
+  double sweepLevelDbm() const;
+  bool receiveSignalReady(double dbm);
+  void txfAutoTask();
+  void alignTask();
+  void alignProcedureEnded(TarnProcedure which, bool completed, const std::string& why);
+  // Any tune or Align All under way ends as failed with the reason (a reset).
+  void abandonAutomation(const std::string& why);
+
   // ---- panels and failures (RigTarnPanels.cpp) ----
   // Tells the views which panel to show when it changed (or after a reset).
   void refreshPanels();
@@ -296,7 +416,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool readOnly_ = false;
 
   // Console rows.
-  std::int16_t idxChNo_ = 0, idxTxf_ = 0, idxRssi_ = 0, idxCal_ = 0, idxBpfT1_ = 0, idxBpfSweep_ = 0;
+  std::int16_t idxChNo_ = 0, idxTxf_ = 0, idxRssi_ = 0, idxCal_ = 0, idxBpfT1_ = 0, idxBpfSweep_ = 0,
+               idxBpfAll_ = 0;
 
   // Channels.
   std::int16_t selChannel_ = 0;
@@ -330,6 +451,31 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   bool rssiAgain_ = false, rssiLowPhase_ = false, rssiReading_ = false, rssiStored_ = false;
   bool calAgain_ = false, calNarrowPhase_ = false, calSent_ = false;
   int calPointsSent_ = 0;
+
+  // The bench's measurements.
+  InstrumentBench* bench_ = nullptr;
+  LimitsSetup limits_;
+  std::int16_t measuredRow_ = -1;
+  bool measureInFlight_ = false;
+  std::uint32_t measureGeneration_ = 0;
+  clsCmcTick measurePause_;
+  struct MeasurePass {
+    std::vector<std::int16_t> rows;
+    std::size_t next = 0;
+    bool sent = false;
+    bool inFlight = false;
+    std::vector<ItemMeasurement> results;
+    std::function<void(std::vector<ItemMeasurement>)> done;
+  };
+  std::optional<MeasurePass> pass_;
+
+  // Unattended alignment.
+  std::optional<Tune> tune_;
+  Generator gen_;
+  std::string genLine_;   // what the generator does, on the row of the procedure it serves
+  bool rxAuto_ = false;   // the running RSSI or BPF procedure drives the generator
+  bool txfAuto_ = false;  // the running TXF procedure tunes with the counter
+  std::optional<Align> align_;
 
   // A restore's values that are not items, still to go out; a restore is under way.
   std::deque<RestoreSend> restoreQueue_;

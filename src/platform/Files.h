@@ -1,8 +1,10 @@
 #pragma once
 // Reading files and finding the program's own place, as this system does it.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnset {
 
@@ -40,6 +42,19 @@ std::string linkTarget(const std::string& path);
 // The folder of the running program's executable (no separator at the end); "." when
 // the system cannot say.
 std::string executableDirectory();
+
+// Opens the file at path (UTF-8) as std::fopen does with mode ("w", "rb" ...); null with
+// errno set when it cannot.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// The program's arguments after its name, in UTF-8: main's own here, on Windows those of
+// the wide command line (main's are in the ANSI code page, which cannot hold every name).
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// Standard output and error take UTF-8 text from here on: on a Windows console it is
+// shown through the wide console calls, redirected to a file or a pipe it goes out as
+// UTF-8 bytes (lines ending in CR LF, as before). Elsewhere nothing changes.
+void useUtf8StandardStreams();
 
 // A window program started from a command prompt writes its standard output and error
 // (--help, --version, a usage error) to that prompt's console where it has none of its

@@ -12,7 +12,8 @@ namespace tarnset {
 //   Reason: permission denied (the device belongs to group dialout)
 //   Next step: add your user to group dialout ...
 // device: the path tried (empty when no device is known for the COM number); comName:
-// "COM 1", or empty when the port was named by its device path. Empty for Kind::None.
+// "COM 1", or empty when the port was named by its device path. Empty for Kind::None. A
+// Bluetooth port is named as such, and the next step leads to the cable's own port.
 std::string portFailureDetails(const PortFailure& failure, const std::string& device,
                                const std::string& comName);
 

@@ -9,4 +9,14 @@ std::string describePortAs(const std::string& path, const std::vector<std::strin
   return text;
 }
 
+std::string joinNonEmpty(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& p : parts) {
+    if (p.empty()) continue;
+    if (!text.empty()) text += ", ";
+    text += p;
+  }
+  return text;
+}
+
 }  // namespace tarnset

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/SerialPort.h"
+
 namespace tarnset {
 
 // One serial port found on the machine.
@@ -18,10 +20,15 @@ struct SerialPortInfo {
   std::string manufacturer;  // manufacturer text
   std::string product;       // product text; the friendly name on Windows
   std::string serial;        // USB serial number text
+  bool bluetooth =
+      false;  // a Bluetooth serial port: opening it connects to the far device, which takes seconds
 
   // The path the program opens: the by-id link where there is one, else the device.
   const std::string& path() const { return byId.empty() ? device : byId; }
 };
+
+// "first, second" of the parts that are not empty: a caption's "COM7, USB Serial Port".
+std::string joinNonEmpty(const std::vector<std::string>& parts);
 
 // One line describing a port for a person: its path and, where known, what it is
 // ("/dev/serial/by-id/usb-... (USB UART, usbserial)").

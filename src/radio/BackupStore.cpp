@@ -12,6 +12,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/LocalTime.h"
+#include "platform/Paths.h"
 #include "radio/Sha256.h"
 
 namespace tarnset {
@@ -86,12 +87,12 @@ std::optional<BackupName> parseName(std::string_view name) {
 bool listBackups(const std::string& folder, std::vector<std::pair<BackupName, std::string>>& found,
                  std::error_code& ec) {
   found.clear();
-  fs::directory_iterator it(folder, ec);
+  fs::directory_iterator it(pathFromUtf8(folder), ec);
   if (ec) return false;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     std::error_code typeEc;
     if (!it->is_regular_file(typeEc)) continue;
-    const std::string name = it->path().filename().string();
+    const std::string name = pathToUtf8(it->path().filename());
     if (auto b = parseName(name)) found.emplace_back(std::move(*b), name);
   }
   return !ec;
@@ -107,7 +108,7 @@ bool later(const std::pair<BackupName, std::string>& a, const std::pair<BackupNa
 
 // True when the file at path holds exactly these bytes.
 bool holds(const std::string& path, const Bytes& image) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(pathFromUtf8(path), std::ios::binary);
   if (!in) return false;
   std::string content(image.size() + 1, '\0');
   in.read(content.data(), static_cast<std::streamsize>(content.size()));
@@ -152,7 +153,7 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 
   std::error_code ec;
-  fs::create_directories(folder_, ec);
+  fs::create_directories(pathFromUtf8(folder_), ec);
   if (ec) return failed("cannot create the backup folder " + folder_ + ": " + ec.message());
   std::vector<std::pair<BackupName, std::string>> backups;
   if (!listBackups(folder_, backups, ec)) {
@@ -167,7 +168,8 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
     if (b.first.stamp == stampDigits && b.first.count >= count) count = b.first.count + 1;
   }
   if (newest != nullptr) {
-    const std::string path = (fs::path(folder_) / newest->second).make_preferred().string();
+    const std::string path =
+        pathToUtf8((pathFromUtf8(folder_) / pathFromUtf8(newest->second)).make_preferred());
     if (holds(path, image)) {
       BackupResult r;
       r.outcome = BackupResult::Outcome::SameAsNewest;
@@ -183,7 +185,7 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
   // next count; writeFileAtomically never replaces it.
   for (; count <= kMaxPerSecond; ++count) {
     const std::string name = base + (count > 1 ? "-" + std::to_string(count) : std::string()) + ".bin";
-    const std::string path = (fs::path(folder_) / name).make_preferred().string();
+    const std::string path = pathToUtf8((pathFromUtf8(folder_) / pathFromUtf8(name)).make_preferred());
     if (writeFileAtomically(path, content, why, false)) {
       BackupResult r;
       r.outcome = BackupResult::Outcome::Written;
@@ -191,7 +193,7 @@ BackupResult BackupStore::save(const Bytes& image, const std::string& model, con
       return r;
     }
     std::error_code existsEc;
-    if (!fs::exists(fs::symlink_status(path, existsEc))) return failed(why);
+    if (!fs::exists(fs::symlink_status(pathFromUtf8(path), existsEc))) return failed(why);
   }
   return failed("no free backup name in " + folder_ + " for " + base);
 }
@@ -204,11 +206,11 @@ std::string BackupStore::newest() const {
   for (const auto& b : backups) {
     if (later(b, *best)) best = &b;
   }
-  return (fs::path(folder_) / best->second).make_preferred().string();
+  return pathToUtf8((pathFromUtf8(folder_) / pathFromUtf8(best->second)).make_preferred());
 }
 
 std::string BackupStore::describe(const std::string& path) {
-  const auto b = parseName(fs::path(path).filename().string());
+  const auto b = parseName(pathToUtf8(pathFromUtf8(path).filename()));
   if (!b) return {};
   const std::string& t = b->stamp;
   std::string out = t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + " " + t.substr(8, 2) +
@@ -219,7 +221,7 @@ std::string BackupStore::describe(const std::string& path) {
 }
 
 std::optional<BackupStore::Identity> BackupStore::identityOf(const std::string& path) {
-  const auto b = parseName(fs::path(path).filename().string());
+  const auto b = parseName(pathToUtf8(pathFromUtf8(path).filename()));
   if (!b) return std::nullopt;
   return Identity{b->model, b->subModel};
 }

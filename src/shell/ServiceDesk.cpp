@@ -1,10 +1,13 @@
 #include "shell/ServiceDesk.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "instruments/InstrumentBench.h"
 #include "model/ServiceReport.h"
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
 #include "radio/BackupStore.h"
 #include "radio/Sha256.h"
 #include "radio/clsCmcRadio.h"
@@ -18,11 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string baseName(const std::string& path) {
-  return fs::path(path).filename().string();
+  return pathToUtf8(pathFromUtf8(path).filename());
 }
 
 bool endsWithPdf(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
+  std::string ext = pathToUtf8(pathFromUtf8(path).extension());
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return ext == ".pdf";
 }
@@ -38,6 +41,7 @@ ServiceDesk::ServiceDesk(tk::Toolkit& toolkit, clsIndOp_RigTarn& controller, cls
 }
 
 ServiceDesk::~ServiceDesk() {
+  if (measuring_) controller_.RigOpFunc_DropMeasurePass();
   controller_.removeView(this);
 }
 
@@ -141,11 +145,27 @@ void ServiceDesk::readCompleted() {
     asFoundFile_ = backup;
     asFoundAt_ = lastReadAt_;
     calAtAsFound_ = controller_.RigTarnProp_CalPointsSent();
+    asFoundMeasured_.clear();
+    asLeftMeasured_.clear();
+    // With instruments on the bench, the as-found radio is measured too.
+    if (config_.measureAsFound && measures())
+      toolkit_.post([this] { measureItems("as-found", asFoundMeasured_, {}); });
   }
   if (then == AfterRead::Report) toolkit_.post([this] { writeReport(); });
+  if (then == AfterRead::AlignResult) {
+    toolkit_.post([this] {
+      if (toolkit_.askOkCancel("Make the service report with its certificate now?", kAppTitle,
+                               readBackFailures_.empty()
+                                   ? "The radio was read back: it holds every value the alignment sent."
+                                   : "The radio was read back: " + std::to_string(readBackFailures_.size()) +
+                                         " value(s) differ from what the alignment sent.")) {
+        writeReport();
+      }
+    });
+  }
 }
 
-void ServiceDesk::linkFailed(const std::string& /*message*/, const std::string& /*details*/) {
+void ServiceDesk::linkFailed(const LinkFailure& /*f*/) {
   afterRead_ = AfterRead::Nothing;
   expected_.reset();
 }
@@ -203,9 +223,9 @@ bool ServiceDesk::canRestore() const {
 std::string ServiceDesk::suggestedPath(const std::string& name) const {
   // Beside the backups folder (the service records' own place), else the home folder.
   if (!config_.backupFolder.empty()) {
-    fs::path folder = fs::path(config_.backupFolder);
+    fs::path folder = pathFromUtf8(config_.backupFolder);
     if (!folder.has_filename()) folder = folder.parent_path();
-    return (folder.parent_path() / name).string();
+    return pathToUtf8(folder.parent_path() / pathFromUtf8(name));
   }
   return name;
 }
@@ -245,6 +265,45 @@ ServiceReportInput ServiceDesk::reportInput() const {
   in.calRun = controller_.RigTarnProp_CalPointsSent() > calAtAsFound_;
   in.monitorLines = monitorLines_;
   in.monitorNote = "No monitor readings.";
+  // The certificate: every item measured as found or as left, against its limits.
+  const auto find = [](const std::vector<ItemMeasurement>& list,
+                       const std::string& item) -> const ItemMeasurement* {
+    for (const ItemMeasurement& m : list) {
+      if (m.item == item) return &m;
+    }
+    return nullptr;
+  };
+  std::vector<std::string> items;
+  for (const auto* list : {&asFoundMeasured_, &asLeftMeasured_}) {
+    for (const ItemMeasurement& m : *list) {
+      if (std::find(items.begin(), items.end(), m.item) == items.end()) items.push_back(m.item);
+    }
+  }
+  for (const std::string& item : items) {
+    const ItemMeasurement* found = find(asFoundMeasured_, item);
+    const ItemMeasurement* left = find(asLeftMeasured_, item);
+    const ItemMeasurement& any = found != nullptr ? *found : *left;
+    in.measurements.push_back({item, any.quantity, any.limitText(), found ? found->text : "not measured",
+                               found ? found->verdictText() : "", left ? left->text : "not measured",
+                               left ? left->verdictText() : ""});
+  }
+  in.measurementsNote =
+      controller_.instruments() != nullptr && !controller_.instruments()->setup().instruments.empty()
+          ? "No measurements were taken."
+          : "No measurements: no instruments are set up (Instruments.ini).";
+  if (!in.measurements.empty() && controller_.instruments() != nullptr) {
+    const std::string today = timeText(config_.now(), "%Y-%m-%d");
+    for (const InstrumentEntry& e : controller_.instruments()->setup().instruments) {
+      std::string roles;
+      for (Role r : e.roles) roles += (roles.empty() ? "" : ", ") + std::string(roleTitle(r));
+      const std::optional<ScpiIdentity> id = controller_.instruments()->identityOf(e.name);
+      const std::string identity =
+          id ? id->maker + " " + id->model + ", serial " + id->serial + ", firmware " + id->firmware
+             : std::string("not identified (no measurement was taken with it)");
+      in.instruments.push_back(
+          {e.name, roles, identity, e.calibrationDue, !e.calibrationDue.empty() && e.calibrationDue < today});
+    }
+  }
   std::string coefficients;
   for (std::int16_t i = 0; i <= 20; ++i) {
     char buf[32];
@@ -270,7 +329,54 @@ void ServiceDesk::ServiceReport() {
   writeReport();
 }
 
+bool ServiceDesk::measures() const {
+  return !controller_.RigOpFunc_MeasurableRows().empty();
+}
+
+void ServiceDesk::measureItems(const std::string& which, std::vector<ItemMeasurement>& into,
+                               std::function<void()> then) {
+  const auto finish = [then] {
+    if (then) then();
+  };
+  if (measuring_ || !controller_.RigOpFunc_CanRestore() ||
+      !toolkit_.askOkCancel(
+          "Key the radio's transmitter (PTT) for the " + which + " measurements, then press OK.", kAppTitle,
+          "Each item with a limit in Limits.ini is sent once more as it stands and measured "
+          "with the bench's instruments. Keep the transmitter keyed until the program says "
+          "the measurements are taken.\r\nCancel: no " +
+              which + " measurements.")) {
+    finish();
+    return;
+  }
+  measuring_ = true;
+  std::vector<ItemMeasurement>* target = &into;
+  const bool started =
+      controller_.RigOpFunc_MeasureItems([this, target, which, finish](std::vector<ItemMeasurement> r) {
+        *target = std::move(r);
+        measuring_ = false;
+        // Not from inside the bench's step: the box and what follows come after it.
+        toolkit_.post([this, which, finish] {
+          MsgBoxApp(toolkit_, "The " + which + " measurements are taken. Release the transmitter.",
+                    "They go on the service report's certificate.");
+          finish();
+        });
+      });
+  if (!started) {
+    measuring_ = false;
+    finish();
+  }
+}
+
 void ServiceDesk::writeReport() {
+  if (!asFound_) return;
+  if (measures()) {
+    measureItems("as-left", asLeftMeasured_, [this] { writeReportNow(); });
+    return;
+  }
+  writeReportNow();
+}
+
+void ServiceDesk::writeReportNow() {
   if (!asFound_) return;
   // A PDF where the window system can make one, else a web page, which prints as well.
   const bool pdf = toolkit_.canWritePdf();
@@ -286,6 +392,71 @@ void ServiceDesk::writeReport() {
       endsWithPdf(path) ? toolkit_.writePdf(page, path, why) : writeFileAtomically(path, page, why);
   if (!written)
     MsgBoxApp(toolkit_, "The service report could not be saved.", "File: " + path + "\r\nReason: " + why);
+}
+
+bool ServiceDesk::canAlign() const {
+  const InstrumentBench* bench = controller_.instruments();
+  return bench != nullptr && !bench->setup().instruments.empty() && asFound_.has_value() &&
+         afterRead_ == AfterRead::Nothing && !measuring_ && !aligning_ && !restoring_ &&
+         controller_.RigOpFunc_CanRestore() && !controller_.RigOpFunc_Tuning();
+}
+
+void ServiceDesk::AlignAll() {
+  if (!canAlign()) return;
+  aligning_ = true;
+  alignSteps_.clear();
+  const InstrumentBench& bench = *controller_.instruments();
+  const bool transmitter = bench.configured(Role::Counter) || bench.configured(Role::PowerMeter) ||
+                           bench.configured(Role::DeviationMeter);
+  if (transmitter &&
+      toolkit_.askOkCancel(
+          "Key the radio's transmitter (PTT) for the transmitter's alignment, then press OK.", kAppTitle,
+          "TXF, the power levels and the deviation items are tuned to the targets of Limits.ini "
+          "with the bench's instruments. Keep the transmitter keyed until the program says so.\r\n"
+          "Cancel: the receiver only.") &&
+      controller_.RigOpFunc_AlignAll(AlignScope::Transmit, [this](std::vector<AlignStep> steps) {
+        alignSteps_ = std::move(steps);
+        toolkit_.post([this] {
+          MsgBoxApp(toolkit_, "The transmitter's alignment is over. Release the transmitter.",
+                    "The receiver is aligned next, with the signal generator.");
+          alignReceiver();
+        });
+      })) {
+    return;
+  }
+  alignReceiver();
+}
+
+void ServiceDesk::alignReceiver() {
+  const bool started =
+      controller_.RigOpFunc_AlignAll(AlignScope::Receive, [this](std::vector<AlignStep> steps) {
+        alignSteps_.insert(alignSteps_.end(), steps.begin(), steps.end());
+        toolkit_.post([this] { alignFinished(); });
+      });
+  if (!started) alignFinished();
+}
+
+void ServiceDesk::alignFinished() {
+  aligning_ = false;
+  std::size_t passed = 0;
+  std::string lines;
+  for (const AlignStep& s : alignSteps_) {
+    passed += s.ok ? 1 : 0;
+    lines += s.name + ": " + (s.ok ? "PASS" : "FAIL, " + s.why);
+    if (s.last.taken) lines += " (" + s.last.text + ")";
+    lines += "\r\n";
+  }
+  if (alignSteps_.empty()) {
+    MsgBoxApp(toolkit_, "Nothing could be aligned with the instruments set up.",
+              "Instruments.ini names no instrument for a role an item needs, or Limits.ini no target.");
+    return;
+  }
+  MsgBoxApp(
+      toolkit_,
+      "Align All: " + std::to_string(passed) + " of " + std::to_string(alignSteps_.size()) + " steps passed.",
+      lines + "The radio is read back now.");
+  // The alignment ends with the radio read back, then the certificate is offered.
+  readAgain(AfterRead::AlignResult);
 }
 
 void ServiceDesk::RestoreAsFound() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Types.h"
 #include "model/ServiceReport.h"
@@ -27,6 +28,9 @@ struct ServiceDeskConfig {
   std::function<std::time_t()> now;
   // "tarnset-adj 1.2.0 (Tarnset ADJ Rev.1.2)", for the report.
   std::string programVersion;
+  // With instruments, the as-found radio is measured after its first read (the
+  // technician is asked to key it); false: never (a front end without a technician).
+  bool measureAsFound = true;
 };
 
 class ServiceDesk final : public TarnView {
@@ -45,7 +49,7 @@ class ServiceDesk final : public TarnView {
   // then whatever waited for the read (a report, a restore, a restore's result).
   void readCompleted() override;
   // The link failed: nothing that waited for a read follows.
-  void linkFailed(const std::string& message, const std::string& details) override;
+  void linkFailed(const LinkFailure& f) override;
   // The monitor readings the report shows.
   void modelReset() override;
   void monitorLineChanged(MonitorBank bank, std::int16_t line, std::int16_t raw,
@@ -64,6 +68,13 @@ class ServiceDesk final : public TarnView {
   // Reads the radio first: only the as-found radio gets its values back; then reads it
   // back and shows the result.
   void RestoreAsFound();
+  // Aligns the radio unattended with the bench's instruments: the transmitter (with the
+  // technician keying it), then the receiver, a summary, the radio read back, and the
+  // certificate offered.
+  void AlignAll();
+  bool canAlign() const;
+  // The steps of the last Align All.
+  const std::vector<AlignStep>& alignSteps() const { return alignSteps_; }
 
   // When the menu items are enabled: a whole read was made this session; connected with
   // an as-found image; and a restore may start (the adjustment panel, no procedure, the
@@ -82,10 +93,14 @@ class ServiceDesk final : public TarnView {
   // what the radio holds (readBackFailures() lists where it differs from what was sent).
   bool asLeftReadBack() const { return lastRead_.has_value() && !sentSinceRead_; }
   const std::vector<std::string>& readBackFailures() const { return readBackFailures_; }
+  // The measurements of the as-found radio and of the radio as left (empty before they
+  // were taken).
+  const std::vector<ItemMeasurement>& asFoundMeasured() const { return asFoundMeasured_; }
+  const std::vector<ItemMeasurement>& asLeftMeasured() const { return asLeftMeasured_; }
 
  private:
   // What waits for the next whole read.
-  enum class AfterRead { Nothing, Report, Restore, RestoreResult };
+  enum class AfterRead { Nothing, Report, Restore, RestoreResult, AlignResult };
 
   std::string timeText(std::time_t t, const char* pattern) const;
   std::string suggestedPath(const std::string& name) const;
@@ -96,6 +111,13 @@ class ServiceDesk final : public TarnView {
   // Connects again (after the notification running now) to read the radio.
   void readAgain(AfterRead then);
   void writeReport();
+  // The instruments measure some item with a limit: the certificate has measurements.
+  bool measures() const;
+  // Asks the technician to key the radio and measures every item with a limit; then
+  // stores the measurements and runs then (a Cancel runs then without them).
+  void measureItems(const std::string& which, std::vector<ItemMeasurement>& into, std::function<void()> then);
+  // The report, once everything it waits for is there.
+  void writeReportNow();
   void offerRestore();
   void showRestoreResult();
   // Backs the read up; the path of the backup, empty when none.
@@ -127,6 +149,13 @@ class ServiceDesk final : public TarnView {
   // The values a restore sent (as-found values), for its result.
   std::vector<RestoreValue> restored_;
   bool restoring_ = false;
+  std::vector<ItemMeasurement> asFoundMeasured_;
+  std::vector<ItemMeasurement> asLeftMeasured_;
+  bool measuring_ = false;
+  bool aligning_ = false;
+  std::vector<AlignStep> alignSteps_;
+  void alignReceiver();
+  void alignFinished();
 };
 
 }  // namespace tarnset

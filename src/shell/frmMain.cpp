@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -11,10 +12,14 @@
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
+#include "instruments/InstrumentBench.h"
 #include "link/frmCom.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
 #include "platform/PortAdvice.h"
 #include "radio/clsCmcProfileIO.h"
 #include "shell/ServiceDesk.h"
+#include "shell/frmInstruments.h"
 #include "toolkit/MsgBoxApp.h"
 
 namespace tarnset {
@@ -34,6 +39,17 @@ std::optional<std::int16_t> storedValue(clsCmcProfileIO& prof, const std::string
   return static_cast<std::int16_t>(n);
 }
 
+// One serial port as the mapping box lists it: "COM7, USB Serial Port (FTDI)", with the
+// COM number that opens it now.
+std::string adapterChoice(const SerialAdapter& a) {
+  std::string line = a.systemName;
+  if (!a.name.empty()) line += ", " + a.name;
+  if (!a.maker.empty()) line += " (" + a.maker + ")";
+  if (a.bluetooth) line += ", Bluetooth";
+  if (a.comNumber > 0) line += " \u2014 COM " + std::to_string(a.comNumber) + " opens it now";
+  return line;
+}
+
 }  // namespace
 
 frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, clsConsole& console,
@@ -46,6 +62,14 @@ frmMain::frmMain(tk::Toolkit& toolkit, frmCom& com, clsCmcDornSequence& seq, cls
   window_->onQueryUnload = [this] { Form_QueryUnload(); };
   window_->onUnload = [this] { Form_Unload(); };
   window_->onKeyDown = [this](std::int16_t& key, std::int16_t shift) { Form_KeyDown(key, shift); };
+  // Log-off or shutdown: the options chosen since the start survive it.
+  window_->onEndSession = [this] { SaveOptions(); };
+  // An adapter plugged in or pulled out: the Port menu says what each number opens now.
+  // While a port is open its number keeps the device it opened.
+  toolkit_.onDevicesChanged = [this] {
+    if (!com_.comOpen()) resolver_.refresh();
+    updatePortTips();
+  };
 }
 
 frmMain::~frmMain() = default;
@@ -63,6 +87,11 @@ void frmMain::buildMenus() {
   mnuFileRestore_ = &file.addItem("Restore &As-Found Values...");
   mnuFileRestore_->onClick = [this] {
     if (desk_ != nullptr) desk_->RestoreAsFound();
+    actNow();
+  };
+  mnuFileAlign_ = &file.addItem("A&lign All...");
+  mnuFileAlign_->onClick = [this] {
+    if (desk_ != nullptr) desk_->AlignAll();
     actNow();
   };
   tk::MenuItem& newRadio = file.addItem("&New Radio");
@@ -86,12 +115,16 @@ void frmMain::buildMenus() {
     tk::MenuItem& item = port.addItem("COM &" + std::to_string(i));
     item.onClick = [this, i] {
       // The user chose a port: take the mapping of COM numbers to devices again.
-      if (refreshPorts_) refreshPorts_();
+      resolver_.refresh();
       updatePortTips();
       setComPortNo(i);
     };
     mnuOptSelCom_[static_cast<std::size_t>(i - 1)] = &item;
   }
+  mnuOptionInstruments_ = &option.addItem("&Instruments...");
+  mnuOptionInstruments_->onClick = [this] {
+    if (instrumentsDialog_ != nullptr) instrumentsDialog_->show();
+  };
   tk::Menu& release = option.addSubMenu("&Auto port release");
   static const char* const kRelease[] = {"&OFF", "&1 sec", "&2 sec", "&3 sec", "&4 sec", "&5 sec"};
   for (std::int16_t i = 0; i <= 5; ++i) {
@@ -107,6 +140,7 @@ void frmMain::buildControls() {
   lbo01_[0] = &window_->addListBox(fra01_[2]);
   lbo01_[1] = &window_->addListBox(fra01_[2]);
   lboConsole_ = &window_->addListBox(fra01_[1]);
+  lblMeasure_ = &window_->addLabel(fra01_[1]);
   lblTitle_ = &window_->addLabel(fra01_[0]);
   lblProgress_ = &window_->addLabel(fra01_[0]);
   txtDispPara_ = &window_->addTextPane(fra01_[3]);
@@ -151,9 +185,46 @@ void frmMain::setComAutoRelease(std::int16_t v) {
 void frmMain::updatePortTips() {
   for (std::int16_t i = 1; i <= 4; ++i) {
     const std::string device = resolver_.deviceFor(i);
-    mnuOptSelCom_[static_cast<std::size_t>(i - 1)]->setTip(
-        device.empty() ? "No serial port for COM " + std::to_string(i) : device);
+    tk::MenuItem& item = *mnuOptSelCom_[static_cast<std::size_t>(i - 1)];
+    item.setCaption(portCaption(i));
+    item.setTip(device.empty() ? "No serial port for COM " + std::to_string(i) : device);
   }
+}
+
+std::string frmMain::portCaption(std::int16_t comNumber) const {
+  return "COM &" + std::to_string(comNumber) + " \u2014 " + resolver_.caption(comNumber);
+}
+
+bool frmMain::offerAdapter(const LinkFailure& f) {
+  // Only a number that opens nothing: a device that is there but refused keeps its box
+  // (its next step says how to get at it).
+  using Kind = PortFailure::Kind;
+  if (f.openFailure != Kind::NoDevice && f.openFailure != Kind::NotASerialPort) return false;
+  // Nothing is open: the adapters present are looked for afresh.
+  resolver_.refresh();
+  updatePortTips();
+  const std::vector<SerialAdapter> found = resolver_.adapters();
+  if (found.empty()) return false;
+  const std::string n = std::to_string(comPortNo_);
+  std::vector<std::string> choices;
+  for (const SerialAdapter& a : found) choices.push_back(adapterChoice(a));
+  const int pick = toolkit_.askChoice(f.message + "\r\nThese serial ports are present: use one as COM " + n + "?",
+                                      kAppTitle, f.details, choices);
+  if (pick < 0 || static_cast<std::size_t>(pick) >= found.size()) return true;
+  const std::string file = com_.profMain().FullPath();
+  if (!iniWriteString("PORTS", "COM" + n, found[static_cast<std::size_t>(pick)].device, file)) {
+    MsgBoxApp(toolkit_, "Cannot write the options file.", "Options file: " + file);
+    return true;
+  }
+  resolver_.refresh();
+  updatePortTips();
+  // Connect once the box's handler is over, as the Connect button would.
+  toolkit_.post([this] {
+    if (controller_ == nullptr || unloaded_) return;
+    controller_->RigOpFunc_ClickCmd00(0);
+    actNow();
+  });
+  return true;
 }
 
 void frmMain::Form_Initialize() {
@@ -165,8 +236,8 @@ void frmMain::Form_Initialize() {
 bool frmMain::Form_Load(bool readConstFile, const std::string& constFile, const std::string& copyFolder) {
   if (readConstFile && !controller_->RigTarnProp_ReadParametersFromExtFile(constFile)) {
     std::error_code ec;
-    const std::filesystem::path where = std::filesystem::absolute(constFile, ec);
-    std::string details = "Looked for: " + (ec ? constFile : where.lexically_normal().string());
+    const std::filesystem::path where = std::filesystem::absolute(pathFromUtf8(constFile), ec);
+    std::string details = "Looked for: " + (ec ? constFile : pathToUtf8(where.lexically_normal()));
     details += copyFolder.empty()
                    ? "\r\nNext step: start the program in the folder that holds its Const.ini."
                    : "\r\nNext step: start the program from its menu entry, or in " + copyFolder +
@@ -198,6 +269,12 @@ void frmMain::Form_Resize() {
 void frmMain::Form_KeyDown(std::int16_t& keyCode, std::int16_t /*shift*/) {
   if (keyCode == tk::Key::F5 && controller_ != nullptr) {
     controller_->RigOpFunc_ClickCmd00(1);
+    actNow();
+  }
+  if (keyCode == tk::Key::F9 && controller_ != nullptr) {
+    // Tunes the selected item to its target; an item without one only beeps.
+    keyCode = 0;
+    if (!controller_->RigOpFunc_TuneRow(lboConsole_->listIndex())) toolkit_.beep();
     actNow();
   }
 }
@@ -243,7 +320,38 @@ void frmMain::lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift) {
   }
 }
 
+void frmMain::setInstruments(InstrumentBench* bench) {
+  bench_ = bench;
+  benchWatches_.clear();
+}
+
+void frmMain::applyInstruments(const InstrumentsSetup& setup) {
+  if (bench_ == nullptr) return;
+  // The watches go before the links they watch are closed.
+  benchWatches_.clear();
+  bench_->configure(setup);
+  if (controller_ != nullptr) controller_->RigOpFunc_SetInstruments(bench_, controller_->RigOpFunc_Limits());
+  lblMeasure_->setCaption("");
+  RigOpFunc_FormLayout();
+  actNow();
+}
+
+void frmMain::watchInstruments() {
+  if (bench_ == nullptr) return;
+  const std::vector<Waitable> now = bench_->waitables();
+  for (auto it = benchWatches_.begin(); it != benchWatches_.end();) {
+    it = std::find(now.begin(), now.end(), it->first) == now.end() ? benchWatches_.erase(it) : std::next(it);
+  }
+  for (Waitable w : now) {
+    if (w == kNoWaitable || benchWatches_.count(w) != 0) continue;
+    // An instrument's answer runs a tick at once, as the radio's bytes do.
+    benchWatches_[w] = toolkit_.watch(w, [this] { com_.tickSoon(); });
+  }
+}
+
 void frmMain::task() {
+  if (bench_ != nullptr) bench_->task();
+  if (controller_ != nullptr) controller_->RigOpFunc_SelectRow(lboConsole_->listIndex());
   seq_.task();
   if (controller_ != nullptr) controller_->task();
   if (seq_.OpRunning()) seq_.task();
@@ -254,6 +362,7 @@ void frmMain::task() {
   }
   showPortState();
   showServiceState();
+  watchInstruments();
 }
 
 void frmMain::showServiceState() {
@@ -261,6 +370,7 @@ void frmMain::showServiceState() {
   mnuFileSaveImage_->setEnabled(desk && desk_->canSaveImage());
   mnuFileReport_->setEnabled(desk && desk_->canReport());
   mnuFileRestore_->setEnabled(desk && desk_->canRestore());
+  mnuFileAlign_->setEnabled(desk && desk_->canAlign());
   const std::string tip = desk ? desk_->asFoundTip() : std::string();
   if (tip != portTip_) {
     portTip_ = tip;
@@ -278,10 +388,11 @@ void frmMain::showLinkError() {
   if (controller_ != nullptr) controller_->MsgBoxCloneErr(seq_);
 }
 
-void frmMain::linkFailed(const std::string& message, const std::string& details) {
+void frmMain::linkFailed(const LinkFailure& f) {
   // The box holds the ticks: the window behind it shows the reset state now.
   showPortState();
-  MsgBoxApp(toolkit_, message, details);
+  if (offerAdapter(f)) return;
+  MsgBoxApp(toolkit_, f.message, f.details);
 }
 
 void frmMain::saveData(clsCmcProfileIO& objProf) {

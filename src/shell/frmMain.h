@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,13 @@
 namespace tarnset {
 
 class frmCom;
+class InstrumentBench;
 class clsCmcDornSequence;
 class clsConsole;
 class PortResolver;
 class ServiceDesk;
+class frmInstruments;
+struct InstrumentsSetup;
 
 class frmMain final : public ComHostOwner, public TarnView {
  public:
@@ -37,11 +41,16 @@ class frmMain final : public ComHostOwner, public TarnView {
   // Connects the model controller (created after the window's controls exist): the
   // window becomes one of its views.
   void setController(clsIndOp_RigTarn& controller);
+  // The instruments of the bench, stepped with every tick; their links' events run a tick
+  // at once (nullptr: none).
+  void setInstruments(InstrumentBench* bench);
+  // The dialog behind Option > Instruments... (nullptr: the item does nothing).
+  void setInstrumentsDialog(frmInstruments* dialog) { instrumentsDialog_ = dialog; }
+  // Puts the bench to work with other instruments (the dialog's OK): the measurement line
+  // shows or hides with them.
+  void applyInstruments(const InstrumentsSetup& setup);
   // Connects the service record behind the File menu's image, report and restore items.
   void setServiceDesk(ServiceDesk* desk) { desk_ = desk; }
-
-  // Called after the port mapping was taken again (the user chose a port): refresh tips.
-  void setRefreshPorts(std::function<void()> f) { refreshPorts_ = std::move(f); }
 
   // Selected serial port; setting it tells the model controller.
   std::int16_t ComPortNo() const { return comPortNo_; }
@@ -83,8 +92,14 @@ class frmMain final : public ComHostOwner, public TarnView {
   void parameterListing(const std::vector<ParameterLine>& lines) override;
   void procedureEnded(TarnProcedure which, bool completed) override;
   void procedureRefused(TarnProcedure which, const std::string& message, const std::string& details) override;
+  // The measurement of the selected item, on the line below the console.
+  void measurementChanged(const ItemMeasurement& m) override;
+  // A tune ended: a beep when the item is inside its limits, else a box that says why.
+  void tuneEnded(const TuneResult& r) override;
+  // Align All's progress on the measurement line.
+  void alignProgress(const AlignStep& step, std::size_t done, std::size_t total) override;
   // The clone error message: shown in the program's message box after the port label.
-  void linkFailed(const std::string& message, const std::string& details) override;
+  void linkFailed(const LinkFailure& f) override;
 
   tk::MainWindow& window() { return *window_; }
   tk::ListBox& lboConsole() { return *lboConsole_; }
@@ -92,6 +107,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::Label& lblComBusy() { return *lblComBusy_; }
   tk::Label& lblTitle() { return *lblTitle_; }
   tk::Label& lblProgress() { return *lblProgress_; }
+  tk::Label& lblMeasure() { return *lblMeasure_; }
   tk::TextPane& txtDispPara() { return *txtDispPara_; }
   tk::ListBox& lbo01(std::size_t i) { return *lbo01_.at(i); }
   tk::Frame& fra01(std::size_t i) { return *fra01_.at(i); }
@@ -100,6 +116,8 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::MenuItem& mnuFileReport() { return *mnuFileReport_; }
   tk::MenuItem& mnuFileRestore() { return *mnuFileRestore_; }
   tk::MenuItem& mnuFileSaveImage() { return *mnuFileSaveImage_; }
+  tk::MenuItem& mnuFileAlign() { return *mnuFileAlign_; }
+  tk::MenuItem& mnuOptionInstruments() { return *mnuOptionInstruments_; }
   tk::MenuItem& mnuOptionSelAutoRelease(std::size_t i) { return *mnuOptionSelAutoRelease_.at(i); }
 
   // The third line of the title block.
@@ -108,7 +126,14 @@ class frmMain final : public ComHostOwner, public TarnView {
  private:
   void buildMenus();
   void buildControls();
+  // The Port menu's captions ("COM 1 \u2014 COM7, USB Serial Port") and tips as the
+  // resolver maps the numbers now.
   void updatePortTips();
+  std::string portCaption(std::int16_t comNumber) const;
+  // A COM number that opened nothing while serial adapters are present: the failure's box
+  // lists them and offers one as this number; OK writes the mapping to the options file
+  // and connects. False when there is nothing to offer (the plain box is shown then).
+  bool offerAdapter(const LinkFailure& f);
   // Has the serial host run a tick as soon as the handler that asks returns, so that a
   // key or a button acts at once rather than on the next 50 ms tick.
   void actNow();
@@ -117,6 +142,8 @@ class frmMain final : public ComHostOwner, public TarnView {
   // The File menu's service items enabled as the service record allows, and the port
   // label's tip naming the as-found backup.
   void showServiceState();
+  // The instruments' links watched as the bench has them now.
+  void watchInstruments();
   void lboConsole_GotFocus();
   void lboConsole_KeyDown(std::int16_t& keyCode, std::int16_t shift);
   void Form_KeyDown(std::int16_t& keyCode, std::int16_t shift);
@@ -129,7 +156,7 @@ class frmMain final : public ComHostOwner, public TarnView {
   PortResolver& resolver_;
   clsIndOp_RigTarn* controller_ = nullptr;
   ServiceDesk* desk_ = nullptr;
-  std::function<void()> refreshPorts_;
+  frmInstruments* instrumentsDialog_ = nullptr;
 
   std::int16_t comPortNo_ = 1;
   std::int16_t comAutoRelease_ = 0;
@@ -141,9 +168,11 @@ class frmMain final : public ComHostOwner, public TarnView {
   std::array<tk::MenuItem*, 4> mnuOptSelCom_{};
   std::array<tk::MenuItem*, 6> mnuOptionSelAutoRelease_{};
   tk::MenuItem* mnuFileExit_ = nullptr;
+  tk::MenuItem* mnuOptionInstruments_ = nullptr;
   tk::MenuItem* mnuFileSaveImage_ = nullptr;
   tk::MenuItem* mnuFileReport_ = nullptr;
   tk::MenuItem* mnuFileRestore_ = nullptr;
+  tk::MenuItem* mnuFileAlign_ = nullptr;
   std::string portTip_;
   std::array<tk::Frame*, 4> fra01_{};
   std::array<tk::CommandButton*, 3> cmd00_{};
@@ -152,6 +181,9 @@ class frmMain final : public ComHostOwner, public TarnView {
   tk::Label* lblTitle_ = nullptr;
   tk::Label* lblProgress_ = nullptr;
   tk::Label* lblComBusy_ = nullptr;
+  tk::Label* lblMeasure_ = nullptr;
+  InstrumentBench* bench_ = nullptr;
+  std::map<Waitable, std::unique_ptr<tk::Watch>> benchWatches_;
   tk::TextPane* txtDispPara_ = nullptr;
   std::array<tk::Line*, 2> linSepa_{};
 };

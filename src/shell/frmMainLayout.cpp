@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "instruments/InstrumentBench.h"
 #include "shell/frmMain.h"
 #include "toolkit/MsgBoxApp.h"
 #include "toolkit/Toolkit.h"
@@ -14,6 +15,7 @@ constexpr std::int32_t kMargin = 120;
 constexpr std::int32_t kButtonWidth = 1800;
 constexpr std::int32_t kButtonHeight = 330;
 constexpr std::int32_t kMonitorHeight = 2800;
+constexpr std::int32_t kMeasureHeight = 300;
 
 std::int32_t atLeast1(std::int32_t v) {
   return std::max<std::int32_t>(v, 1);
@@ -58,6 +60,30 @@ void frmMain::parameterListing(const std::vector<ParameterLine>& lines) {
 
 void frmMain::procedureEnded(TarnProcedure /*which*/, bool completed) {
   if (completed) toolkit_.beep();
+}
+
+void frmMain::measurementChanged(const ItemMeasurement& m) {
+  if (m.row < 0) {
+    lblMeasure_->setCaption("");
+    return;
+  }
+  lblMeasure_->setCaption(m.line());
+  lblMeasure_->setForeColor(m.taken ? tk::SysColor::ButtonText : tk::SysColor::GrayText);
+}
+
+void frmMain::tuneEnded(const TuneResult& r) {
+  if (controller_ != nullptr && controller_->RigOpFunc_Aligning()) return;  // Align All sums up
+  if (r.ok) {
+    toolkit_.beep();
+    return;
+  }
+  MsgBoxApp(toolkit_, "The item was not tuned: " + r.why + ".",
+            r.last.taken ? "Last measurement: " + r.last.line() : std::string());
+}
+
+void frmMain::alignProgress(const AlignStep& step, std::size_t done, std::size_t total) {
+  lblMeasure_->setCaption("Align All: " + std::to_string(done) + " of " + std::to_string(total) + " done, " +
+                          step.name + (step.ok ? " passed" : " did not pass"));
 }
 
 void frmMain::procedureRefused(TarnProcedure /*which*/, const std::string& message,
@@ -114,8 +140,15 @@ void frmMain::RigOpFunc_FormLayout() {
   lbo01_[1]->move(kMargin + listW + kMargin, kMargin, listW, listH);
   lbo01_[1]->setVisible(true);
   const std::int32_t consoleTop = monitors.top() + monitors.height() + kMargin;
+  // With instruments on the bench, the measurement of the selected item has a line below
+  // the console.
+  const bool measuring = bench_ != nullptr && !bench_->setup().instruments.empty();
+  const std::int32_t measureH = measuring ? kMeasureHeight + kMargin / 2 : 0;
   lboConsole_->move(monitors.left() + kMargin, consoleTop, panelW - 4 * kMargin,
-                    atLeast1(panelH - consoleTop - 180));
+                    atLeast1(panelH - consoleTop - 180 - measureH));
+  lblMeasure_->move(monitors.left() + kMargin, lboConsole_->top() + lboConsole_->height() + kMargin / 2,
+                    panelW - 4 * kMargin, kMeasureHeight);
+  lblMeasure_->setVisible(measuring);
 
   // Start panel: the title and the progress line, centred.
   tk::Label& title = *lblTitle_;

@@ -4,11 +4,14 @@
 #include "clone/clsCmcDornDrv.h"
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
+#include "instruments/InstrumentBench.h"
+#include "instruments/TransportFactory.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
 #include "radio/clsCmcProfileIO.h"
 #include "radio/clsCmcRadio.h"
 #include "shell/ServiceDesk.h"
+#include "shell/frmInstruments.h"
 #include "shell/frmMain.h"
 #include "toolkit/MsgBoxApp.h"
 #include "toolkit/Toolkit.h"
@@ -20,8 +23,12 @@ Program::Program(tk::Toolkit& toolkit, const TickSource& clock, SerialPort& port
     : toolkit_(toolkit), clock_(clock), port_(port), resolver_(resolver), config_(std::move(config)) {}
 
 Program::~Program() {
-  // The window's controls go before the objects that draw into them.
+  // The window's controls go before the objects that draw into them; the bench's pending
+  // requests (whose callbacks reach the controller) go before the controller.
   desk_.reset();
+  if (main_) main_->setInstruments(nullptr);
+  if (controller_) controller_->RigOpFunc_SetInstruments(nullptr, {});
+  bench_.reset();
   controller_.reset();
   main_.reset();
 }
@@ -77,16 +84,36 @@ int Program::startUpSteps(const SingleInstance* guard) {
   seq_ = std::make_unique<clsCmcDornSequence>(*com_, *radio_, clock_);
   console_ = std::make_unique<clsConsole>();
   main_ = std::make_unique<frmMain>(toolkit_, *com_, *seq_, *console_, resolver_);
-  main_->setRefreshPorts(config_.refreshPorts);
   controller_ =
       std::make_unique<clsIndOp_RigTarn>(*seq_, *radio_, *console_, *com_, clock_, &main_->lboConsole());
   controller_->setPortText(config_.portText);
   main_->setController(*controller_);
-  desk_ = std::make_unique<ServiceDesk>(
-      toolkit_, *controller_, *radio_,
-      ServiceDeskConfig{config_.backupFolder, config_.wallClock, config_.programVersion});
+  desk_ = std::make_unique<ServiceDesk>(toolkit_, *controller_, *radio_,
+                                        ServiceDeskConfig{config_.backupFolder, config_.wallClock,
+                                                          config_.programVersion, config_.measureAsFound});
   main_->setServiceDesk(desk_.get());
   seq_->setErrorReporter(controller_.get());
+  // The instruments of the bench and the items' limits.
+  TransportFactory* links = config_.instrumentLinks;
+  if (links == nullptr) {
+    systemLinks_ = std::make_unique<SystemTransportFactory>(clock_, &resolver_);
+    links = systemLinks_.get();
+  }
+  instrumentsFile_ = config_.instrumentsFile.empty() && !config_.optionsFile.empty()
+                         ? instrumentsFilePath(config_.optionsFile)
+                         : config_.instrumentsFile;
+  bench_ = std::make_unique<InstrumentBench>(clock_, *links);
+  if (!instrumentsFile_.empty()) bench_->configure(loadInstruments(instrumentsFile_));
+  controller_->RigOpFunc_SetInstruments(bench_.get(), loadLimits(config_.limitsFile));
+  main_->setInstruments(bench_.get());
+  if (!instrumentsFile_.empty()) {
+    frmInstruments::Host host;
+    host.busy = [this] { return controller_->RigOpFunc_InstrumentsBusy(); };
+    host.apply = [this](const InstrumentsSetup& setup) { main_->applyInstruments(setup); };
+    instrumentsDialog_ =
+        std::make_unique<frmInstruments>(toolkit_, clock_, *links, *bench_, instrumentsFile_, std::move(host));
+    main_->setInstrumentsDialog(instrumentsDialog_.get());
+  }
   seq_->setSubModelCheck(controller_.get());
   com_->setOwner(main_.get());
   main_->Form_Initialize();

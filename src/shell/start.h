@@ -24,6 +24,9 @@ class clsConsole;
 class clsIndOp_RigTarn;
 class SerialPort;
 class PortResolver;
+class InstrumentBench;
+class TransportFactory;
+class frmInstruments;
 namespace tk {
 class Toolkit;
 }
@@ -48,8 +51,6 @@ struct ProgramConfig {
   // Text after "Cannot access COM" in the open-failure message; empty = the port number
   // (the companion names a port given as a device path).
   std::string portText;
-  // Takes the mapping of COM numbers to devices again (the user chose a port).
-  std::function<void()> refreshPorts;
   // The support trace (the caller's, outliving the program); nullptr: none.
   TraceSink* trace = nullptr;
   // Where every clone read of the window is backed up; empty: no backups.
@@ -58,6 +59,15 @@ struct ProgramConfig {
   std::function<std::time_t()> wallClock;
   // The program and its version as the service report names it.
   std::string programVersion = kAppTitle;
+  // The instruments of the bench (Instruments.ini); empty: the one beside the options file.
+  std::string instrumentsFile;
+  // The service record measures the as-found radio (asking the technician to key it).
+  bool measureAsFound = true;
+  // The items' limits, read from the current directory like Const.ini.
+  std::string limitsFile = "Limits.ini";
+  // Makes the links to the instruments (the caller's, outliving the program); nullptr:
+  // the system's links (LAN socket, serial port, USBTMC or VISA).
+  TransportFactory* instrumentLinks = nullptr;
 };
 
 // The message box text of a programming error that ends the program.
@@ -104,6 +114,11 @@ class Program {
   clsIndOp_RigTarn& controller() { return *controller_; }
   frmMain& mainWindow() { return *main_; }
   ServiceDesk& serviceDesk() { return *desk_; }
+  // Option > Instruments... (nullptr when there is no instruments file).
+  frmInstruments* instrumentsDialog() { return instrumentsDialog_.get(); }
+  InstrumentBench& instruments() { return *bench_; }
+  // Where the program reads its instruments.
+  const std::string& instrumentsFile() const { return instrumentsFile_; }
   tk::Toolkit& toolkit() { return toolkit_; }
 
  private:
@@ -120,6 +135,9 @@ class Program {
   ProgramConfig config_;
   std::string startUpMessage_;
 
+  std::unique_ptr<TransportFactory> systemLinks_;
+  std::unique_ptr<InstrumentBench> bench_;
+  std::string instrumentsFile_;
   std::unique_ptr<frmCom> com_;
   std::unique_ptr<clsCmcRadio> radio_;
   std::unique_ptr<clsCmcDornSequence> seq_;
@@ -127,6 +145,7 @@ class Program {
   std::unique_ptr<frmMain> main_;
   std::unique_ptr<clsIndOp_RigTarn> controller_;
   std::unique_ptr<ServiceDesk> desk_;
+  std::unique_ptr<frmInstruments> instrumentsDialog_;
 };
 
 }  // namespace tarnset

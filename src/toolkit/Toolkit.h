@@ -1,11 +1,19 @@
 #pragma once
 // The window toolkit interface: the few window elements and notifications that the
-// program uses, in twips (1440 per inch). The Qt adapter realises them with widgets,
-// the headless adapter in memory. All notifications arrive on the one UI thread.
+// program uses, in twips (1440 per inch). The Qt adapter realises them with widgets, the
+// Win32 adapter with the system's controls, the headless adapter in memory; what they
+// keep of each element (captions, lines, selection, geometry ...) and their timers,
+// watches and posted calls are the one toolkit core's (toolkit/core/). All notifications
+// arrive on the one UI thread.
 //
 // Notifications are plain std::function members that the logic assigns; an adapter
 // calls them through Toolkit::guarded so that a programming error thrown by the logic
-// reaches the fatal-error handler instead of unwinding through the event loop.
+// reaches the fatal-error handler instead of unwinding through the event loop. A
+// notification runs only for what the user did (a click, a key, a pick); what the logic
+// sets itself (setText, setListIndex, setChecked ...) notifies nobody.
+//
+// Text is the program's bytes: a line that is valid UTF-8 and not plain ASCII is shown
+// as UTF-8 (file names and paths), any other line as Latin-1 (the program's own texts).
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -38,9 +46,13 @@ constexpr std::int16_t Right = 39;
 constexpr std::int16_t Down = 40;
 constexpr std::int16_t Insert = 45;
 constexpr std::int16_t Delete = 46;
+constexpr std::int16_t Digit0 = 48;      // the digits 0..9 are 48..57
+constexpr std::int16_t LetterA = 65;     // the letters A..Z are 65..90
+constexpr std::int16_t Numpad0 = 96;     // the keypad's digits 0..9 are 96..105
 constexpr std::int16_t Separator = 108;  // the keypad's separator key
 constexpr std::int16_t F1 = 112;         // F1..F12 are 112..123
 constexpr std::int16_t F5 = 116;
+constexpr std::int16_t F9 = 120;
 }  // namespace Key
 
 // Bits of the shift state passed with a key.
@@ -139,6 +151,44 @@ class Label : public Control {
   virtual std::string tip() const = 0;
 };
 
+// A single-line text entry.
+class TextField : public FocusControl {
+ public:
+  virtual void setText(const std::string& text) = 0;
+  // The text as the user left it (see tk::programText for characters beyond Latin-1).
+  virtual std::string text() const = 0;
+
+  // The user changed the text.
+  std::function<void()> onChange;
+};
+
+// A list of entries of which one is shown, opened by the user to pick another.
+class DropDown : public FocusControl {
+ public:
+  virtual void clear() = 0;
+  virtual void addItem(const std::string& text) = 0;
+  virtual std::int16_t listCount() const = 0;
+  virtual std::string itemText(std::int16_t n) const = 0;
+  // The entry shown, -1 = none.
+  virtual std::int16_t listIndex() const = 0;
+  virtual void setListIndex(std::int16_t n) = 0;
+
+  // The user picked another entry.
+  std::function<void()> onChange;
+};
+
+// A box with a check mark and its caption.
+class CheckBox : public FocusControl {
+ public:
+  virtual void setCaption(const std::string& text) = 0;
+  virtual std::string caption() const = 0;
+  virtual void setChecked(bool on) = 0;
+  virtual bool checked() const = 0;
+
+  // The user clicked it (or pressed Space on it); checked() tells the new mark.
+  std::function<void()> onClick;
+};
+
 // A read-only multi-line text pane in the fixed-pitch font.
 class TextPane : public FocusControl {
  public:
@@ -162,6 +212,8 @@ class MenuItem {
  public:
   virtual ~MenuItem() = default;
   virtual std::string caption() const = 0;
+  // A new caption (an "&" marks the access key, as when the item was added).
+  virtual void setCaption(const std::string& caption) = 0;
   virtual void setChecked(bool on) = 0;
   virtual bool checked() const = 0;
   // Tool tip and status tip.
@@ -188,15 +240,39 @@ class Menu {
   std::function<void()> onAboutToShow;
 };
 
-// Where controls are created: the main window itself or a frame in it.
-using Parent = Frame*;  // nullptr = the main window's client area
+// Where controls are created: the window itself or a frame in it.
+using Parent = Frame*;  // nullptr = the window's client area
 
-class MainWindow {
+// What the main window and a dialog have alike: a caption, controls in twips in the
+// fixed-pitch font, and keys.
+//
+// A key goes to the window's key preview first, then to the focused control's own
+// handler, then to the window: Return clicks the default button, Escape the cancel
+// button, Tab (Shift+Tab) moves the focus to the next (previous) tab stop that is shown
+// and enabled; any other key goes to the control itself. A handler that sets the key
+// code to 0 consumes the key. Hiding or disabling the focused control moves the focus on
+// to the next tab stop that can take it.
+class Window {
  public:
-  virtual ~MainWindow() = default;
+  virtual ~Window() = default;
 
   virtual void setCaption(const std::string& text) = 0;
   virtual std::string caption() const = 0;
+
+  virtual Frame& addFrame(Parent parent) = 0;
+  virtual ListBox& addListBox(Parent parent) = 0;
+  virtual CommandButton& addButton(Parent parent) = 0;
+  virtual Label& addLabel(Parent parent) = 0;
+  virtual TextField& addTextField(Parent parent) = 0;
+  virtual DropDown& addDropDown(Parent parent) = 0;
+  virtual CheckBox& addCheckBox(Parent parent) = 0;
+
+  // Key preview: sees every key before the focused control does.
+  KeyDownHandler onKeyDown;
+};
+
+class MainWindow : public Window {
+ public:
   // Inner (client) size.
   virtual std::int32_t scaleWidth() const = 0;
   virtual std::int32_t scaleHeight() const = 0;
@@ -213,21 +289,45 @@ class MainWindow {
   virtual void unload() = 0;
 
   virtual Menu& addMenu(const std::string& caption) = 0;
-  virtual Frame& addFrame(Parent parent) = 0;
-  virtual ListBox& addListBox(Parent parent) = 0;
-  virtual CommandButton& addButton(Parent parent) = 0;
-  virtual Label& addLabel(Parent parent) = 0;
   virtual TextPane& addTextPane(Parent parent) = 0;
   virtual Line& addLine() = 0;
 
   std::function<void()> onResize;
   std::function<void()> onQueryUnload;
   std::function<void()> onUnload;
-  // Key preview: sees every key before the focused control does.
-  KeyDownHandler onKeyDown;
+  // The user's session ends (log-off, shutdown) while the program runs: the moment to
+  // save what must survive. The program may be ended without a further word afterwards;
+  // no box may be shown from here (nobody would answer it).
+  std::function<void()> onEndSession;
 };
 
-// A periodic timer on the UI thread.
+// A second top-level window beside the main window, NOT modal: the main window, the
+// timers, the watches and the posted calls go on while it is open. It is made hidden;
+// Escape clicks its cancel button, or closes it when it has none.
+class DialogWindow : public Window {
+ public:
+  // Client (inner) size in twips; the frame and caption go around it.
+  virtual void setClientSize(std::int32_t width, std::int32_t height) = 0;
+  virtual std::int32_t scaleWidth() const = 0;
+  virtual std::int32_t scaleHeight() const = 0;
+  // Outer position on the screen in twips. Until it is set, the dialog opens centred
+  // over the main window.
+  virtual void moveTo(std::int32_t left, std::int32_t top) = 0;
+  virtual std::int32_t left() const = 0;
+  virtual std::int32_t top() const = 0;
+  // Shows the dialog in front of the main window and gives it the keys.
+  virtual void show() = 0;
+  // Hides the dialog (it can be shown again); onClose runs when it was shown.
+  virtual void close() = 0;
+  virtual bool isShown() const = 0;
+
+  // The dialog was closed: by close(), Escape or the close box.
+  std::function<void()> onClose;
+};
+
+// A periodic timer on the UI thread. Enabling it or setting its interval starts a new
+// count; each tick is due one interval after the previous one was due (one interval
+// after the tick when that came late), to the millisecond.
 class Timer {
  public:
   virtual ~Timer() = default;
@@ -250,14 +350,26 @@ class Toolkit {
   virtual ~Toolkit() = default;
 
   virtual std::unique_ptr<MainWindow> createMainWindow() = 0;
+  // A dialog owned by the newest main window, hidden until show().
+  virtual std::unique_ptr<DialogWindow> createDialog() = 0;
+  // Timers start disabled with interval 0; one ticks only while enabled with an interval above 0.
   virtual std::unique_ptr<Timer> createTimer() = 0;
   // Calls onReady on the UI thread whenever what is ready: a descriptor with data (or a
-  // hang-up) pending, an event handle signalled.
+  // hang-up) pending, an event handle signalled. Destroy a watch before closing what it
+  // watches.
   virtual std::unique_ptr<Watch> watch(Waitable what, std::function<void()> onReady) = 0;
 
-  // Runs f once on the UI thread as soon as the event loop is free: never inside the
-  // caller, only after the notification running now has returned. The caller keeps
-  // whatever f uses alive, or lets f find out that it is gone.
+  // Runs f once on the UI thread, from the event loop itself: never inside the caller,
+  // only after the notification running now has returned. The rule, the same in every
+  // adapter (toolkit/core/EventCore):
+  // - f runs only when no notification is running and no modal box (message, question,
+  //   choice, file dialog) is open; calls posted meanwhile wait until it has closed;
+  // - calls run one at a time in the order posted, in rounds: a round runs the calls that
+  //   were posted before it began, and a call posted by one of them runs in the next
+  //   round, after the loop has looked at window input, due timers and ready watches
+  //   again, so a call that posts itself cannot starve the rest. (Qt sends its own
+  //   queued events the same way.)
+  // The caller keeps whatever f uses alive, or lets f find out that it is gone.
   virtual void post(std::function<void()> f) = 0;
 
   // Modal message box with the critical icon and one OK button; returns 1 (OK).
@@ -268,14 +380,20 @@ class Toolkit {
   // Modal question box with the question icon, OK (the default button) and Cancel (also
   // Escape and the close box); details as in messageBox. Returns true for OK.
   virtual bool askOkCancel(const std::string& text, const std::string& title, const std::string& details) = 0;
+  // Modal choice box with the question icon: the text, the details as in messageBox,
+  // a list of the choices (the first one selected), OK (the default button; a double
+  // click on a choice too) and Cancel (also Escape and the close box). Returns the index
+  // of the chosen entry, -1 when cancelled or when there is nothing to choose.
+  virtual int askChoice(const std::string& text, const std::string& title, const std::string& details,
+                        const std::vector<std::string>& choices) = 0;
   // Modal save-file dialog that starts in the folder of suggestedPath with its file name
   // filled in and asks before replacing an existing file. A name typed without an
   // extension gets the extension of the selected filter. Returns the chosen full path,
-  // or an empty string when cancelled. Paths are the system's file-name bytes (UTF-8
-  // on Linux), not display text.
+  // or an empty string when cancelled. Paths are UTF-8, on every system.
   virtual std::string chooseSaveFile(const std::string& title, const std::string& suggestedPath,
                                      const std::vector<FileFilter>& filters) = 0;
-  // True while a message box, question box or file dialog is open.
+  // True while a message box, question box, choice box or file dialog is open. Timers,
+  // watches and posted calls are held meanwhile; they run on after it has closed.
   virtual bool modalActive() const = 0;
   virtual void beep() = 0;
 
@@ -297,6 +415,11 @@ class Toolkit {
   // Ends the event loop with the given exit code.
   virtual void quit(int exitCode) = 0;
 
+  // Serial devices may have come or gone, where the system says so (Windows: a device
+  // arrived or was removed). Runs from the event loop as a posted call does; several
+  // notices in a row may come as one.
+  std::function<void()> onDevicesChanged;
+
   // The support trace that every message box shown through the program is written to;
   // nullptr: none.
   void setTrace(TraceSink* trace) { trace_ = trace; }
@@ -309,6 +432,7 @@ class Toolkit {
   // Runs a notification, sending a programming error to the fatal handler.
   template <class F>
   void guarded(F&& f) {
+    const Depth depth(*this);
     if (!fatal_) {
       f();
       return;
@@ -319,10 +443,31 @@ class Toolkit {
       fatal_(e);
     }
   }
+  // True while a notification runs (one that guarded runs).
+  bool inNotification() const { return depth_ > 0; }
+
+ protected:
+  // The outermost notification has returned: an adapter whose posted calls had to wait
+  // for it wakes its loop.
+  virtual void notificationsDone() {}
 
  private:
+  class Depth {
+   public:
+    explicit Depth(Toolkit& t) : t_(t) { ++t_.depth_; }
+    ~Depth() {
+      if (--t_.depth_ == 0) t_.notificationsDone();
+    }
+    Depth(const Depth&) = delete;
+    Depth& operator=(const Depth&) = delete;
+
+   private:
+    Toolkit& t_;
+  };
+
   std::function<void(const std::exception&)> fatal_;
   TraceSink* trace_ = nullptr;
+  int depth_ = 0;
 };
 
 }  // namespace tarnset::tk

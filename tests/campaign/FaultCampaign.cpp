@@ -93,7 +93,7 @@ class Run final : public TarnView {
   void procedureStarted(TarnProcedure which) override;
   void procedureEnded(TarnProcedure which, bool completed) override;
   void restoreEnded(bool completed) override;
-  void linkFailed(const std::string& message, const std::string& details) override;
+  void linkFailed(const LinkFailure& f) override;
 
  private:
   // ---- randomness (mt19937_64 is the same everywhere; its output is used directly) ----
@@ -455,7 +455,7 @@ void Run::modelReset() {
   resetShadow();  // a new connection, or a failure (told next)
 }
 
-void Run::linkFailed(const std::string& /*message*/, const std::string& /*details*/) {
+void Run::linkFailed(const LinkFailure& /*f*/) {
   failed_ = true;
 }
 

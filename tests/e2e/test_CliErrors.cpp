@@ -12,6 +12,8 @@ const std::string kCheckLink =
 const std::string kUsage =
     "usage: tarnset-cli read [--port PORT] [--listing] [--dump] [--save FILE] [--trace FILE]\n"
     "       tarnset-cli monitor [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli measure [--port PORT] [--trace FILE]\n"
+    "       tarnset-cli instruments\n"
     "       tarnset-cli ports [--map N=DEVICE | --unmap N]\n"
     "       tarnset-cli diff BEFORE AFTER\n"
     "       tarnset-cli report AS_FOUND AS_LEFT [--html FILE]\n"

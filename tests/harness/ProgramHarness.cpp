@@ -58,6 +58,28 @@ ProgramHarness::ProgramHarness(HarnessOptions opt)
   if (opt_.backups) config.backupFolder = backupFolder().string() + "/";
   config.wallClock = [this] { return wallTime(); };
   config.programVersion = "tarnset-adj test (Tarnset ADJ Rev.1.2)";
+  // Without a bench no instruments are set up, and no Limits.ini is found.
+  config.instrumentsFile = (folder_.path() / "Instruments.ini").string();
+  config.limitsFile = (folder_.path() / "Limits.ini").string();
+  if (opt_.bench) {
+    bench_ = std::make_unique<kvsim::VirtualBench>(radio_, opt_.benchOptions);
+    benchLinks_ = std::make_unique<BenchLoopbackFactory>(*bench_, nowUs_);
+    config.instrumentLinks = benchLinks_.get();
+    writeFile(
+        config.instrumentsFile,
+        opt_.instrumentsFile.empty()
+            ? "[Virtual bench]\nAddress=TCPIP::127.0.0.1::5025::SOCKET\nRoles=generator, counter, power, "
+              "deviation\nProfile=kv-tarn-bench\nSettleMs=350\nTimeoutMs=1000\nCalibrationDue=2027-06-30\n"
+            : opt_.instrumentsFile);
+    if (opt_.limitsFile.empty()) {
+      std::ifstream in(TARNSET_SOURCE_DIR "/Limits.ini", std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      writeFile(config.limitsFile, text.str());
+    } else {
+      writeFile(config.limitsFile, opt_.limitsFile);
+    }
+  }
   if (!opt_.traceFile.empty()) {
     trace_ = std::make_unique<TraceFile>(clock_);
     std::string why;

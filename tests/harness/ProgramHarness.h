@@ -10,11 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "BenchLoopback.h"
 #include "LoopbackPort.h"
 #include "base/SerialPort.h"
 #include "base/TickSource.h"
 #include "link/TraceFile.h"
 #include "shell/start.h"
+#include "sim/VirtualBench.h"
 #include "sim/VirtualTarn.h"
 #include "toolkit/headless/HeadlessToolkit.h"
 
@@ -62,6 +64,13 @@ struct HarnessOptions {
   // Work the program posts (the tick a key or a button asks for) runs at the next
   // millisecond; false: it never runs, and keys act on the next timer tick only.
   bool runPostedWork = true;
+  // The virtual bench on the virtual radio, as the program's instrument (reached
+  // in-process): Instruments.ini names it for every role, and Limits.ini holds limits
+  // (the repository's file unless given).
+  bool bench = false;
+  kvsim::BenchOptions benchOptions{0.0, 1};
+  std::string instrumentsFile;  // empty: the bench for all four roles
+  std::string limitsFile;       // empty: the repository's Limits.ini
 };
 
 class ProgramHarness {
@@ -86,6 +95,9 @@ class ProgramHarness {
   Program& program() { return *program_; }
   HeadlessToolkit& toolkit() { return toolkit_; }
   kvsim::VirtualTarn& radio() { return radio_; }
+  // The virtual bench (HarnessOptions::bench) and the link the program made to it last.
+  kvsim::VirtualBench& bench() { return *bench_; }
+  BenchLoopback* benchLink() { return benchLinks_ ? benchLinks_->last() : nullptr; }
   LoopbackPort& port() { return port_; }
   LoopbackResolver& resolver() { return resolver_; }
   const std::filesystem::path& folder() const { return folder_.path(); }
@@ -113,6 +125,8 @@ class ProgramHarness {
   HeadlessToolkit toolkit_;
   kvsim::VirtualTarn radio_;
   LoopbackPort port_;
+  std::unique_ptr<kvsim::VirtualBench> bench_;
+  std::unique_ptr<BenchLoopbackFactory> benchLinks_;
   LoopbackResolver resolver_;
   std::unique_ptr<TraceFile> trace_;
   std::unique_ptr<Program> program_;

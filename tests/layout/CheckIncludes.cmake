@@ -17,10 +17,10 @@ set(allowed_toolkit/win32 "base;toolkit")
 set(allowed_radio "base;platform")
 set(allowed_instruments "base;platform")
 set(allowed_clone "base;radio")
-set(allowed_link "base;radio;clone;toolkit")
+set(allowed_link "base;platform;radio;clone;toolkit")
 set(allowed_console "base;radio;clone;toolkit")
-set(allowed_model "base;platform;radio;clone;link;console")
-set(allowed_shell "base;platform;toolkit;radio;clone;link;console;model")
+set(allowed_model "base;platform;radio;clone;link;console;instruments")
+set(allowed_shell "base;platform;toolkit;radio;clone;link;console;instruments;model")
 
 set(failures "")
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/src/*.h ${ROOT}/src/*.cpp ${ROOT}/app/*.h ${ROOT}/app/*.cpp

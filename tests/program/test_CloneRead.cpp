@@ -125,7 +125,7 @@ TEST(CloneRead, AnOlderFormatVersionAndAnAcceptedSubModelConnect) {
 
 TEST(CloneRead, APortThatCannotBeOpenedIsReportedOnce) {
   ProgramHarness h;
-  h.toolkit().chooseMenu("&Option/&Port/COM &3");  // no device behind COM 3
+  h.toolkit().chooseMenu("&Option/&Port/COM &3 \u2014 no serial port");  // no device behind COM 3
   const auto texts = connectAndWait(h, 3000);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0], "Cannot access COM 3." + kCheck + kPort + kCable + kPower);

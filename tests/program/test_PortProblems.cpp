@@ -3,9 +3,14 @@
 // found at Connect; the port tips follow the menu.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
+
 #include "ProgramHarness.h"
 #include "link/frmCom.h"
 #include "model/clsIndOp_RigTarn.h"
+#include "platform/IniFile.h"
 #include "platform/PortAdvice.h"
 #include "shell/frmMain.h"
 
@@ -50,6 +55,36 @@ class LateAdapter final : public PortResolver {
   std::string device_;
 };
 
+// COM numbers as the options file maps them ([PORTS]), nothing else; the cable's adapter
+// ("loopback") is present but no number opens it until it is mapped.
+class MappedPorts final : public PortResolver {
+ public:
+  std::string deviceFor(std::int16_t n) const override { return mapped_.count(n) != 0 ? mapped_.at(n) : ""; }
+  std::string caption(std::int16_t n) const override {
+    return mapped_.count(n) != 0 ? mapped_.at(n) + ", USB Serial Port" : "no serial port";
+  }
+  std::vector<SerialAdapter> adapters() const override {
+    SerialAdapter cable{"USB Serial Port", "FTDI", "ttyUSB0", "loopback", false, 0};
+    for (const auto& [n, device] : mapped_)
+      if (device == cable.device && cable.comNumber == 0) cable.comNumber = n;
+    SerialAdapter headset{"Headset", "", "rfcomm0", "rfcomm0", true, 0};
+    return {cable, headset};
+  }
+  void refresh() override {
+    ++refreshed;
+    mapped_.clear();
+    for (std::int16_t n = 1; n <= 4; ++n) {
+      const std::string device = iniReadString("PORTS", "COM" + std::to_string(n), "", 256, options.string());
+      if (!device.empty()) mapped_[n] = device;
+    }
+  }
+  std::filesystem::path options;  // the program's options file
+  int refreshed = 0;
+
+ private:
+  std::map<std::int16_t, std::string> mapped_;
+};
+
 }  // namespace
 
 TEST(PortProblems, EachReasonIsShownBelowTheMessageWithItsNextStep) {
@@ -75,7 +110,7 @@ TEST(PortProblems, EachReasonIsShownBelowTheMessageWithItsNextStep) {
 
 TEST(PortProblems, ANumberWithoutAPortAndAVanishedAdapterSaySoToo) {
   ProgramHarness h;
-  h.toolkit().chooseMenu("&Option/&Port/COM &3");
+  h.toolkit().chooseMenu("&Option/&Port/COM &3 \u2014 no serial port");
   h.toolkit().click(h.program().mainWindow().cmd00(0));
   h.advance(200);
   ASSERT_EQ(h.toolkit().messages().size(), 1u);
@@ -139,4 +174,94 @@ TEST(PortProblems, OpeningTheOptionMenuBringsThePortTipsUpToDate) {
   h.toolkit().openMenu("&Option");
   EXPECT_GT(resolver.asked, asked);
   EXPECT_EQ(w.mnuOptSelCom(1).tip(), "loopback");
+}
+
+TEST(PortProblems, ANumberThatOpensNothingOffersThePresentAdaptersAndMapsTheChosenOne) {
+  // Cancel: the box said what failed and listed the adapters; nothing is written and
+  // nothing is opened. OK on the cable's adapter: COM 1 is mapped to it in the options
+  // file, the Port menu says so, and the program connects through it.
+  for (const bool ok : {false, true}) {
+    SCOPED_TRACE(ok ? "OK" : "Cancel");
+    HarnessOptions o;
+    MappedPorts resolver;
+    o.resolver = &resolver;
+    ProgramHarness h(o);
+    resolver.options = h.optionsPath();
+    frmMain& w = h.program().mainWindow();
+    h.toolkit().setChoiceHook([&](const HeadlessToolkit::ChoiceRequest&) { return ok ? 0 : -1; });
+    h.toolkit().click(w.cmd00(0));
+    h.advance(200);
+
+    ASSERT_EQ(h.toolkit().choiceRequests().size(), 1u);
+    const HeadlessToolkit::ChoiceRequest& box = h.toolkit().choiceRequests()[0];
+    EXPECT_EQ(box.text, kCannotAccess + "\r\nThese serial ports are present: use one as COM 1?");
+    EXPECT_EQ(box.details.rfind("Port: no serial port found for COM 1\r\n", 0), 0u) << box.details;
+    EXPECT_EQ(box.choices,
+              (std::vector<std::string>{"ttyUSB0, USB Serial Port (FTDI)", "rfcomm0, Headset, Bluetooth"}));
+    EXPECT_TRUE(h.toolkit().messages().empty()) << "the choice box is the failure's only box";
+
+    std::ifstream in(h.optionsPath(), std::ios::binary);
+    const std::string options((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!ok) {
+      EXPECT_EQ(options.find("[PORTS]"), std::string::npos) << options;
+      h.advance(500);
+      EXPECT_FALSE(h.port().isOpen());
+      EXPECT_EQ(w.mnuOptSelCom(1).caption(), "COM &1 \u2014 no serial port");
+      continue;
+    }
+    const std::size_t section = options.find("[PORTS]");
+    ASSERT_NE(section, std::string::npos) << options;
+    EXPECT_NE(options.find("COM1=loopback", section), std::string::npos) << options;
+    EXPECT_EQ(w.mnuOptSelCom(1).caption(), "COM &1 \u2014 loopback, USB Serial Port");
+    clsIndOp_RigTarn& c = h.program().controller();
+    ASSERT_TRUE(h.runUntil([&] { return c.opState() == TarnState::CycleEnd; }, 30000));
+    EXPECT_EQ(h.port().device(), "loopback");
+    EXPECT_EQ(h.toolkit().choiceRequests().size(), 1u);
+  }
+}
+
+TEST(PortProblems, ARefusedDeviceKeepsItsPlainBoxEvenWithAdaptersPresent) {
+  // The number opens a device that is there but refused: the next step says how to get
+  // at it; other adapters are not what the technician needs.
+  HarnessOptions o;
+  o.optionsFile = "[PORTS]\r\nCOM1=loopback\r\n";
+  MappedPorts resolver;
+  o.resolver = &resolver;
+  ProgramHarness h(o);
+  resolver.options = h.optionsPath();
+  resolver.refresh();
+  h.port().refuse("loopback", denied());
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  h.advance(200);
+  EXPECT_TRUE(h.toolkit().choiceRequests().empty());
+  ASSERT_EQ(h.toolkit().messages().size(), 1u);
+  EXPECT_EQ(h.toolkit().messages()[0].text, kCannotAccess);
+}
+
+TEST(PortProblems, ADeviceNoticeRenamesThePortsButNeverMovesAnOpenOne) {
+  HarnessOptions o;
+  o.optionsFile = "[PORTS]\r\nCOM1=loopback\r\n";
+  MappedPorts resolver;
+  o.resolver = &resolver;
+  ProgramHarness h(o);
+  resolver.options = h.optionsPath();
+  frmMain& w = h.program().mainWindow();
+  h.toolkit().devicesChanged();
+  h.advance(1);
+  EXPECT_EQ(w.mnuOptSelCom(1).caption(), "COM &1 \u2014 loopback, USB Serial Port");
+
+  ASSERT_TRUE(h.connect());
+  const int refreshed = resolver.refreshed;
+  h.toolkit().devicesChanged();
+  h.advance(1);
+  EXPECT_EQ(resolver.refreshed, refreshed) << "the open port's number keeps its device";
+}
+
+TEST(PortProblems, TheOptionsChosenAreSavedWhenTheSessionEnds) {
+  ProgramHarness h;
+  h.toolkit().chooseMenu("&Option/&Auto port release/&3 sec");
+  h.toolkit().endSession();
+  std::ifstream in(h.optionsPath(), std::ios::binary);
+  const std::string options((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(options.find("ComAutoRelease=3"), std::string::npos) << options;
 }

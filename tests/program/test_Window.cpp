@@ -127,7 +127,7 @@ TEST(Menus, ChoosingAPortMovesTheCheckMarkAndResetsTheControllerOnlyOnChange) {
   frmMain& w = h.program().mainWindow();
   clsConsole& console = h.program().console();
   console.setValue(1, 42);  // a reset would rebuild the items
-  h.toolkit().chooseMenu("&Option/&Port/COM &3");
+  h.toolkit().chooseMenu("&Option/&Port/COM &3 \u2014 no serial port");
   EXPECT_EQ(h.program().controller().comPortNo(), 3);
   EXPECT_EQ(console.Value(1), 0) << "a new port resets the controller";
   h.advance(60);
@@ -135,7 +135,7 @@ TEST(Menus, ChoosingAPortMovesTheCheckMarkAndResetsTheControllerOnlyOnChange) {
   EXPECT_FALSE(w.mnuOptSelCom(1).checked());
   EXPECT_EQ(w.lblComBusy().caption(), "COM 3: CLOSE");
   console.setValue(1, 42);
-  h.toolkit().chooseMenu("&Option/&Port/COM &3");
+  h.toolkit().chooseMenu("&Option/&Port/COM &3 \u2014 no serial port");
   EXPECT_EQ(console.Value(1), 42) << "the same port changes nothing";
 }
 

@@ -1,5 +1,7 @@
-// The in-memory toolkit: what it records (messages, questions, file dialogs), how it
-// plays the user's part, its timers by a manual clock and its real poll() loop.
+// The in-memory toolkit's own part (the contract suite covers what every toolkit does):
+// what it records (messages, questions, choices, file dialogs), how it plays the user's
+// part (menu paths, the default handling of keys, typing, picks, dialogs) and its
+// simulated screen.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -40,28 +42,10 @@ TEST_F(HeadlessToolkitTest, RecordsWindowGeometryAndMeasuresLabelsInCharacterCel
   label.move(500, 240, 1, 1);          // the size keeps following the caption
   EXPECT_EQ(label.left(), 500);
   EXPECT_EQ(label.width(), 14 * 120);
-  EXPECT_EQ(kit.labels().front()->parent(), &frame);
+  EXPECT_EQ(kit.labels().front()->parentFrame(), &frame);
   label.setTip("Device: /dev/ttyUSB0");  // a tip does not take room
   EXPECT_EQ(label.tip(), "Device: /dev/ttyUSB0");
   EXPECT_EQ(label.width(), 14 * 120);
-}
-
-TEST_F(HeadlessToolkitTest, ListBoxKeepsSelectionOnTextChangesAndRefusesBadIndexes) {
-  tk::ListBox& list = win->addListBox(nullptr);
-  for (const char* s : {"a", "b", "c"}) list.addItem(s);
-  list.setListIndex(1);
-  list.setItemText(1, "B");
-  EXPECT_EQ(list.listIndex(), 1);
-  EXPECT_EQ(list.itemText(1), "B");
-  EXPECT_THROW(list.setItemText(3, "x"), std::out_of_range);
-  EXPECT_THROW(list.itemText(-1), std::out_of_range);
-  EXPECT_THROW(list.setListIndex(3), std::out_of_range);
-  list.setListIndex(-1);
-  EXPECT_EQ(list.listIndex(), -1);
-  list.setListIndex(2);
-  list.clear();
-  EXPECT_EQ(list.listCount(), 0);
-  EXPECT_EQ(list.listIndex(), -1);
 }
 
 TEST_F(HeadlessToolkitTest, MenuItemsAreFoundByCaptionPathAndChosen) {
@@ -88,32 +72,12 @@ TEST_F(HeadlessToolkitTest, MenuItemsAreFoundByCaptionPathAndChosen) {
   EXPECT_EQ(kit.menuItem("&Option/&Port/COM &3").tip(), "/dev/ttyUSB0");
 }
 
-TEST_F(HeadlessToolkitTest, KeyPreviewRunsFirstAndConsumingStopsTheKey) {
-  tk::ListBox& list = win->addListBox(nullptr);
-  for (const char* s : {"a", "b", "c"}) list.addItem(s);
-  win->onKeyDown = [&](std::int16_t& code, std::int16_t shift) {
-    log.push_back("window " + std::to_string(code) + "/" + std::to_string(shift));
-    if (code == Key::F5) code = 0;
-  };
-  list.onKeyDown = [&](std::int16_t& code, std::int16_t) {
-    log.push_back("list " + std::to_string(code));
-    if (code == Key::Right) code = 0;
-  };
-
-  EXPECT_FALSE(kit.pressKey(list, Key::F5, 0));
-  EXPECT_FALSE(kit.pressKey(list, Key::Right, tk::kShiftBit));
-  EXPECT_TRUE(kit.pressKey(list, Key::Down, 0));
-  EXPECT_EQ(log,
-            (std::vector<std::string>{"window 116/0", "window 39/1", "list 39", "window 40/0", "list 40"}));
-  EXPECT_EQ(list.listIndex(), 0);  // from no selection, Down selects the first line
-}
-
 TEST_F(HeadlessToolkitTest, UnconsumedNavigationKeysMoveTheListSelectionWithinBounds) {
   tk::ListBox& list = win->addListBox(nullptr);
   list.move(0, 0, 3000, 5 * 240);  // five visible lines: a page moves four
   for (int i = 0; i < 10; ++i) list.addItem("line " + std::to_string(i));
   kit.pressKey(list, Key::Up);
-  EXPECT_EQ(list.listIndex(), 0);
+  EXPECT_EQ(list.listIndex(), 0) << "without a selection, any of these keys selects the first line";
   kit.pressKey(list, Key::Up);
   EXPECT_EQ(list.listIndex(), 0);
   kit.pressKey(list, Key::PageDown);
@@ -128,35 +92,6 @@ TEST_F(HeadlessToolkitTest, UnconsumedNavigationKeysMoveTheListSelectionWithinBo
   EXPECT_EQ(list.listIndex(), 0);
   kit.pressKey(list, Key::Left);  // not a navigation key of a list
   EXPECT_EQ(list.listIndex(), 0);
-}
-
-TEST_F(HeadlessToolkitTest, ReturnAndEscapeClickTheDefaultAndCancelButtonsWhileReachable) {
-  tk::Frame& frame = win->addFrame(nullptr);
-  tk::ListBox& list = win->addListBox(nullptr);
-  tk::CommandButton& a = win->addButton(&frame);
-  tk::CommandButton& b = win->addButton(&frame);
-  a.onClick = [&] { log.push_back("a"); };
-  b.onClick = [&] { log.push_back("b"); };
-  a.setDefault(true);
-  b.setDefault(true);  // one default button at a time
-  EXPECT_FALSE(a.isDefault());
-  a.setCancel(true);
-
-  kit.pressKey(list, Key::Enter);
-  kit.pressKey(list, Key::Escape);
-  EXPECT_EQ(log, (std::vector<std::string>{"b", "a"}));
-
-  frame.setVisible(false);  // buttons in a hidden frame take no keys
-  kit.pressKey(list, Key::Enter);
-  frame.setVisible(true);
-  b.setEnabled(false);
-  kit.pressKey(list, Key::Enter);
-  EXPECT_EQ(log.size(), 2u);
-
-  list.onKeyDown = [](std::int16_t& code, std::int16_t) { code = 0; };
-  b.setEnabled(true);
-  kit.pressKey(list, Key::Enter);  // consumed by the list: the default button stays quiet
-  EXPECT_EQ(log.size(), 2u);
 }
 
 TEST_F(HeadlessToolkitTest, ClicksReachOnlyShownEnabledButtonsAndTakeTheFocus) {
@@ -179,43 +114,9 @@ TEST_F(HeadlessToolkitTest, ClicksReachOnlyShownEnabledButtonsAndTakeTheFocus) {
   button.onKeyPress = [&](char c) { typed += c; };
   kit.typeChar(button, 'k');
   kit.pressKey(button, Key::Space);
-  EXPECT_EQ(typed, "k");
+  kit.pressKey(button, Key::F5);  // types nothing
+  EXPECT_EQ(typed, "k ");
   EXPECT_EQ(clicks, 2);
-}
-
-TEST_F(HeadlessToolkitTest, FocusIsSingleAndMovesOnWhenItsControlIsHidden) {
-  tk::Frame& panel = win->addFrame(nullptr);
-  tk::ListBox& console = win->addListBox(&panel);
-  tk::CommandButton& first = win->addButton(nullptr);
-  tk::TextPane& pane = win->addTextPane(nullptr);
-  int gotFocus = 0;
-  console.onGotFocus = [&] { ++gotFocus; };
-
-  console.setFocus();
-  console.setFocus();  // already focused: no second notification
-  EXPECT_EQ(gotFocus, 1);
-  first.setFocus();
-  EXPECT_FALSE(console.hasFocus());
-  EXPECT_TRUE(first.hasFocus());
-
-  first.moveToEndOfTabOrder();
-  auto* w = kit.window();
-  EXPECT_EQ(w->tabOrder(), (std::vector<tk::FocusControl*>{&console, &pane, &first}));
-  pane.setTabStop(false);
-  first.setVisible(false);  // the focus goes to the next tab stop: around to the console
-  EXPECT_EQ(w->focused(), &console);
-  EXPECT_EQ(gotFocus, 2);
-
-  panel.setVisible(false);  // nothing else can take it
-  EXPECT_EQ(w->focused(), nullptr);
-  console.setFocus();
-  EXPECT_EQ(w->focused(), nullptr);
-
-  panel.setVisible(true);
-  first.setVisible(true);
-  console.setFocus();
-  kit.pressKey(Key::Tab);  // to the focused control: the pane is no tab stop
-  EXPECT_EQ(w->focused(), &first);
 }
 
 TEST_F(HeadlessToolkitTest, ResizeShowAndCloseRunTheWindowNotifications) {
@@ -342,44 +243,57 @@ TEST_F(HeadlessToolkitTest, ProgrammingErrorsInNotificationsReachTheFatalHandler
   EXPECT_EQ(fatal, "Overflow");
 }
 
-TEST_F(HeadlessToolkitTest, TimersFireOncePerRoundInCreationOrderByTheClock) {
-  auto slow = kit.createTimer();
-  auto fast = kit.createTimer();
-  slow->onTick = [&] { log.push_back("slow"); };
-  fast->onTick = [&] { log.push_back("fast"); };
-  slow->setInterval(100);
-  fast->setInterval(50);
-  fast->setEnabled(true);
-  EXPECT_EQ(kit.runDueTimers(), 0);  // slow is disabled, fast not yet due
-  slow->setEnabled(true);
-  clock.advance(49);
-  EXPECT_EQ(kit.runDueTimers(), 0);
-  EXPECT_EQ(kit.msToNextTimer(), 1);
-  clock.advance(151);  // both overdue: each fires once
-  EXPECT_EQ(kit.runDueTimers(), 2);
-  EXPECT_EQ(log, (std::vector<std::string>{"slow", "fast"}));
-  EXPECT_EQ(kit.runDueTimers(), 0);  // counted again from the last firing
-
-  fast->setInterval(0);  // no interval, no ticks
-  clock.advance(100);
-  EXPECT_EQ(kit.runDueTimers(), 1);
-  EXPECT_THROW(fast->setInterval(-1), std::out_of_range);
+TEST_F(HeadlessToolkitTest, ChoiceBoxesAreRecordedAndAnsweredByTheHook) {
+  const std::vector<std::string> ports{"COM 1", "COM 7"};
+  EXPECT_EQ(kit.askChoice("Use this adapter?", "Tarnset ADJ Rev.1.2", "", ports), 0) << "no hook: OK";
+  bool modalDuring = false;
+  kit.setChoiceHook([&](const HeadlessToolkit::ChoiceRequest& r) {
+    modalDuring = kit.modalActive();
+    return r.details.empty() ? 1 : 5;  // 5 is no entry: as cancelled
+  });
+  EXPECT_EQ(kit.askChoice("Use this adapter?", "T", "", ports), 1);
+  EXPECT_TRUE(modalDuring);
+  EXPECT_EQ(kit.askChoice("Use this adapter?", "T", "COM 7 is USB", ports), -1);
+  EXPECT_EQ(kit.askChoice("Nothing", "T", "", {}), -1);
+  ASSERT_EQ(kit.choiceRequests().size(), 3u) << "an empty list shows no box";
+  EXPECT_EQ(kit.choiceRequests()[2].details, "COM 7 is USB");
+  EXPECT_EQ(kit.choiceRequests()[1].choices, ports);
+  kit.clearChoiceRequests();
+  EXPECT_TRUE(kit.choiceRequests().empty());
 }
 
-TEST_F(HeadlessToolkitTest, TimersSurviveTheTickWrapAndTimersDestroyedByATick) {
-  clock.set(2147483600);
-  auto first = kit.createTimer();
-  auto second = kit.createTimer();
-  first->setInterval(50);
-  second->setInterval(50);
-  first->setEnabled(true);
-  second->setEnabled(true);
-  int secondTicks = 0;
-  second->onTick = [&] { ++secondTicks; };
-  first->onTick = [&] { second.reset(); };
-  clock.advance(60);  // the count passes from its largest value to a negative one
-  EXPECT_EQ(kit.runDueTimers(), 1);
-  EXPECT_EQ(secondTicks, 0);
+TEST_F(HeadlessToolkitTest, DialogControlsTakeTypingPicksAndKeysOnlyWhileTheDialogIsShown) {
+  auto dlg = kit.createDialog();
+  tk::TextField& field = dlg->addTextField(nullptr);
+  tk::DropDown& box = dlg->addDropDown(nullptr);
+  tk::CheckBox& mark = dlg->addCheckBox(nullptr);
+  for (const char* s : {"a", "b", "c"}) box.addItem(s);
+  int changes = 0;
+  field.onChange = [&] { ++changes; };
+  EXPECT_FALSE(kit.typeText(field, "x")) << "closed";
+  EXPECT_FALSE(kit.pick(box, 1));
+  EXPECT_FALSE(kit.click(mark));
+  EXPECT_FALSE(kit.pressKey(*dlg, Key::Escape));
+  ASSERT_EQ(kit.dialogs().size(), 1u);
+
+  dlg->show();
+  EXPECT_TRUE(kit.typeText(field, "COM7"));
+  EXPECT_EQ(changes, 4) << "one change a character";
+  kit.pressKey(field, Key::Backspace);
+  EXPECT_EQ(field.text(), "COM");
+  EXPECT_FALSE(kit.pick(box, 3)) << "no such entry";
+  kit.pick(box, 1);
+  kit.pressKey(box, Key::Down);
+  EXPECT_EQ(box.listIndex(), 2);
+  kit.pressKey(box, Key::Down);  // the last one stays
+  kit.pressKey(box, Key::Up);
+  EXPECT_EQ(box.listIndex(), 1);
+  kit.pressKey(mark, Key::Space);
+  EXPECT_TRUE(mark.checked());
+  kit.closeDialog(*dlg);
+  EXPECT_FALSE(dlg->isShown());
+  dlg.reset();
+  EXPECT_TRUE(kit.dialogs().empty());
 }
 
 }  // namespace

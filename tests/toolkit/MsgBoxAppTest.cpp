@@ -15,6 +15,7 @@ class RecordingToolkit final : public tk::Toolkit {
   std::int16_t answer = 1;
 
   std::unique_ptr<tk::MainWindow> createMainWindow() override { return nullptr; }
+  std::unique_ptr<tk::DialogWindow> createDialog() override { return nullptr; }
   std::unique_ptr<tk::Timer> createTimer() override { return nullptr; }
   std::unique_ptr<tk::Watch> watch(Waitable, std::function<void()>) override { return nullptr; }
   void post(std::function<void()>) override {}
@@ -23,6 +24,10 @@ class RecordingToolkit final : public tk::Toolkit {
     return answer;
   }
   bool askOkCancel(const std::string&, const std::string&, const std::string&) override { return false; }
+  int askChoice(const std::string&, const std::string&, const std::string&,
+                const std::vector<std::string>&) override {
+    return -1;
+  }
   std::string chooseSaveFile(const std::string&, const std::string&,
                              const std::vector<tk::FileFilter>&) override {
     return {};

@@ -81,6 +81,16 @@ std::string executableDirectory() {
   return slash == std::string::npos ? std::string(".") : buf.substr(0, slash);
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void useUtf8StandardStreams() {}
+
 void useParentConsole() {}
 
 bool standardErrorIsTerminal() {

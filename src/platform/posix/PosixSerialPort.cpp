@@ -141,8 +141,20 @@ unsigned baudConstant(std::int32_t baud) {
   }
 }
 
+bool isBluetoothDevice(const std::string& device) {
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::weakly_canonical(device, ec);
+  return (ec ? std::filesystem::path(device) : real).filename().string().rfind("rfcomm", 0) == 0;
+}
+
 PosixSerialPort::~PosixSerialPort() {
   release();
+}
+
+PortFailure PosixSerialPort::failure() const {
+  PortFailure f = failure_;
+  f.bluetooth = bluetooth_ && f.kind != PortFailure::Kind::None;
+  return f;
 }
 
 bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
@@ -150,6 +162,7 @@ bool PosixSerialPort::open(const std::string& device, std::int32_t baud) {
   device_ = device;
   baud_ = baud;
   failure_ = {};
+  bluetooth_ = isBluetoothDevice(device);
 
   const speed_t speed = baudConstant(baud);
   if (speed == 0) {

@@ -31,8 +31,9 @@ class PosixSerialPort final : public SerialPort {
   void close() override;
   bool isOpen() const override { return fd_ >= 0; }
   // Why the last open failed, the device went away, or the last refused write was
-  // refused ("the port is not open", "the output buffer is full (900 bytes waiting)").
-  PortFailure failure() const override { return failure_; }
+  // refused ("the port is not open", "the output buffer is full (900 bytes waiting)"),
+  // marked as a Bluetooth port's (rfcomm) where it is one.
+  PortFailure failure() const override;
   // Where the processes are listed when a busy device's holder is looked for ("/proc";
   // a fake tree in tests).
   void setProcRoot(std::string root) { procRoot_ = std::move(root); }
@@ -94,7 +95,11 @@ class PosixSerialPort final : public SerialPort {
   unsigned session_ = 0;          // counts opens, so that service() notices a close or reopen in a handler
   RxMark rxMark_ = RxMark::None;  // a mark cut off at the end of the last read goes on here
   bool lowLatencySet_ = false;    // we turned the driver's low latency on; close turns it off again
+  bool bluetooth_ = false;        // the device is a Bluetooth serial port (rfcomm)
 };
+
+// True for a Bluetooth serial port's device (/dev/rfcomm0, or a link to one).
+bool isBluetoothDevice(const std::string& device);
 
 // A failed open of a device with the given errno, in a technician's words: "no such
 // device", "in use by another program" (or by the process that holds it, looked up in

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Kinds of serial ports in COM order.
-enum class Kind { Usb = 0, Acm = 1, Uart = 2 };
+enum class Kind { Usb = 0, Acm = 1, Uart = 2, Bluetooth = 3 };
 
 struct Candidate {
   Kind kind;
@@ -24,7 +24,7 @@ struct Candidate {
 // "ttyUSB12" -> (Usb, 12); false for every other name.
 bool parseName(const std::string& name, Kind& kind, long& number) {
   static const std::pair<const char*, Kind> prefixes[] = {
-      {"ttyUSB", Kind::Usb}, {"ttyACM", Kind::Acm}, {"ttyS", Kind::Uart}};
+      {"ttyUSB", Kind::Usb}, {"ttyACM", Kind::Acm}, {"ttyS", Kind::Uart}, {"rfcomm", Kind::Bluetooth}};
   for (const auto& [prefix, k] : prefixes) {
     const std::string p(prefix);
     if (name.size() <= p.size() || name.compare(0, p.size(), p) != 0) continue;
@@ -121,9 +121,10 @@ std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots) {
     long number = 0;
     if (!parseName(name, kind, number)) continue;
 
-    // Virtual terminals have no device behind them.
+    // Virtual terminals have no device behind them; nor do Bluetooth serial ports, which
+    // the Bluetooth stack binds to a far device.
     const fs::path deviceDir = canonicalOrEmpty(entry.path() / "device");
-    if (deviceDir.empty()) continue;
+    if (deviceDir.empty() && kind != Kind::Bluetooth) continue;
     if (kind == Kind::Uart && !hasUart(entry.path())) continue;
 
     const fs::path node = fs::path(roots.dev) / name;
@@ -135,6 +136,12 @@ std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots) {
     info.kernelName = name;
     info.device = node.string();
     if (const auto link = links.find(canonicalOrEmpty(node)); link != links.end()) info.byId = link->second;
+    if (kind == Kind::Bluetooth) {
+      info.driver = "rfcomm";
+      info.bluetooth = true;
+      found.push_back(std::move(c));
+      continue;
+    }
     const fs::path driver = canonicalOrEmpty(deviceDir / "driver");
     if (!driver.empty()) info.driver = driver.filename().string();
     const fs::path usb = usbDeviceOf(deviceDir, sysRoot);
@@ -173,6 +180,7 @@ std::string describePort(const SerialPortInfo& info) {
   if (!info.vendorId.empty() || !info.productId.empty())
     parts.push_back(info.vendorId + ":" + info.productId);
   if (!info.driver.empty()) parts.push_back(info.driver);
+  if (info.bluetooth) parts.push_back("Bluetooth");
 
   return describePortAs(info.path(), parts);
 }
@@ -240,6 +248,44 @@ std::string SystemPortResolver::deviceFor(std::int16_t comNumber) const {
   if (const auto it = configured_.find(comNumber); it != configured_.end()) return it->second;
   if (const auto it = found_.find(comNumber); it != found_.end()) return it->second;
   return {};
+}
+
+bool SystemPortResolver::opens(std::int16_t comNumber, const SerialPortInfo& port) const {
+  const std::string device = deviceFor(comNumber);
+  if (device.empty()) return false;
+  if (device == port.path() || device == port.device) return true;
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(device, ec);
+  std::error_code portEc;
+  return !ec && target == fs::weakly_canonical(port.device, portEc) && !portEc;
+}
+
+std::vector<SerialAdapter> SystemPortResolver::adapters() const {
+  std::vector<SerialAdapter> list;
+  for (const SerialPortInfo& p : ports_) {
+    SerialAdapter a;
+    a.name = p.product;
+    a.maker = p.manufacturer;
+    a.systemName = p.device;
+    a.device = p.path();
+    a.bluetooth = p.bluetooth;
+    for (std::int16_t n = 1; n <= kMaxComNumber && a.comNumber == 0; ++n) {
+      if (opens(n, p)) a.comNumber = n;
+    }
+    list.push_back(std::move(a));
+  }
+  return list;
+}
+
+std::string SystemPortResolver::caption(std::int16_t comNumber) const {
+  const std::string device = deviceFor(comNumber);
+  if (device.empty()) return "no serial port";
+  for (const SerialPortInfo& p : ports_) {
+    if (!opens(comNumber, p)) continue;
+    return joinNonEmpty(
+        {p.device, p.product.empty() ? p.manufacturer : p.product, p.bluetooth ? "Bluetooth" : ""});
+  }
+  return device + " (not found)";
 }
 
 std::string SystemPortResolver::describe(std::int16_t comNumber) const {

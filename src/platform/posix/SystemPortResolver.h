@@ -3,9 +3,10 @@
 //
 // COM n is the device named by key COMn of section [PORTS] in the options file when
 // that key holds a path; otherwise the n-th serial port present: USB adapters first
-// (ttyUSB*, then ttyACM*), then on-board ttyS* ports that have a UART behind them,
-// in numeric order within each kind, each named by its /dev/serial/by-id link where it
-// has one (that name stays with the adapter when others are plugged in or out).
+// (ttyUSB*, then ttyACM*), then on-board ttyS* ports that have a UART behind them, then
+// Bluetooth serial ports (rfcomm*, bound with rfcomm bind), in numeric order within each kind, each named by
+// its /dev/serial/by-id link where it has one (that name stays with the adapter when others are plugged in or
+// out).
 //
 // The mapping is taken when the resolver is made and on refresh() (at start and when the
 // user chooses a port), never between two commands, so that a device that comes or goes
@@ -29,7 +30,8 @@ struct SystemRoots {
   std::string dev = "/dev";
 };
 
-// The serial ports present, in COM order (USB, then ACM, then on-board UARTs).
+// The serial ports present, in COM order (USB, then ACM, then on-board UARTs, then
+// Bluetooth).
 std::vector<SerialPortInfo> listSerialPorts(const SystemRoots& roots = {});
 
 class SystemPortResolver final : public PortResolver {
@@ -40,7 +42,7 @@ class SystemPortResolver final : public PortResolver {
   std::string deviceFor(std::int16_t comNumber) const override;
   void resolveAnew(std::int16_t comNumber) override;
   // Takes the mapping again: re-reads [PORTS] and looks for the ports present.
-  void refresh();
+  void refresh() override;
 
   // The ports found by the last refresh, in COM order.
   const std::vector<SerialPortInfo>& ports() const { return ports_; }
@@ -49,6 +51,13 @@ class SystemPortResolver final : public PortResolver {
   // What COM n resolves to, for menu tips and the companion's listing: the description
   // of the port, the configured path, or "no serial port" when nothing is known.
   std::string describe(std::int16_t comNumber) const;
+  // What COM n opens, short, for the Port menu's captions: "/dev/ttyUSB0, FT232R USB UART"
+  // (with ", Bluetooth" for a Bluetooth port), "/dev/ttyUSB3 (not found)" for a device
+  // that is not present, "no serial port" when nothing is known.
+  std::string caption(std::int16_t comNumber) const override;
+  // The serial adapters found by the last refresh, in COM order, each with the COM number
+  // that opens it now (a number that opens nothing can be mapped to one of them).
+  std::vector<SerialAdapter> adapters() const override;
 
   // Highest COM number looked up in [PORTS].
   static constexpr std::int16_t kMaxComNumber = 10;
@@ -60,6 +69,8 @@ class SystemPortResolver final : public PortResolver {
   std::string configuredPath(std::int16_t comNumber) const;
   // Another COM number than n names the device at path (the same file).
   bool claimedByOther(std::int16_t n, const std::string& path) const;
+  // COM n opens the port (names it, or the same file).
+  bool opens(std::int16_t comNumber, const SerialPortInfo& port) const;
 
   std::map<std::int16_t, std::string> configured_;
   std::map<std::int16_t, std::string> found_;  // COM numbers given a port found on the machine

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <iterator>
 
 #include "platform/win32/Text.h"
 
@@ -18,6 +19,15 @@ bool writeAll(HANDLE h, const std::string& data) {
     done += n;
   }
   return true;
+}
+
+// Replacing a file fails for a moment while another program holds it without letting it
+// be replaced: a virus scanner or a cloud folder's client reading the new file. The
+// move is tried again at these pauses (in ms) before it counts as failed.
+constexpr DWORD kReplacePauses[] = {20, 40, 80, 160, 250};
+
+bool heldForAMoment(DWORD err) {
+  return err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION;
 }
 
 }  // namespace
@@ -36,11 +46,12 @@ bool writeFileAtomically(const std::string& path, const std::string& content, st
   // A name of its own for each attempt: the process id tells processes apart, the count
   // tells apart the writes of this one.
   static std::atomic<unsigned> serial{0};
-  std::string tmp;
+  std::wstring tmp;
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
-    tmp = dir + "." + base + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    tmp = win32::widen(dir + "." + base + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(++serial));
+    h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
       why = "cannot create " + path + ": " + win32::errorText(GetLastError());
       return false;
@@ -55,7 +66,7 @@ bool writeFileAtomically(const std::string& path, const std::string& content, st
   if (!writeAll(h, content) || !FlushFileBuffers(h)) err = GetLastError();
   if (!CloseHandle(h) && err == 0) err = GetLastError();
   if (err != 0) {
-    DeleteFileA(tmp.c_str());
+    DeleteFileW(tmp.c_str());
     why = "cannot write " + path + ": " + win32::errorText(err);
     return false;
   }
@@ -63,9 +74,19 @@ bool writeFileAtomically(const std::string& path, const std::string& content, st
   // Without MOVEFILE_REPLACE_EXISTING the move fails when path exists: nothing already
   // there is ever replaced. Write-through: the move is on the disk when it returns.
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (mayReplace ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (!MoveFileExA(tmp.c_str(), path.c_str(), flags)) {
+  const std::wstring target = win32::widen(path);
+  bool moved = false;
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (MoveFileExW(tmp.c_str(), target.c_str(), flags)) {
+      moved = true;
+      break;
+    }
     err = GetLastError();
-    DeleteFileA(tmp.c_str());
+    if (attempt == std::size(kReplacePauses) || !heldForAMoment(err)) break;
+    Sleep(kReplacePauses[attempt]);
+  }
+  if (!moved) {
+    DeleteFileW(tmp.c_str());
     if (!mayReplace && (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS)) {
       why = path + " exists already";
     } else {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/Text.h"
+
 namespace tarnset {
 
 InstanceLock::InstanceLock(const ConfigEnv& env) : InstanceLock(lockFilePath(env)) {}
@@ -20,7 +22,7 @@ std::string InstanceLock::lockFilePath(const ConfigEnv& /*env*/) {
 }
 
 void InstanceLock::acquire() {
-  const HANDLE h = CreateMutexA(nullptr, FALSE, path_.c_str());
+  const HANDLE h = CreateMutexW(nullptr, FALSE, win32::widen(path_).c_str());
   if (h == nullptr) {
     // Another kind of object of that name, or no right to it: the program goes on.
     result_ = Result::CouldNotCheck;

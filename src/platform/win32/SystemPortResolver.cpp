@@ -10,10 +10,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "platform/win32/ComNames.h"
+#include "platform/win32/Text.h"
 
 namespace tarnset {
 
@@ -67,6 +68,14 @@ std::string driverOfDeviceObject(const std::string& object) {
   return name;
 }
 
+// True for a port that the Bluetooth stack made (its enumerator is BTHENUM): an outgoing
+// one connects to the far device when it is opened.
+bool isBluetooth(const PortSources::Device& d) {
+  const auto fromBluetooth = [](const std::string& id) { return upper(id).rfind("BTHENUM\\", 0) == 0; };
+  return upper(d.enumerator) == "BTHENUM" || fromBluetooth(d.instanceId) ||
+         std::any_of(d.hardwareIds.begin(), d.hardwareIds.end(), fromBluetooth);
+}
+
 // A friendly name without the " (COM3)" that repeats the port's name.
 std::string withoutPortName(const std::string& friendly, const std::string& portName) {
   const std::string tail = " (" + upper(portName) + ")";
@@ -77,44 +86,33 @@ std::string withoutPortName(const std::string& friendly, const std::string& port
   return friendly;
 }
 
-// Narrow text in the ANSI code page from the system's wide text.
-std::string narrow(const wchar_t* text) {
-  if (text == nullptr || *text == 0) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<std::size_t>(n) - 1);
-  return out;
-}
-
 // ---- the registry's serial map ------------------------------------------------------
 
 std::vector<PortSources::MapEntry> readSerialMap() {
   std::vector<PortSources::MapEntry> entries;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
       ERROR_SUCCESS) {
     return entries;  // no serial port has ever been there
   }
   DWORD nameMax = 0;
   DWORD dataMax = 0;
-  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameMax, &dataMax,
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &nameMax, &dataMax,
                        nullptr, nullptr) == ERROR_SUCCESS) {
-    std::string name(nameMax + 1, '\0');
-    std::vector<BYTE> data(dataMax + 1);
+    std::wstring name(nameMax + 1, L'\0');
+    std::vector<wchar_t> data(dataMax / sizeof(wchar_t) + 2);
     for (DWORD i = 0;; ++i) {
       DWORD nameLength = static_cast<DWORD>(name.size());
-      DWORD dataLength = static_cast<DWORD>(data.size() - 1);
+      DWORD dataLength = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
       DWORD type = 0;
-      const LONG r =
-          RegEnumValueA(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength);
+      const LONG r = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(data.data()), &dataLength);
       if (r == ERROR_NO_MORE_ITEMS) break;
       if (r != ERROR_SUCCESS) break;  // the key changed while it was read: what was read stays
       if (type != REG_SZ) continue;
-      std::string port(reinterpret_cast<const char*>(data.data()), dataLength);
-      port.resize(std::strlen(port.c_str()));
-      if (!port.empty()) entries.push_back({name.substr(0, nameLength), port});
+      std::wstring port(data.data(), dataLength / sizeof(wchar_t));
+      port.resize(std::wcslen(port.c_str()));
+      if (!port.empty()) entries.push_back({win32::utf8(name.substr(0, nameLength)), win32::utf8(port)});
     }
   }
   RegCloseKey(key);
@@ -123,38 +121,41 @@ std::vector<PortSources::MapEntry> readSerialMap() {
 
 // ---- the device manager -------------------------------------------------------------
 
-// A text property of a device, empty when it has none; for a list (REG_MULTI_SZ) its
-// entries joined with NUL characters.
+// A text property of a device in UTF-8, empty when it has none; for a list
+// (REG_MULTI_SZ) its entries joined with NUL characters.
 std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
   DWORD type = 0;
   DWORD size = 0;
-  SetupDiGetDeviceRegistryPropertyA(set, &device, property, &type, nullptr, 0, &size);
+  SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type, nullptr, 0, &size);
   if (size == 0 || (type != REG_SZ && type != REG_MULTI_SZ)) return {};
-  std::vector<BYTE> buf(size + 2);
-  if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, &type, buf.data(), size, nullptr)) return {};
-  std::string text(reinterpret_cast<const char*>(buf.data()), size);
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
+  std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2);
+  if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type, reinterpret_cast<BYTE*>(buf.data()),
+                                         size, nullptr)) {
+    return {};
+  }
+  std::wstring text(buf.data(), size / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  return win32::utf8(text);
 }
 
 std::string portNameOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
   const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
   if (key == INVALID_HANDLE_VALUE) return {};
-  char value[256] = {};
-  DWORD size = sizeof value - 1;
+  wchar_t value[256] = {};
+  DWORD size = sizeof value - sizeof(wchar_t);
   DWORD type = 0;
   std::string name;
-  if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+  if (RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
           ERROR_SUCCESS &&
       type == REG_SZ) {
-    name = value;
+    name = win32::utf8(value);
   }
   RegCloseKey(key);
   return name;
 }
 
 void readDevicesOfClass(const GUID& cls, std::vector<PortSources::Device>& out) {
-  const HDEVINFO set = SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT);
+  const HDEVINFO set = SetupDiGetClassDevsW(&cls, nullptr, nullptr, DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
@@ -166,15 +167,16 @@ void readDevicesOfClass(const GUID& cls, std::vector<PortSources::Device>& out) 
     if (d.friendlyName.empty()) d.friendlyName = deviceProperty(set, device, SPDRP_DEVICEDESC);
     d.manufacturer = deviceProperty(set, device, SPDRP_MFG);
     d.service = deviceProperty(set, device, SPDRP_SERVICE);
+    d.enumerator = deviceProperty(set, device, SPDRP_ENUMERATOR_NAME);
     const std::string ids = deviceProperty(set, device, SPDRP_HARDWAREID);
     for (std::size_t at = 0; at < ids.size();) {
       const std::size_t end = std::min(ids.find('\0', at), ids.size());
       if (end > at) d.hardwareIds.push_back(ids.substr(at, end - at));
       at = end + 1;
     }
-    char instance[512] = {};
-    if (SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance, nullptr))
-      d.instanceId = instance;
+    wchar_t instance[512] = {};
+    if (SetupDiGetDeviceInstanceIdW(set, &device, instance, 512, nullptr))
+      d.instanceId = win32::utf8(instance);
     out.push_back(std::move(d));
   }
   SetupDiDestroyDeviceInfoList(set);
@@ -189,7 +191,7 @@ using DosNameOf = WCHAR*(CDECL*)(LPCSTR);
 // system returns every address as one type.)
 template <typename F>
 F wineFunction(const char* name) {
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   const FARPROC f = kernel == nullptr ? nullptr : GetProcAddress(kernel, name);
   return f == nullptr ? nullptr : reinterpret_cast<F>(reinterpret_cast<void (*)()>(f));
 }
@@ -197,7 +199,7 @@ F wineFunction(const char* name) {
 // The prefix's dosdevices folder as the host names it ("/home/u/.wine/dosdevices/"),
 // from where Wine keeps drive C:; empty when not under Wine.
 std::string wineHostFolder() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return {};
   const auto unixNameOf = wineFunction<UnixNameOf>("wine_get_unix_file_name");
   if (unixNameOf == nullptr) return {};
@@ -223,7 +225,7 @@ std::string wineDosDevicesFolder() {
   if (dosNameOf == nullptr) return {};
   WCHAR* dos = dosNameOf(host.c_str());
   if (dos == nullptr) return {};
-  std::string folder = narrow(dos);
+  std::string folder = win32::utf8(dos);
   HeapFree(GetProcessHeap(), 0, dos);
   if (!folder.empty() && folder.back() != '\\') folder += '\\';
   return folder;
@@ -235,13 +237,13 @@ std::vector<std::string> comLinksIn(const std::string& folder) {
   std::string pattern = folder;
   if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
   pattern += "com*";
-  WIN32_FIND_DATAA entry{};
-  const HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
+  WIN32_FIND_DATAW entry{};
+  const HANDLE find = FindFirstFileW(win32::widen(pattern).c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return links;
   do {
-    const std::string name = entry.cFileName;
+    const std::string name = win32::utf8(entry.cFileName);
     if (win32::comNumberOf(name) > 0 && name.find(':') == std::string::npos) links.push_back(name);
-  } while (FindNextFileA(find, &entry));
+  } while (FindNextFileW(find, &entry));
   FindClose(find);
   std::sort(links.begin(), links.end());
   return links;
@@ -286,6 +288,7 @@ std::vector<SerialPortInfo> mergePortSources(const PortSources& sources) {
     if (info.vendorId.empty()) info.vendorId = idAfter(d.instanceId, "VID_");
     if (info.productId.empty()) info.productId = idAfter(d.instanceId, "PID_");
     info.serial = serialOf(d.instanceId);
+    info.bluetooth = isBluetooth(d);
   }
   // A link that Wine made itself is in the serial map already; one made by hand is
   // known by its place alone.
@@ -326,6 +329,7 @@ std::string describePort(const SerialPortInfo& info) {
   if (!info.vendorId.empty() || !info.productId.empty())
     parts.push_back(info.vendorId + ":" + info.productId);
   if (!info.driver.empty()) parts.push_back(info.driver);
+  if (info.bluetooth) parts.push_back("Bluetooth");
 
   return describePortAs(info.path(), parts);
 }
@@ -360,6 +364,40 @@ std::string SystemPortResolver::deviceFor(std::int16_t comNumber) const {
   if (comNumber < 1 || comNumber > kMaxComNumber) return {};
   if (const auto it = configured_.find(comNumber); it != configured_.end()) return it->second;
   return win32::comDeviceName("COM" + std::to_string(comNumber));
+}
+
+std::int16_t SystemPortResolver::comNumberOpening(const SerialPortInfo& port) const {
+  for (std::int16_t n = 1; n <= kMaxComNumber; ++n) {
+    if (upper(deviceFor(n)) == upper(port.device)) return n;
+  }
+  return 0;
+}
+
+std::vector<SerialAdapter> SystemPortResolver::adapters() const {
+  std::vector<SerialAdapter> list;
+  for (const SerialPortInfo& p : ports_) {
+    SerialAdapter a;
+    a.name = withoutPortName(p.product, p.kernelName);
+    if (!p.manufacturer.empty() && p.manufacturer.front() != '(') a.maker = p.manufacturer;
+    a.systemName = p.kernelName;
+    a.device = win32::comNumberOf(p.kernelName) > 0 ? p.kernelName : p.device;
+    a.bluetooth = p.bluetooth;
+    a.comNumber = comNumberOpening(p);
+    list.push_back(std::move(a));
+  }
+  return list;
+}
+
+std::string SystemPortResolver::caption(std::int16_t comNumber) const {
+  const std::string device = deviceFor(comNumber);
+  if (device.empty()) return "no serial port";
+  for (const SerialPortInfo& p : ports_) {
+    if (upper(p.device) != upper(device)) continue;
+    return joinNonEmpty(
+        {p.kernelName, withoutPortName(p.product, p.kernelName), p.bluetooth ? "Bluetooth" : ""});
+  }
+  const int n = win32::comNumberOf(device);
+  return (n > 0 ? "COM" + std::to_string(n) : device) + " (not found)";
 }
 
 std::string SystemPortResolver::describe(std::int16_t comNumber) const {

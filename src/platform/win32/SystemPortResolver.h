@@ -37,6 +37,7 @@ struct PortSources {
     std::string friendlyName;              // "USB Serial Port (COM3)", else the device description
     std::string manufacturer;              // "(Standard port types)", the adapter's maker
     std::string service;                   // the driver's service: "usbser", "Serial"
+    std::string enumerator;                // the bus that made it: "USB", "ACPI", "BTHENUM" (Bluetooth)
     std::vector<std::string> hardwareIds;  // "USB\VID_1A2B&PID_0042&REV_0600", ...
     std::string instanceId;                // "USB\VID_1A2B&PID_0042\A1B2C3D4"
   };
@@ -77,7 +78,7 @@ class SystemPortResolver final : public PortResolver {
   // Takes the [PORTS] entry of COM n again (a mapping made since).
   void resolveAnew(std::int16_t comNumber) override;
   // Re-reads [PORTS] and lists the ports present again.
-  void refresh();
+  void refresh() override;
 
   // The ports found by the last refresh, in COM order.
   const std::vector<SerialPortInfo>& ports() const { return ports_; }
@@ -87,6 +88,13 @@ class SystemPortResolver final : public PortResolver {
   // port when it is listed, else its device with "(not found)"; "no serial port" outside
   // 1..kMaxComNumber.
   std::string describe(std::int16_t comNumber) const;
+  // What COM n opens, short, for the Port menu's captions: "COM7, USB Serial Port" (with
+  // ", Bluetooth" for a Bluetooth port), "COM3 (not found)" when no such port is present,
+  // "no serial port" outside 1..kMaxComNumber.
+  std::string caption(std::int16_t comNumber) const override;
+  // The serial adapters found by the last refresh, in COM order, each with the COM number
+  // that opens it now (a number that opens nothing can be mapped to one of them).
+  std::vector<SerialAdapter> adapters() const override;
 
   // Highest COM number of the program's menu, looked up in [PORTS].
   static constexpr std::int16_t kMaxComNumber = 10;
@@ -94,6 +102,8 @@ class SystemPortResolver final : public PortResolver {
  private:
   // The device [PORTS] names for COM n, empty when none.
   std::string configuredDevice(std::int16_t comNumber) const;
+  // The lowest COM number that opens the port, 0 when none does.
+  std::int16_t comNumberOpening(const SerialPortInfo& port) const;
 
   ConfiguredPorts configuredPorts_;
   PortLister lister_;

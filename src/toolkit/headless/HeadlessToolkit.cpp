@@ -1,15 +1,13 @@
 #include "toolkit/headless/HeadlessToolkit.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <stdexcept>
 
 #include "base/Checked16.h"
 #include "platform/EventWait.h"
+#include "toolkit/core/DisplayText.h"
 
 namespace tarnset {
-
-using headless::Focusable;
 
 namespace {
 
@@ -38,329 +36,56 @@ std::vector<std::string> splitPath(const std::string& path) {
   return parts;
 }
 
+// The control behind an interface reference, with its window; throws for another toolkit's.
 template <class T>
-std::vector<T*> rawPointers(const std::vector<std::unique_ptr<T>>& v) {
-  std::vector<T*> out;
-  out.reserve(v.size());
-  for (const auto& p : v) out.push_back(p.get());
-  return out;
+T& headlessOf(tk::Control& c) {
+  auto* t = dynamic_cast<T*>(&c);
+  if (t == nullptr) throw std::invalid_argument("Not a control of the headless toolkit");
+  return *t;
+}
+
+// True when the control's window takes input: a dialog only while it is shown.
+bool windowTakesInput(const tk::ControlNode& c) {
+  const auto* d = dynamic_cast<const headless::Dialog*>(&c.window());
+  return d == nullptr || d->isShown();
+}
+
+bool reachable(const tk::ControlNode& c) {
+  return c.canTakeFocus() && windowTakesInput(c);
+}
+
+// The character a key types (a letter, a digit, a space); 0 for none.
+char typedBy(std::int16_t keyCode, std::int16_t shift) {
+  if (keyCode >= tk::Key::LetterA && keyCode < tk::Key::LetterA + 26) {
+    return static_cast<char>((shift & tk::kShiftBit) != 0 ? keyCode : keyCode - tk::Key::LetterA + 'a');
+  }
+  const bool digit = keyCode >= tk::Key::Digit0 && keyCode < tk::Key::Digit0 + 10;
+  return digit || keyCode == tk::Key::Space ? static_cast<char>(keyCode) : '\0';
+}
+
+// Presses a key on target (nullptr: the window itself) of window w.
+bool press(tk::WindowCore& w, tk::ControlNode* target, std::int16_t keyCode, std::int16_t shift) {
+  if (target != nullptr && !reachable(*target)) return false;
+  const auto alive = w.alive();
+  const auto result = w.routeKey(target, keyCode, shift);
+  if (result == tk::WindowCore::KeyResult::Consumed) return false;
+  if (result == tk::WindowCore::KeyResult::Passed && *alive && target != nullptr) {
+    if (const char c = typedBy(keyCode, shift); c != 0) target->typed(c);
+    auto* keys = dynamic_cast<headless::DefaultKeys*>(target);
+    if (*alive && keys != nullptr) keys->defaultKey(keyCode, shift);
+  }
+  return true;
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- timers and watches
-
-class HeadlessToolkit::TimerImpl final : public tk::Timer {
- public:
-  explicit TimerImpl(HeadlessToolkit& tk) : tk_(tk), since_(tk.nowMs()) { tk_.addTimer(this); }
-  ~TimerImpl() override { tk_.removeTimer(this); }
-
-  void setInterval(std::int32_t ms) override {
-    if (ms < 0) throw std::out_of_range("Timer interval below 0");
-    interval_ = ms;
-    since_ = tk_.nowMs();  // a new interval starts a new count
-  }
-  std::int32_t interval() const override { return interval_; }
-  void setEnabled(bool on) override {
-    if (on && !enabled_) since_ = tk_.nowMs();
-    enabled_ = on;
-  }
-  bool enabled() const override { return enabled_; }
-
-  bool running() const { return enabled_ && interval_ > 0; }
-  // Milliseconds until due; 0 or less when due. Only meaningful while running.
-  std::int32_t remaining(std::int32_t now) const {
-    const auto elapsed =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(since_));
-    if (elapsed < 0) return interval_;  // the clock went back: count again from here
-    return elapsed >= interval_ ? 0 : interval_ - elapsed;
-  }
-  void fire() {
-    since_ = tk_.nowMs();
-    tk_.guarded([&] {
-      if (onTick) onTick();
-    });
-  }
-
- private:
-  HeadlessToolkit& tk_;
-  std::int32_t interval_ = 0;
-  bool enabled_ = false;
-  std::int32_t since_;
-};
-
-class HeadlessToolkit::WatchImpl final : public tk::Watch {
- public:
-  WatchImpl(HeadlessToolkit& tk, Waitable what, std::function<void()> onReady)
-      : tk_(tk), what_(what), onReady_(std::move(onReady)) {
-    tk_.addWatch(this);
-  }
-  ~WatchImpl() override { tk_.removeWatch(this); }
-
-  Waitable waitable() const { return what_; }
-  // A waitable that the wait calls invalid is left alone from then on.
-  bool inert() const { return inert_; }
-  void setInert() { inert_ = true; }
-  void fire() {
-    tk_.guarded([&] {
-      if (onReady_) onReady_();
-    });
-  }
-
- private:
-  HeadlessToolkit& tk_;
-  Waitable what_;
-  std::function<void()> onReady_;
-  bool inert_ = false;
-};
-
-// ---------------------------------------------------------------- toolkit
-
-HeadlessToolkit::HeadlessToolkit(const TickSource& clock) : clock_(clock) {}
-
-HeadlessToolkit::~HeadlessToolkit() = default;
-
-std::unique_ptr<tk::MainWindow> HeadlessToolkit::createMainWindow() {
-  return std::make_unique<headless::MainWindow>(*this);
-}
-
-std::unique_ptr<tk::Timer> HeadlessToolkit::createTimer() {
-  return std::make_unique<TimerImpl>(*this);
-}
-
-std::unique_ptr<tk::Watch> HeadlessToolkit::watch(Waitable what, std::function<void()> onReady) {
-  return std::make_unique<WatchImpl>(*this, what, std::move(onReady));
-}
-
-std::int16_t HeadlessToolkit::messageBox(const std::string& text, const std::string& title,
-                                         const std::string& details) {
-  messages_.push_back({text, title, details});
-  const Message shown = messages_.back();
-  ++modalDepth_;
-  struct Close {
-    int& depth;
-    ~Close() { --depth; }
-  } close{modalDepth_};
-  if (messageHook_) messageHook_(shown);
-  return 1;
-}
-
-bool HeadlessToolkit::askOkCancel(const std::string& text, const std::string& title,
-                                  const std::string& details) {
-  questions_.push_back({text, title, details});
-  const Message shown = questions_.back();
-  ++modalDepth_;
-  struct Close {
-    int& depth;
-    ~Close() { --depth; }
-  } close{modalDepth_};
-  return questionHook_ ? questionHook_(shown) : true;
-}
-
-std::string HeadlessToolkit::chooseSaveFile(const std::string& title, const std::string& suggestedPath,
-                                            const std::vector<tk::FileFilter>& filters) {
-  fileRequests_.push_back({title, suggestedPath, filters});
-  const FileRequest shown = fileRequests_.back();
-  ++modalDepth_;
-  struct Close {
-    int& depth;
-    ~Close() { --depth; }
-  } close{modalDepth_};
-  return fileChooserHook_ ? fileChooserHook_(shown) : std::string();
-}
-
-bool HeadlessToolkit::writePdf(const std::string& /*html*/, const std::string& /*path*/, std::string& why) {
-  why = "PDF output is not available in this program";
-  return false;
-}
-
-std::int32_t HeadlessToolkit::screenWidth() const {
-  return headless::kScreenWidthPx * headless::kTwipsPerPixel;
-}
-
-std::int32_t HeadlessToolkit::screenHeight() const {
-  return headless::kScreenHeightPx * headless::kTwipsPerPixel;
-}
-
-void HeadlessToolkit::quit(int exitCode) {
-  quitCalled_ = true;
-  quitPending_ = true;
-  exitCode_ = exitCode;
-}
-
-headless::MainWindow* HeadlessToolkit::window() const {
-  return windows_.empty() ? nullptr : windows_.back();
-}
-
-headless::MainWindow& HeadlessToolkit::mainWindow() const {
-  if (windows_.empty()) throw std::logic_error("No main window");
-  return *windows_.back();
-}
-
-void HeadlessToolkit::removeWindow(headless::MainWindow* w) {
-  std::erase(windows_, w);
-}
-
-void HeadlessToolkit::removeTimer(TimerImpl* t) {
-  std::erase_if(timers_, [t](const auto& entry) { return entry.second == t; });
-}
-
-void HeadlessToolkit::removeWatch(WatchImpl* w) {
-  std::erase_if(watches_, [w](const auto& entry) { return entry.second == w; });
-}
-
-bool HeadlessToolkit::click(tk::CommandButton& button) {
-  auto* b = dynamic_cast<headless::CommandButton*>(&button);
-  if (b == nullptr) throw std::invalid_argument("Not a button of the headless toolkit");
-  return b->window().click(*b);
-}
-
-bool HeadlessToolkit::pressKey(tk::FocusControl& target, std::int16_t keyCode, std::int16_t shift) {
-  auto* f = dynamic_cast<Focusable*>(&target);
-  if (f == nullptr) throw std::invalid_argument("Not a control of the headless toolkit");
-  return f->ownerWindow().pressKey(f, keyCode, shift);
-}
-
-bool HeadlessToolkit::pressKey(std::int16_t keyCode, std::int16_t shift) {
-  auto& w = mainWindow();
-  auto* f = dynamic_cast<Focusable*>(w.focused());
-  return w.pressKey(f, keyCode, shift);
-}
-
-bool HeadlessToolkit::typeChar(tk::CommandButton& button, char typed) {
-  auto* b = dynamic_cast<headless::CommandButton*>(&button);
-  if (b == nullptr) throw std::invalid_argument("Not a button of the headless toolkit");
-  return b->window().typeChar(*b, typed);
-}
-
-int HeadlessToolkit::runDueTimers() {
-  std::vector<std::uint64_t> ids;
-  for (const auto& [id, t] : timers_) ids.push_back(id);
-  int fired = 0;
-  const std::int32_t now = nowMs();
-  for (auto id : ids) {
-    const auto it = timers_.find(id);  // an earlier tick may have destroyed it
-    if (it == timers_.end()) continue;
-    TimerImpl* t = it->second;
-    if (!t->running() || t->remaining(now) > 0) continue;
-    t->fire();
-    ++fired;
-  }
-  return fired;
-}
-
-std::int32_t HeadlessToolkit::msToNextTimer() const {
-  std::int32_t next = -1;
-  const std::int32_t now = nowMs();
-  for (const auto& [id, t] : timers_) {
-    if (!t->running()) continue;
-    const std::int32_t r = std::max<std::int32_t>(0, t->remaining(now));
-    if (next < 0 || r < next) next = r;
-  }
-  return next;
-}
-
-int HeadlessToolkit::waitWatches(int timeoutMs) {
-  std::vector<std::uint64_t> ids;
-  std::vector<Waitable> what;
-  for (const auto& [id, w] : watches_) {
-    if (w->inert()) continue;
-    ids.push_back(id);
-    what.push_back(w->waitable());
-  }
-  std::vector<WaitState> states;
-  // Nothing ready: a time-out, or a signal; the caller's loop goes on.
-  if (waitForAny(what, timeoutMs, states) == 0) return 0;
-  int ran = 0;
-  for (std::size_t i = 0; i < states.size(); ++i) {
-    if (states[i] == WaitState::Quiet) continue;
-    const auto it = watches_.find(ids[i]);  // an earlier handler may have destroyed it
-    if (it == watches_.end()) continue;
-    if (states[i] == WaitState::Invalid) {
-      it->second->setInert();
-      continue;
-    }
-    it->second->fire();
-    ++ran;
-  }
-  return ran;
-}
-
-int HeadlessToolkit::runPosted() {
-  int ran = 0;
-  while (!posted_.empty()) {
-    std::function<void()> f = std::move(posted_.front());
-    posted_.pop_front();
-    guarded(f);
-    ++ran;
-  }
-  return ran;
-}
-
-int HeadlessToolkit::runLoop() {
-  while (!quitPending_) {
-    runPosted();
-    if (quitPending_) break;
-    runDueTimers();
-    if (quitPending_) break;
-    const std::int32_t timeout = posted_.empty() ? msToNextTimer() : 0;
-    const bool anyWatch = std::any_of(watches_.begin(), watches_.end(),
-                                      [](const auto& entry) { return !entry.second->inert(); });
-    if (timeout < 0 && !anyWatch) return -1;
-    waitWatches(timeout);
-  }
-  quitPending_ = false;
-  return exitCode_;
-}
 
 // ---------------------------------------------------------------- controls
 
 namespace headless {
 
-void ListBox::clear() {
-  items_.clear();
-  index_ = -1;
-}
-
-void ListBox::addItem(const std::string& text) {
-  narrow16(static_cast<std::int64_t>(items_.size()) + 1);  // the count must stay a 16-bit value
-  items_.push_back(text);
-}
-
-void ListBox::setItemText(std::int16_t n, const std::string& text) {
-  if (n < 0 || n >= listCount()) throw std::out_of_range("List line outside the list");
-  items_[static_cast<std::size_t>(n)] = text;
-}
-
-std::string ListBox::itemText(std::int16_t n) const {
-  if (n < 0 || n >= listCount()) throw std::out_of_range("List line outside the list");
-  return items_[static_cast<std::size_t>(n)];
-}
-
-std::int16_t ListBox::listCount() const {
-  return static_cast<std::int16_t>(items_.size());
-}
-
-void ListBox::setListIndex(std::int16_t n) {
-  if (n < -1 || n >= listCount()) throw std::out_of_range("List index outside the list");
-  index_ = n;
-}
-
 std::int16_t ListBox::pageLines() const {
   const std::int32_t rows = height_ / kCharHeight;
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(rows - 1, 1, 32767));
-}
-
-void ListBox::gotFocus() {
-  window_.toolkit().guarded([&] {
-    if (onGotFocus) onGotFocus();
-  });
-}
-
-void ListBox::keyDown(std::int16_t& keyCode, std::int16_t shift) {
-  window_.toolkit().guarded([&] {
-    if (onKeyDown) onKeyDown(keyCode, shift);
-  });
 }
 
 void ListBox::defaultKey(std::int16_t keyCode, std::int16_t /*shift*/) {
@@ -392,112 +117,93 @@ void ListBox::defaultKey(std::int16_t keyCode, std::int16_t /*shift*/) {
       return;
   }
   if (cur < 0) next = 0;  // without a selection, any of these keys selects the first line
-  index_ = static_cast<std::int16_t>(std::clamp<std::int32_t>(next, 0, last));
-}
-
-void CommandButton::setEnabled(bool on) {
-  enabled_ = on;
-  if (!on) window_.checkFocus();
-}
-
-void CommandButton::setDefault(bool on) {
-  if (on) window_.makeSoleDefault(this);
-  default_ = on;
-}
-
-void CommandButton::setCancel(bool on) {
-  if (on) window_.makeSoleCancel(this);
-  cancel_ = on;
+  userSelected(static_cast<std::int16_t>(std::clamp<std::int32_t>(next, 0, last)));
 }
 
 void CommandButton::defaultKey(std::int16_t keyCode, std::int16_t /*shift*/) {
   if (keyCode == tk::Key::Space) fireClick();
 }
 
-void CommandButton::fireClick() {
-  window_.toolkit().guarded([&] {
-    if (onClick) onClick();
-  });
-}
-
-Label::Label(MainWindow& window, Frame* parent) : ControlBase(window, parent) {
+Label::Label(tk::WindowCore& window, tk::FrameCore* parent) : LabelCore(window, parent) {
   setCaption("");
 }
 
-void Label::move(std::int32_t left, std::int32_t top, std::int32_t /*width*/, std::int32_t /*height*/) {
-  left_ = left;
-  top_ = top;
-}
-
 std::vector<std::string> Label::lines() const {
-  std::vector<std::string> out(1);
-  for (std::size_t i = 0; i < caption_.size(); ++i) {
-    const char c = caption_[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < caption_.size() && caption_[i + 1] == '\n') ++i;
-      out.emplace_back();
-    } else {
-      out.back() += c;
-    }
-  }
-  return out;
+  return tk::textLines(caption_);
 }
 
-void Label::setCaption(const std::string& text) {
-  caption_ = text;
+std::pair<std::int32_t, std::int32_t> Label::measure() const {
   const auto ls = lines();
   std::size_t longest = 0;
-  for (const auto& l : ls) longest = std::max(longest, l.size());
-  width_ = narrow32(static_cast<std::int64_t>(longest) * kCharWidth);
-  height_ = narrow32(static_cast<std::int64_t>(ls.size()) * kCharHeight);
+  for (const auto& l : ls) longest = std::max(longest, tk::displayText(l).size());
+  return {narrow32(static_cast<std::int64_t>(longest) * kCharWidth),
+          narrow32(static_cast<std::int64_t>(ls.size()) * kCharHeight)};
 }
 
-void Line::setPoints(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
-  x1_ = x1;
-  y1_ = y1;
-  x2_ = x2;
-  y2_ = y2;
+void TextField::defaultKey(std::int16_t keyCode, std::int16_t /*shift*/) {
+  if (keyCode != tk::Key::Backspace || text_.empty()) return;
+  std::u16string shown = tk::displayText(text_);
+  shown.pop_back();
+  userEdited(tk::programText(shown));
 }
 
-MenuItem& Menu::addItem(const std::string& caption) {
-  items_.push_back(std::make_unique<MenuItem>(caption));
-  order_.push_back(caption);
-  return *items_.back();
+void DropDown::defaultKey(std::int16_t keyCode, std::int16_t /*shift*/) {
+  if (keyCode == tk::Key::Down) userPicked(static_cast<std::int16_t>(index_ + 1));
+  if (keyCode == tk::Key::Up && index_ > 0) userPicked(static_cast<std::int16_t>(index_ - 1));
 }
 
-Menu& Menu::addSubMenu(const std::string& caption) {
-  subMenus_.push_back(std::make_unique<Menu>(caption));
-  order_.push_back(caption);
-  return *subMenus_.back();
+void CheckBox::defaultKey(std::int16_t keyCode, std::int16_t /*shift*/) {
+  if (keyCode == tk::Key::Space) userClicked(!checked_);
 }
 
 MenuItem* Menu::findItem(const std::string& caption) const {
-  for (const auto& i : items_) {
+  for (const auto& i : items()) {
     if (captionMatches(i->caption(), caption)) return i.get();
   }
   return nullptr;
 }
 
 Menu* Menu::findSubMenu(const std::string& caption) const {
-  for (const auto& m : subMenus_) {
-    if (captionMatches(m->caption(), caption)) return m.get();
+  for (const auto& m : subMenus()) {
+    if (captionMatches(m->caption(), caption)) return static_cast<Menu*>(m.get());
   }
   return nullptr;
 }
 
-std::vector<std::string> Menu::captions() const {
-  return order_;
+std::unique_ptr<tk::MenuItemCore> Menu::makeItem(const std::string& caption) {
+  return std::make_unique<MenuItem>(toolkit_, caption);
 }
+
+std::unique_ptr<tk::MenuCore> Menu::makeSubMenu(const std::string& caption) {
+  return std::make_unique<Menu>(toolkit_, caption);
+}
+
+template <class Base>
+std::vector<tk::FocusControl*> Controls<Base>::tabOrder() const {
+  std::vector<tk::FocusControl*> out;
+  for (tk::ControlNode* c : this->WindowCore::tabOrder()) {
+    out.push_back(dynamic_cast<tk::FocusControl*>(&c->asControl()));
+  }
+  return out;
+}
+
+template <class Base>
+tk::FocusControl* Controls<Base>::focused() const {
+  tk::ControlNode* f = this->focusHolder();
+  return f != nullptr ? dynamic_cast<tk::FocusControl*>(&f->asControl()) : nullptr;
+}
+
+template class Controls<tk::MainWindowCore>;
+template class Controls<tk::DialogCore>;
 
 // ---------------------------------------------------------------- main window
 
-MainWindow::MainWindow(HeadlessToolkit& toolkit) : toolkit_(toolkit) {
-  toolkit_.addWindow(this);
+MainWindow::MainWindow(HeadlessToolkit& toolkit) : Controls(toolkit), kit_(toolkit) {
+  kit_.addWindow(this);
 }
 
 MainWindow::~MainWindow() {
-  *alive_ = false;
-  toolkit_.removeWindow(this);
+  kit_.removeWindow(this);
 }
 
 std::int32_t MainWindow::scaleWidth() const {
@@ -511,234 +217,63 @@ std::int32_t MainWindow::scaleHeight() const {
 void MainWindow::move(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height) {
   left_ = left;
   top_ = top;
-  setOuterSize(width, height);
-}
-
-void MainWindow::setOuterSize(std::int32_t width, std::int32_t height) {
-  const std::int32_t oldW = scaleWidth();
-  const std::int32_t oldH = scaleHeight();
   width_ = width;
   height_ = height;
-  if (scaleWidth() == oldW && scaleHeight() == oldH) return;
-  if (!shown_) {
-    resizePending_ = true;  // delivered when the window is shown
-    return;
-  }
-  toolkit_.guarded([&] {
-    if (onResize) onResize();
-  });
+  clientSizeChanged();
 }
 
 void MainWindow::resize(std::int32_t scaleWidth, std::int32_t scaleHeight) {
-  setOuterSize(add32(scaleWidth, kNonClientWidth), add32(scaleHeight, kNonClientHeight));
+  move(left_, top_, add32(scaleWidth, kNonClientWidth), add32(scaleHeight, kNonClientHeight));
 }
 
-void MainWindow::show() {
-  if (shown_) return;
-  shown_ = true;
-  unloaded_ = false;
-  if (resizePending_) {
-    resizePending_ = false;
-    toolkit_.guarded([&] {
-      if (onResize) onResize();
-    });
-  }
-}
-
-void MainWindow::unload() {
-  if (unloaded_) return;
-  unloaded_ = true;
-  const auto alive = alive_;
-  toolkit_.guarded([&] {
-    if (onQueryUnload) onQueryUnload();
-  });
-  if (!*alive) return;
-  toolkit_.guarded([&] {
-    if (onUnload) onUnload();
-  });
-  if (!*alive) return;
-  shown_ = false;
-}
-
-Frame* MainWindow::frameOf(tk::Parent parent) const {
-  if (parent == nullptr) return nullptr;
-  for (const auto& f : frames_) {
-    if (f.get() == parent) return f.get();
-  }
-  throw std::invalid_argument("The parent frame belongs to another window");
-}
-
-tk::Menu& MainWindow::addMenu(const std::string& caption) {
-  menus_.push_back(std::make_unique<Menu>(caption));
-  return *menus_.back();
-}
-
-tk::Frame& MainWindow::addFrame(tk::Parent parent) {
-  frames_.push_back(std::make_unique<Frame>(*this, frameOf(parent)));
-  return *frames_.back();
-}
-
-tk::ListBox& MainWindow::addListBox(tk::Parent parent) {
-  listBoxes_.push_back(std::make_unique<ListBox>(*this, frameOf(parent)));
-  tabOrder_.push_back(listBoxes_.back().get());
-  return *listBoxes_.back();
-}
-
-tk::CommandButton& MainWindow::addButton(tk::Parent parent) {
-  buttons_.push_back(std::make_unique<CommandButton>(*this, frameOf(parent)));
-  tabOrder_.push_back(buttons_.back().get());
-  return *buttons_.back();
-}
-
-tk::Label& MainWindow::addLabel(tk::Parent parent) {
-  labels_.push_back(std::make_unique<Label>(*this, frameOf(parent)));
-  return *labels_.back();
-}
-
-tk::TextPane& MainWindow::addTextPane(tk::Parent parent) {
-  textPanes_.push_back(std::make_unique<TextPane>(*this, frameOf(parent)));
-  tabOrder_.push_back(textPanes_.back().get());
-  return *textPanes_.back();
-}
-
-tk::Line& MainWindow::addLine() {
-  lines_.push_back(std::make_unique<Line>());
-  return *lines_.back();
-}
-
-std::vector<Frame*> MainWindow::frames() const {
-  return rawPointers(frames_);
-}
-std::vector<ListBox*> MainWindow::listBoxes() const {
-  return rawPointers(listBoxes_);
-}
-std::vector<CommandButton*> MainWindow::buttons() const {
-  return rawPointers(buttons_);
-}
-std::vector<Label*> MainWindow::labels() const {
-  return rawPointers(labels_);
-}
-std::vector<TextPane*> MainWindow::textPanes() const {
-  return rawPointers(textPanes_);
-}
 std::vector<Line*> MainWindow::lines() const {
-  return rawPointers(lines_);
+  std::vector<Line*> out;
+  for (const auto& l : MainWindowCore::lines()) out.push_back(l.get());
+  return out;
 }
+
 std::vector<Menu*> MainWindow::menus() const {
-  return rawPointers(menus_);
+  std::vector<Menu*> out;
+  for (const auto& m : MainWindowCore::menus()) out.push_back(static_cast<Menu*>(m.get()));
+  return out;
+}
+
+std::unique_ptr<tk::MenuCore> MainWindow::makeMenu(const std::string& caption) {
+  return std::make_unique<Menu>(kit_, caption);
+}
+
+std::unique_ptr<tk::TextPaneCore> MainWindow::makeTextPane(tk::FrameCore* parent) {
+  return std::make_unique<TextPane>(*this, parent);
+}
+
+std::unique_ptr<tk::LineCore> MainWindow::makeLine() {
+  return std::make_unique<Line>();
+}
+
+Menu* MainWindow::topMenu(const std::string& caption) const {
+  for (Menu* m : menus()) {
+    if (captionMatches(m->caption(), caption)) return m;
+  }
+  return nullptr;
 }
 
 MenuItem& MainWindow::menuItem(const std::string& path) const {
   const auto parts = splitPath(path);
   if (parts.size() < 2) throw std::out_of_range("No menu item " + path);
-  const Menu* menu = nullptr;
-  for (const auto& m : menus_) {
-    if (captionMatches(m->caption(), parts.front())) {
-      menu = m.get();
-      break;
-    }
-  }
+  const Menu* menu = topMenu(parts.front());
   for (std::size_t i = 1; menu != nullptr && i + 1 < parts.size(); ++i) menu = menu->findSubMenu(parts[i]);
   MenuItem* item = menu != nullptr ? menu->findItem(parts.back()) : nullptr;
   if (item == nullptr) throw std::out_of_range("No menu item " + path);
   return *item;
 }
 
-std::vector<tk::FocusControl*> MainWindow::tabOrder() const {
-  std::vector<tk::FocusControl*> out;
-  for (auto* f : tabOrder_) out.push_back(&f->control());
-  return out;
-}
-
-tk::FocusControl* MainWindow::focused() const {
-  return focused_ != nullptr ? &focused_->control() : nullptr;
-}
-
-CommandButton* MainWindow::defaultButton() const {
-  for (const auto& b : buttons_) {
-    if (b->default_ && b->canTakeFocus()) return b.get();
-  }
-  return nullptr;
-}
-
-CommandButton* MainWindow::cancelButton() const {
-  for (const auto& b : buttons_) {
-    if (b->cancel_ && b->canTakeFocus()) return b.get();
-  }
-  return nullptr;
-}
-
-void MainWindow::focus(Focusable* f) {
-  if (f == nullptr || !f->canTakeFocus() || focused_ == f) return;
-  focused_ = f;
-  f->gotFocus();
-}
-
-void MainWindow::moveToEndOfTabOrder(Focusable* f) {
-  std::erase(tabOrder_, f);
-  tabOrder_.push_back(f);
-}
-
-void MainWindow::checkFocus() {
-  if (focused_ == nullptr || focused_->canTakeFocus()) return;
-  Focusable* lost = focused_;
-  focused_ = nullptr;
-  focusNext(lost, false);
-}
-
-void MainWindow::focusNext(Focusable* from, bool backwards) {
-  const std::size_t n = tabOrder_.size();
-  if (n == 0) return;
-  const auto it = std::find(tabOrder_.begin(), tabOrder_.end(), from);
-  std::size_t pos =
-      it == tabOrder_.end() ? (backwards ? 0 : n - 1) : static_cast<std::size_t>(it - tabOrder_.begin());
-  for (std::size_t step = 1; step <= n; ++step) {
-    pos = backwards ? (pos + n - 1) % n : (pos + 1) % n;
-    Focusable* candidate = tabOrder_[pos];
-    if (candidate == from) break;
-    if (candidate->control().tabStop() && candidate->canTakeFocus()) {
-      focus(candidate);
-      return;
-    }
-  }
-}
-
-void MainWindow::makeSoleDefault(CommandButton* b) {
-  for (const auto& other : buttons_) {
-    if (other.get() != b) other->default_ = false;
-  }
-}
-
-void MainWindow::makeSoleCancel(CommandButton* b) {
-  for (const auto& other : buttons_) {
-    if (other.get() != b) other->cancel_ = false;
-  }
-}
-
-bool MainWindow::click(CommandButton& button) {
-  if (!button.canTakeFocus()) return false;
-  const auto alive = alive_;
-  focus(&button);
-  if (!*alive || !button.canTakeFocus()) return false;  // a got-focus handler may change things
-  button.fireClick();
-  return true;
-}
-
 void MainWindow::openMenu(const std::string& path) {
   const auto parts = splitPath(path);
-  Menu* menu = nullptr;
-  for (const auto& m : menus_) {
-    if (!parts.empty() && captionMatches(m->caption(), parts.front())) {
-      menu = m.get();
-      break;
-    }
-  }
+  Menu* menu = topMenu(parts.front());
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (i > 0 && menu != nullptr) menu = menu->findSubMenu(parts[i]);
     if (menu == nullptr) throw std::out_of_range("No menu " + path);
-    toolkit_.guarded([&] {
-      if (menu->onAboutToShow) menu->onAboutToShow();
-    });
+    menu->aboutToShow();
   }
 }
 
@@ -750,43 +285,203 @@ bool MainWindow::chooseMenu(const std::string& path) {
   const auto alive = alive_;
   openMenu(menus);  // its onAboutToShow may enable or disable the item
   if (!*alive || !item.enabled()) return false;
-  toolkit_.guarded([&] {
-    if (item.onClick) item.onClick();
-  });
+  item.choose();
   return true;
 }
 
-bool MainWindow::pressKey(Focusable* target, std::int16_t keyCode, std::int16_t shift) {
-  if (target != nullptr && !target->canTakeFocus()) return false;
-  const auto alive = alive_;
-  std::int16_t code = keyCode;
-  toolkit_.guarded([&] {
-    if (onKeyDown) onKeyDown(code, shift);
-  });
-  if (!*alive || code == 0) return false;
-  if (target != nullptr) {
-    target->keyDown(code, shift);
-    if (!*alive || code == 0) return false;
-  }
-  if (code == tk::Key::Enter) {
-    if (CommandButton* b = defaultButton()) b->fireClick();
-  } else if (code == tk::Key::Escape) {
-    if (CommandButton* b = cancelButton()) b->fireClick();
-  } else if (code == tk::Key::Tab) {
-    focusNext(target, (shift & tk::kShiftBit) != 0);
-  } else if (target != nullptr) {
-    target->defaultKey(code, shift);
-  }
-  return true;
+Dialog::Dialog(HeadlessToolkit& toolkit) : Controls(toolkit), kit_(toolkit) {
+  kit_.addDialog(this);
 }
 
-bool MainWindow::typeChar(CommandButton& button, char typed) {
-  if (!button.canTakeFocus()) return false;
-  toolkit_.guarded([&] {
-    if (button.onKeyPress) button.onKeyPress(typed);
-  });
-  return true;
+Dialog::~Dialog() {
+  kit_.removeDialog(this);
 }
 
 }  // namespace headless
+
+// ---------------------------------------------------------------- toolkit
+
+HeadlessToolkit::HeadlessToolkit(const TickSource& clock) : core_(*this, clock) {}
+
+HeadlessToolkit::~HeadlessToolkit() = default;
+
+std::unique_ptr<tk::MainWindow> HeadlessToolkit::createMainWindow() {
+  return std::make_unique<headless::MainWindow>(*this);
+}
+
+std::unique_ptr<tk::DialogWindow> HeadlessToolkit::createDialog() {
+  return std::make_unique<headless::Dialog>(*this);
+}
+
+std::int16_t HeadlessToolkit::messageBox(const std::string& text, const std::string& title,
+                                         const std::string& details) {
+  messages_.push_back({text, title, details});
+  const Message shown = messages_.back();
+  return modal([&] {
+    if (messageHook_) messageHook_(shown);
+    return std::int16_t{1};
+  });
+}
+
+bool HeadlessToolkit::askOkCancel(const std::string& text, const std::string& title,
+                                  const std::string& details) {
+  questions_.push_back({text, title, details});
+  const Message shown = questions_.back();
+  return modal([&] { return questionHook_ ? questionHook_(shown) : true; });
+}
+
+int HeadlessToolkit::askChoice(const std::string& text, const std::string& title, const std::string& details,
+                               const std::vector<std::string>& choices) {
+  if (choices.empty()) return -1;  // nothing to choose: no box
+  choiceRequests_.push_back({text, title, details, choices});
+  const ChoiceRequest shown = choiceRequests_.back();
+  const int n = static_cast<int>(choices.size());
+  const int answer = modal([&] { return choiceHook_ ? choiceHook_(shown) : 0; });
+  return answer >= 0 && answer < n ? answer : -1;
+}
+
+std::string HeadlessToolkit::chooseSaveFile(const std::string& title, const std::string& suggestedPath,
+                                            const std::vector<tk::FileFilter>& filters) {
+  fileRequests_.push_back({title, suggestedPath, filters});
+  const FileRequest shown = fileRequests_.back();
+  return modal([&] { return fileChooserHook_ ? fileChooserHook_(shown) : std::string(); });
+}
+
+bool HeadlessToolkit::writePdf(const std::string& /*html*/, const std::string& /*path*/, std::string& why) {
+  why = "PDF output is not available in this program";
+  return false;
+}
+
+std::int32_t HeadlessToolkit::screenWidth() const {
+  return headless::kScreenWidthPx * headless::kTwipsPerPixel;
+}
+
+std::int32_t HeadlessToolkit::screenHeight() const {
+  return headless::kScreenHeightPx * headless::kTwipsPerPixel;
+}
+
+void HeadlessToolkit::quit(int exitCode) {
+  quitCalled_ = true;
+  exitCode_ = exitCode;
+  core_.quit(exitCode);
+}
+
+headless::MainWindow* HeadlessToolkit::window() const {
+  return windows_.empty() ? nullptr : windows_.back();
+}
+
+headless::MainWindow& HeadlessToolkit::mainWindow() const {
+  if (windows_.empty()) throw std::logic_error("No main window");
+  return *windows_.back();
+}
+
+void HeadlessToolkit::removeWindow(headless::MainWindow* w) {
+  std::erase(windows_, w);
+}
+
+void HeadlessToolkit::removeDialog(headless::Dialog* d) {
+  std::erase(dialogs_, d);
+}
+
+bool HeadlessToolkit::click(tk::CommandButton& button) {
+  auto& b = headlessOf<headless::CommandButton>(button);
+  if (!reachable(b)) return false;
+  const auto alive = b.window().alive();
+  b.window().focus(&b);
+  if (!*alive || !reachable(b)) return false;  // a got-focus handler may change things
+  b.fireClick();
+  return true;
+}
+
+bool HeadlessToolkit::click(tk::CheckBox& box) {
+  auto& c = headlessOf<headless::CheckBox>(box);
+  if (!reachable(c)) return false;
+  const auto alive = c.window().alive();
+  c.window().focus(&c);
+  if (!*alive || !reachable(c)) return false;
+  c.userClicked(!c.checked());
+  return true;
+}
+
+bool HeadlessToolkit::typeText(tk::TextField& field, const std::string& chars) {
+  auto& f = headlessOf<headless::TextField>(field);
+  if (!reachable(f)) return false;
+  const auto alive = f.window().alive();
+  f.window().focus(&f);
+  std::u16string shown = tk::displayText(f.text());
+  for (const char16_t c : tk::displayText(chars)) {
+    if (!*alive) break;
+    shown += c;
+    f.userEdited(tk::programText(shown));
+  }
+  return true;
+}
+
+bool HeadlessToolkit::pick(tk::DropDown& box, std::int16_t n) {
+  auto& d = headlessOf<headless::DropDown>(box);
+  if (!reachable(d) || n < 0 || n >= d.listCount()) return false;
+  const auto alive = d.window().alive();
+  d.window().focus(&d);
+  if (*alive) d.userPicked(n);
+  return true;
+}
+
+bool HeadlessToolkit::pressKey(tk::FocusControl& target, std::int16_t keyCode, std::int16_t shift) {
+  auto& c = headlessOf<tk::ControlNode>(target);
+  return press(c.window(), &c, keyCode, shift);
+}
+
+bool HeadlessToolkit::pressKey(std::int16_t keyCode, std::int16_t shift) {
+  headless::MainWindow& w = mainWindow();
+  return press(w, w.focusHolder(), keyCode, shift);
+}
+
+bool HeadlessToolkit::pressKey(tk::DialogWindow& dialog, std::int16_t keyCode, std::int16_t shift) {
+  auto* d = dynamic_cast<headless::Dialog*>(&dialog);
+  if (d == nullptr) throw std::invalid_argument("Not a dialog of the headless toolkit");
+  if (!d->isShown()) return false;
+  return press(*d, d->focusHolder(), keyCode, shift);
+}
+
+bool HeadlessToolkit::typeChar(tk::CommandButton& button, char typed) {
+  auto& b = headlessOf<headless::CommandButton>(button);
+  if (!reachable(b)) return false;
+  b.typed(typed);
+  return true;
+}
+
+int HeadlessToolkit::waitWatches(int timeoutMs) {
+  if (core_.held()) return 0;
+  const auto watched = core_.waitables();
+  std::vector<Waitable> what;
+  for (const auto& [id, w] : watched) what.push_back(w);
+  std::vector<WaitState> states;
+  // Nothing ready: a time-out, or a signal; the caller's loop goes on.
+  if (waitForAny(what, timeoutMs, states) == 0) return 0;
+  int ran = 0;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (states[i] == WaitState::Quiet) continue;
+    if (states[i] == WaitState::Invalid) {
+      core_.dropWatch(watched[i].first);
+    } else if (core_.fireWatch(watched[i].first)) {
+      ++ran;
+    }
+  }
+  return ran;
+}
+
+int HeadlessToolkit::runLoop() {
+  int code = 0;
+  while (!core_.takeQuit(code)) {
+    core_.runPosted();
+    if (core_.quitRequested()) continue;
+    core_.runDueTimers();
+    if (core_.quitRequested()) continue;
+    const std::int32_t timeout = core_.msToNextWork();
+    if (timeout < 0 && core_.waitables().empty()) return -1;
+    waitWatches(timeout);
+  }
+  return code;
+}
+
 }  // namespace tarnset

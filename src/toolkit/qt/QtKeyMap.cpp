@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "toolkit/Toolkit.h"
+#include "toolkit/core/KeyCodes.h"
 
 namespace tarnset::qtk {
 
@@ -44,9 +45,10 @@ constexpr std::array<std::pair<int, std::int16_t>, 6> kKeypadKeys{{
     {Qt::Key_Slash, 111},
 }};
 
-constexpr std::int16_t kKeypadDigit0 = 96;
-constexpr std::int16_t kDigit0 = 48;
-constexpr std::int16_t kLetterA = 65;
+// Qt numbers digits, letters and F keys in runs; the keypad's digits are the digits with
+// the keypad modifier.
+constexpr tk::NativeRuns kRuns{Qt::Key_0, Qt::Key_A, -1, Qt::Key_F1};
+constexpr tk::NativeRuns kKeypadRuns{-1, -1, Qt::Key_0, -1};
 
 }  // namespace
 
@@ -56,19 +58,12 @@ std::optional<std::int16_t> keyCodeFor(int qtKey, Qt::KeyboardModifiers modifier
     for (const auto& [key, code] : kKeypadKeys) {
       if (key == qtKey) return code;
     }
-    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
-      return static_cast<std::int16_t>(kKeypadDigit0 + (qtKey - Qt::Key_0));
+    if (const auto code = tk::codeInRuns(qtKey, kKeypadRuns)) return code;
   }
   for (const auto& [key, code] : kPlainKeys) {
     if (key == qtKey) return code;
   }
-  if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
-    return static_cast<std::int16_t>(kDigit0 + (qtKey - Qt::Key_0));
-  if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
-    return static_cast<std::int16_t>(kLetterA + (qtKey - Qt::Key_A));
-  if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F12)
-    return static_cast<std::int16_t>(K::F1 + (qtKey - Qt::Key_F1));
-  return std::nullopt;
+  return tk::codeInRuns(qtKey, kRuns);
 }
 
 std::int16_t shiftStateFor(Qt::KeyboardModifiers modifiers) {

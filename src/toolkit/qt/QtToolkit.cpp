@@ -2,9 +2,12 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,16 +16,21 @@
 #include <QMessageBox>
 #include <QPageLayout>
 #include <QPdfWriter>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QTextDocument>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "toolkit/qt/QtElements.h"
+#include "toolkit/core/FileFilters.h"
+#include "toolkit/qt/QtControls.h"
+#include "toolkit/qt/QtWindow.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The system's font configuration and message bus libraries keep what they set up until
@@ -50,8 +58,8 @@ class KeyRouter final : public QObject {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
     auto* receiver = static_cast<QWidget*>(watched);
     QWidget* top = receiver->window();
-    for (WindowAdapter* w : env_.windows) {
-      if (w->widget() != top) continue;
+    for (WindowSide* w : env_.windows) {
+      if (w->topWidget() != top) continue;
       QWidget* first = top->focusWidget() != nullptr ? top->focusWidget() : top;
       if (receiver != first) return false;
       if (qobject_cast<QMenuBar*>(receiver) != nullptr) return false;
@@ -64,6 +72,25 @@ class KeyRouter final : public QObject {
   Env& env_;
 };
 
+// A watch with the notifier of its descriptor; paused while a modal dialog is open.
+class WatchAdapter final : public tk::WatchCore {
+ public:
+  WatchAdapter(tk::EventCore& core, Env& env, Waitable fd, std::function<void()> onReady)
+      : WatchCore(core, fd, std::move(onReady)),
+        env_(env),
+        notifier_(static_cast<int>(fd), QSocketNotifier::Read) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, &notifier_, [this] { core_.fireWatch(id()); });
+    notifier_.setEnabled(!core_.held());
+    env_.watches.push_back(this);
+  }
+  ~WatchAdapter() override { std::erase(env_.watches, this); }
+  void setActive(bool on) { notifier_.setEnabled(on); }
+
+ private:
+  Env& env_;
+  QSocketNotifier notifier_;
+};
+
 }  // namespace qtk
 
 namespace {
@@ -72,35 +99,13 @@ QScreen* primaryScreen() {
   return QGuiApplication::primaryScreen();
 }
 
-// Holds the program's ticks while a modal dialog is open: the descriptor watches pause
-// (unread data would otherwise spin the dialog's event loop) and resume however the
-// dialog ends.
-class ModalScope {
- public:
-  explicit ModalScope(qtk::Env& env) : env_(env) {
-    if (env_.modalDepth++ == 0) {
-      for (auto* watch : env_.watches) watch->setActive(false);
-    }
-  }
-  ~ModalScope() {
-    if (--env_.modalDepth == 0) {
-      for (auto* watch : env_.watches) watch->setActive(true);
-    }
-  }
-  ModalScope(const ModalScope&) = delete;
-  ModalScope& operator=(const ModalScope&) = delete;
-
- private:
-  qtk::Env& env_;
-};
-
-// File paths are the system's file-name bytes, not Latin-1 display text.
+// Paths are UTF-8 in the program.
 QString pathToQt(const std::string& path) {
-  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+  return QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
 }
 
 std::string pathFromQt(const QString& path) {
-  const QByteArray bytes = QFile::encodeName(path);
+  const QByteArray bytes = path.toUtf8();
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
@@ -109,18 +114,6 @@ QString nameFilterOf(const tk::FileFilter& filter) {
   QStringList patterns;
   for (const auto& p : filter.patterns) patterns << qtk::toQt(p);
   return qtk::toQt(filter.name) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
-}
-
-// The extension of a filter's first pattern ("*.pdf" gives "pdf"); empty when the
-// pattern is not of that plain form ("*", "*.*", "report*").
-QString extensionOf(const tk::FileFilter& filter) {
-  if (filter.patterns.empty()) return {};
-  const QString pattern = qtk::toQt(filter.patterns.front());
-  if (!pattern.startsWith(QStringLiteral("*."))) return {};
-  const QString ext = pattern.mid(2);
-  const bool plain = !ext.isEmpty() && !ext.contains(QLatin1Char('*')) && !ext.contains(QLatin1Char('?')) &&
-                     !ext.contains(QLatin1Char('['));
-  return plain ? ext : QString();
 }
 
 // A save dialog that gives a name typed without an extension the extension of the
@@ -138,7 +131,8 @@ class SaveDialog final : public QFileDialog {
 
   void accept() override {
     const qsizetype n = names_.indexOf(selectedNameFilter());
-    const QString ext = n >= 0 ? extensionOf(filters_[static_cast<std::size_t>(n)]) : QString();
+    const QString ext =
+        n >= 0 ? qtk::toQt(tk::defaultExtension(filters_[static_cast<std::size_t>(n)])) : QString();
     setDefaultSuffix(ext);
     // Qt looks at a typed name relative to the working directory when it decides whether
     // to add the suffix: a name that is a folder there would stay bare. The extension
@@ -155,17 +149,9 @@ class SaveDialog final : public QFileDialog {
 
   // Selects the first filter that matches the file name; the first filter when none does.
   void selectFilterFor(const QString& fileName) {
-    for (std::size_t i = 0; i < filters_.size(); ++i) {
-      for (const auto& p : filters_[i].patterns) {
-        const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(qtk::toQt(p)),
-                                    QRegularExpression::CaseInsensitiveOption);
-        if (!fileName.isEmpty() && re.match(fileName).hasMatch()) {
-          selectNameFilter(names_.at(static_cast<qsizetype>(i)));
-          return;
-        }
-      }
-    }
-    if (!names_.isEmpty()) selectNameFilter(names_.front());
+    if (names_.isEmpty()) return;
+    const std::size_t i = tk::filterIndexFor(filters_, pathFromQt(fileName));
+    selectNameFilter(names_.at(static_cast<qsizetype>(i)));
   }
 
  private:
@@ -184,10 +170,9 @@ constexpr double kPdfFontPoints = 10.0;  // body text; headings scale from it
 
 }  // namespace
 
-QtToolkit::QtToolkit() {
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-    throw std::logic_error("The Qt toolkit needs a QApplication");
-  }
+QtToolkit::QtToolkit() : core_(*this, clock_) {
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (app == nullptr) throw std::logic_error("The Qt toolkit needs a QApplication");
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setQuitOnLastWindowClosed(false);
   const QScreen* screen = primaryScreen();
@@ -195,7 +180,24 @@ QtToolkit::QtToolkit() {
   const double dpiY = screen != nullptr ? screen->logicalDotsPerInchY() : 96.0;
   env_ = std::make_unique<qtk::Env>(*this, dpiX, dpiY);
   router_ = std::make_unique<qtk::KeyRouter>(*env_);
-  QCoreApplication::instance()->installEventFilter(router_.get());
+  app->installEventFilter(router_.get());
+
+  pump_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&pump_, &QTimer::timeout, &pump_, [this] { runWork(); });
+  core_.setWake([this] { schedule(); });
+  core_.setModalChanged([this](bool open) {
+    for (auto* watch : env_->watches) watch->setActive(!open);
+  });
+  // The focus reaches the control of a window: its got-focus notification.
+  QObject::connect(app, &QApplication::focusChanged, router_.get(), [this](QWidget*, QWidget* now) {
+    if (now == nullptr) return;
+    for (qtk::WindowSide* w : env_->windows) {
+      if (w->topWidget() == now->window()) w->focusCameTo(now);
+    }
+  });
+  // The user logs off: the session manager asks the program to save.
+  QObject::connect(app, &QGuiApplication::commitDataRequest, router_.get(),
+                   [this](QSessionManager&) { endSession(); });
 }
 
 QtToolkit::~QtToolkit() {
@@ -203,28 +205,55 @@ QtToolkit::~QtToolkit() {
 }
 
 std::unique_ptr<tk::MainWindow> QtToolkit::createMainWindow() {
-  return std::make_unique<qtk::WindowAdapter>(*env_);
+  return std::make_unique<qtk::MainWindowAdapter>(*env_);
 }
 
-std::unique_ptr<tk::Timer> QtToolkit::createTimer() {
-  return std::make_unique<qtk::TimerAdapter>(*env_);
+std::unique_ptr<tk::DialogWindow> QtToolkit::createDialog() {
+  QWidget* owner = nullptr;
+  for (qtk::WindowSide* w : env_->windows) {
+    if (dynamic_cast<qtk::MainWindowAdapter*>(w) != nullptr) owner = w->topWidget();
+  }
+  return std::make_unique<qtk::DialogAdapter>(*env_, owner);
 }
 
 std::unique_ptr<tk::Watch> QtToolkit::watch(Waitable what, std::function<void()> onReady) {
   // On this system a waitable is a file descriptor.
-  return std::make_unique<qtk::WatchAdapter>(*env_, static_cast<int>(what), std::move(onReady));
+  return std::make_unique<qtk::WatchAdapter>(core_, *env_, what, std::move(onReady));
 }
 
-void QtToolkit::post(std::function<void()> f) {
-  // The router lives as long as the toolkit: a call still queued when it goes is dropped.
-  QMetaObject::invokeMethod(
-      router_.get(), [this, f = std::move(f)] { guarded(f); }, Qt::QueuedConnection);
+void QtToolkit::schedule() {
+  const std::int32_t ms = core_.msToNextWork();
+  if (ms < 0) {
+    pump_.stop();
+  } else if (!pump_.isActive() || pump_.interval() != ms || pump_.remainingTime() > ms) {
+    // The pump repeats: a steady poll tick keeps it as it is, without registering its
+    // timer anew on every tick.
+    pump_.start(ms);
+  }
+}
+
+void QtToolkit::runWork() {
+  core_.runDueTimers();
+  core_.runPosted();
+  schedule();
+}
+
+void QtToolkit::notificationsDone() {
+  if (core_.hasPosted()) schedule();
+}
+
+void QtToolkit::endSession() {
+  for (qtk::WindowSide* w : env_->windows) {
+    if (auto* m = dynamic_cast<qtk::MainWindowAdapter*>(w)) m->endSession();
+  }
 }
 
 QWidget* QtToolkit::dialogParent() const {
   QWidget* parent = nullptr;
-  for (qtk::WindowAdapter* w : env_->windows) {
-    if (w->widget()->isVisible()) parent = w->widget();
+  for (qtk::WindowSide* w : env_->windows) {
+    if (dynamic_cast<qtk::MainWindowAdapter*>(w) != nullptr && w->topWidget()->isVisible()) {
+      parent = w->topWidget();
+    }
   }
   return parent;
 }
@@ -246,7 +275,7 @@ void setDetails(QMessageBox& box, const std::string& details) {
 
 std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& title,
                                    const std::string& details) {
-  const ModalScope modal(*env_);
+  const tk::EventCore::ModalScope modal(core_);
   QMessageBox box(QMessageBox::Critical, qtk::toQt(title), qtk::toQtLines(text), QMessageBox::Ok,
                   dialogParent());
   box.setTextFormat(Qt::PlainText);
@@ -256,7 +285,7 @@ std::int16_t QtToolkit::messageBox(const std::string& text, const std::string& t
 }
 
 bool QtToolkit::askOkCancel(const std::string& text, const std::string& title, const std::string& details) {
-  const ModalScope modal(*env_);
+  const tk::EventCore::ModalScope modal(core_);
   QMessageBox box(QMessageBox::Question, qtk::toQt(title), qtk::toQtLines(text),
                   QMessageBox::Ok | QMessageBox::Cancel, dialogParent());
   box.setTextFormat(Qt::PlainText);
@@ -267,9 +296,49 @@ bool QtToolkit::askOkCancel(const std::string& text, const std::string& title, c
   return box.clickedButton() == box.button(QMessageBox::Ok);
 }
 
+int QtToolkit::askChoice(const std::string& text, const std::string& title, const std::string& details,
+                         const std::vector<std::string>& choices) {
+  if (choices.empty()) return -1;
+  const tk::EventCore::ModalScope modal(core_);
+  QDialog box(dialogParent());
+  box.setWindowTitle(qtk::toQt(title));
+  auto* grid = new QGridLayout(&box);
+  auto* icon = new QLabel(&box);
+  const int iconSize = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+  icon->setPixmap(box.style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, &box).pixmap(iconSize));
+  icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+  grid->addWidget(icon, 0, 0, 3, 1);
+  auto* label = new QLabel(qtk::toQtLines(text), &box);
+  label->setTextFormat(Qt::PlainText);
+  grid->addWidget(label, 0, 1);
+  int row = 1;
+  if (!details.empty()) {
+    auto* more = new QLabel(qtk::toQtLines(details), &box);
+    more->setTextFormat(Qt::PlainText);
+    more->setMinimumWidth(more->fontMetrics().averageCharWidth() * 60);
+    grid->addWidget(more, row++, 1);
+  }
+  auto* list = new QListWidget(&box);
+  for (const auto& c : choices) list->addItem(qtk::toQt(c));
+  list->setCurrentRow(0);
+  // As high as the choices (at least three lines, at most eight; more scroll).
+  const int rows = std::clamp(static_cast<int>(choices.size()), 3, 8);
+  list->setFixedHeight(list->sizeHintForRow(0) * rows + 2 * list->frameWidth());
+  grid->addWidget(list, row++, 1);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  grid->addWidget(buttons, row, 0, 1, 2);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+  QObject::connect(list, &QListWidget::itemActivated, &box, &QDialog::accept);
+  list->setFocus();
+  if (box.exec() != QDialog::Accepted) return -1;
+  return list->currentRow();
+}
+
 std::string QtToolkit::chooseSaveFile(const std::string& title, const std::string& suggestedPath,
                                       const std::vector<tk::FileFilter>& filters) {
-  const ModalScope modal(*env_);
+  const tk::EventCore::ModalScope modal(core_);
   SaveDialog dialog(dialogParent(), qtk::toQt(title), filters);
   const QFileInfo suggested(pathToQt(suggestedPath));
   QString fileName;
@@ -283,10 +352,6 @@ std::string QtToolkit::chooseSaveFile(const std::string& title, const std::strin
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList chosen = dialog.selectedFiles();
   return chosen.isEmpty() ? std::string() : pathFromQt(chosen.front());
-}
-
-bool QtToolkit::modalActive() const {
-  return env_->modalDepth > 0;
 }
 
 void QtToolkit::beep() {
@@ -350,30 +415,33 @@ std::int32_t QtToolkit::twipsPerPixelY() const {
 }
 
 void QtToolkit::quit(int exitCode) {
-  quitRequested_ = true;
-  exitCode_ = exitCode;
+  core_.quit(exitCode);
   // Without a running loop, exit() would only make the next loop (a message box's)
   // end at once; run() sees the request instead.
   if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(exitCode);
 }
 
 int QtToolkit::run() {
-  if (quitRequested_) return exitCode_;
-  return QApplication::exec();
+  int code = 0;
+  if (core_.takeQuit(code)) return code;
+  code = QApplication::exec();
+  core_.takeQuit(code);
+  return code;
 }
 
-QWidget* QtToolkit::widgetOf(tk::MainWindow& window) {
-  auto* w = dynamic_cast<qtk::WindowAdapter*>(&window);
-  return w != nullptr ? w->widget() : nullptr;
+QWidget* QtToolkit::widgetOf(tk::Window& window) {
+  auto* w = dynamic_cast<qtk::WindowSide*>(&window);
+  return w != nullptr ? w->topWidget() : nullptr;
 }
 
 QWidget* QtToolkit::widgetOf(tk::Control& control) {
-  if (auto* c = dynamic_cast<qtk::FrameAdapter*>(&control)) return c->widget();
-  if (auto* c = dynamic_cast<qtk::ListBoxAdapter*>(&control)) return c->widget();
-  if (auto* c = dynamic_cast<qtk::ButtonAdapter*>(&control)) return c->widget();
-  if (auto* c = dynamic_cast<qtk::LabelAdapter*>(&control)) return c->widget();
-  if (auto* c = dynamic_cast<qtk::TextPaneAdapter*>(&control)) return c->widget();
-  return nullptr;
+  auto* c = dynamic_cast<qtk::WidgetOf*>(&control);
+  return c != nullptr ? c->qwidget() : nullptr;
+}
+
+QMenu* QtToolkit::menuOf(tk::Menu& menu) {
+  auto* m = dynamic_cast<qtk::MenuAdapter*>(&menu);
+  return m != nullptr ? m->menu() : nullptr;
 }
 
 QAction* QtToolkit::actionOf(tk::MenuItem& item) {

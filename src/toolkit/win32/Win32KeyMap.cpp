@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "toolkit/Toolkit.h"
+#include "toolkit/core/KeyCodes.h"
 
 namespace tarnset::w32 {
 
@@ -16,11 +17,10 @@ namespace Vk {
 constexpr unsigned Back = 0x08, Tab = 0x09, Clear = 0x0C, Return = 0x0D, Pause = 0x13, Escape = 0x1B;
 constexpr unsigned Space = 0x20, Prior = 0x21, Next = 0x22, End = 0x23, Home = 0x24;
 constexpr unsigned Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28, Insert = 0x2D, Delete = 0x2E;
-constexpr unsigned Digit0 = 0x30, Digit9 = 0x39, LetterA = 0x41, LetterZ = 0x5A;
-constexpr unsigned Numpad0 = 0x60, Numpad9 = 0x69;
+constexpr unsigned Digit0 = 0x30, LetterA = 0x41, Numpad0 = 0x60;
 constexpr unsigned Multiply = 0x6A, Add = 0x6B, Separator = 0x6C, Subtract = 0x6D, Decimal = 0x6E,
                    Divide = 0x6F;
-constexpr unsigned F1 = 0x70, F12 = 0x7B;
+constexpr unsigned F1 = 0x70;
 }  // namespace Vk
 
 constexpr std::array<std::pair<unsigned, std::int16_t>, 23> kKeys{{
@@ -33,9 +33,7 @@ constexpr std::array<std::pair<unsigned, std::int16_t>, 23> kKeys{{
     {Vk::Subtract, 109},      {Vk::Decimal, 110},      {Vk::Divide, 111},
 }};
 
-constexpr std::int16_t kKeypadDigit0 = 96;
-constexpr std::int16_t kDigit0 = 48;
-constexpr std::int16_t kLetterA = 65;
+constexpr tk::NativeRuns kRuns{Vk::Digit0, Vk::LetterA, Vk::Numpad0, Vk::F1};
 
 }  // namespace
 
@@ -43,15 +41,7 @@ std::optional<std::int16_t> keyCodeFor(unsigned virtualKey) {
   for (const auto& [key, code] : kKeys) {
     if (key == virtualKey) return code;
   }
-  if (virtualKey >= Vk::Digit0 && virtualKey <= Vk::Digit9)
-    return static_cast<std::int16_t>(kDigit0 + (virtualKey - Vk::Digit0));
-  if (virtualKey >= Vk::LetterA && virtualKey <= Vk::LetterZ)
-    return static_cast<std::int16_t>(kLetterA + (virtualKey - Vk::LetterA));
-  if (virtualKey >= Vk::Numpad0 && virtualKey <= Vk::Numpad9)
-    return static_cast<std::int16_t>(kKeypadDigit0 + (virtualKey - Vk::Numpad0));
-  if (virtualKey >= Vk::F1 && virtualKey <= Vk::F12)
-    return static_cast<std::int16_t>(K::F1 + (virtualKey - Vk::F1));
-  return std::nullopt;
+  return tk::codeInRuns(virtualKey, kRuns);
 }
 
 std::int16_t shiftStateFor(bool shift, bool ctrl, bool alt) {

@@ -1,48 +1,46 @@
 #include "toolkit/win32/Win32Text.h"
 
+#include "toolkit/core/DisplayText.h"
+
 namespace tarnset::w32 {
 
+namespace {
+
+// wchar_t is UTF-16 on this system.
+std::wstring wide(const std::u16string& s) {
+  return std::wstring(s.begin(), s.end());
+}
+
+std::u16string utf16(const std::wstring& s) {
+  return std::u16string(s.begin(), s.end());
+}
+
+}  // namespace
+
 std::wstring toWide(const std::string& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (const char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return out;
+  return wide(tk::displayText(text));
 }
 
 std::wstring toWideLines(const std::string& text) {
-  std::wstring out;
-  out.reserve(text.size() + 8);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      out += L"\r\n";
-    } else {
-      out += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    }
-  }
-  return out;
+  return wide(tk::displayLines(text, u"\r\n"));
 }
 
 std::string fromWide(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const wchar_t c : text) out += static_cast<unsigned>(c) < 256 ? static_cast<char>(c) : '?';
-  return out;
+  return tk::programText(utf16(text));
 }
 
 std::vector<std::wstring> wideLines(const std::string& text) {
-  std::vector<std::wstring> lines(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      lines.emplace_back();
-    } else {
-      lines.back() += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    }
-  }
-  return lines;
+  std::vector<std::wstring> out;
+  for (const auto& line : tk::textLines(text)) out.push_back(toWide(line));
+  return out;
+}
+
+std::wstring pathToWide(const std::string& path) {
+  return wide(tk::utf16FromUtf8(path));
+}
+
+std::string pathFromWide(const std::wstring& path) {
+  return tk::utf8FromUtf16(utf16(path));
 }
 
 }  // namespace tarnset::w32

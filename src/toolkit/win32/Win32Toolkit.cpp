@@ -4,15 +4,16 @@
 // After windows.h:
 #include <commctrl.h>
 #include <commdlg.h>
-#include <timeapi.h>
 
 #include <cmath>
 #include <cstring>
-#include <cwctype>
 #include <stdexcept>
 
-#include "toolkit/win32/Win32Elements.h"
+#include "toolkit/core/FileFilters.h"
+#include "toolkit/win32/Win32ChoiceBox.h"
+#include "toolkit/win32/Win32Loop.h"
 #include "toolkit/win32/Win32Text.h"
+#include "toolkit/win32/Win32Window.h"
 
 namespace tarnset {
 
@@ -100,100 +101,10 @@ void initCommonControls() {
   }
 }
 
-// Finer timer resolution for the process while the loop runs, so that its waits end on
-// the millisecond rather than on the system's default 15.6 ms tick.
-class PreciseWaits {
- public:
-  PreciseWaits() : on_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
-  ~PreciseWaits() {
-    if (on_) timeEndPeriod(1);
-  }
-  PreciseWaits(const PreciseWaits&) = delete;
-  PreciseWaits& operator=(const PreciseWaits&) = delete;
-
- private:
-  bool on_;
-};
-
 std::wstring messageText(const std::string& text, const std::string& details) {
   std::wstring body = w32::toWideLines(text);
   if (!details.empty()) body += L"\r\n\r\n" + w32::toWideLines(details);
   return body;
-}
-
-// --- File names: the system's narrow names in the ANSI code page ---
-
-std::wstring fromAnsi(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
-
-// The name in the ANSI code page; false when a character has no spelling there.
-bool toAnsi(const std::wstring& s, std::string& out) {
-  out.clear();
-  if (s.empty()) return true;
-  BOOL lossy = FALSE;
-  const UINT cp = GetACP();
-  // UTF-8 spells everything and takes no "default character" arguments.
-  const bool utf8 = cp == CP_UTF8;
-  const int n = WideCharToMultiByte(cp, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, s.data(), static_cast<int>(s.size()),
-                                    nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
-  if (n <= 0 || lossy) return false;
-  out.resize(static_cast<std::size_t>(n));
-  WideCharToMultiByte(cp, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, s.data(), static_cast<int>(s.size()), out.data(),
-                      n, nullptr, nullptr);
-  return true;
-}
-
-// A chosen path as a narrow name: as it is, or with its folder's short (8.3) name when
-// only the folder has characters outside the code page.
-bool pathToAnsi(const std::wstring& path, std::string& out) {
-  if (toAnsi(path, out)) return true;
-  const auto slash = path.find_last_of(L"\\/");
-  if (slash == std::wstring::npos) return false;
-  const std::wstring folder = path.substr(0, slash);
-  const DWORD n = GetShortPathNameW(folder.c_str(), nullptr, 0);
-  if (n == 0) return false;
-  std::wstring shortFolder(n, L'\0');
-  const DWORD got = GetShortPathNameW(folder.c_str(), shortFolder.data(), n);
-  if (got == 0 || got >= n) return false;
-  shortFolder.resize(got);
-  return toAnsi(shortFolder + path.substr(slash), out);
-}
-
-// A wildcard pattern (* and ?) matched against a file name, ignoring case.
-bool matchesPattern(const std::wstring& pattern, const std::wstring& name) {
-  std::size_t p = 0, n = 0, star = std::wstring::npos, mark = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == L'?' || std::towlower(pattern[p]) == std::towlower(name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == L'*') {
-      star = p++;
-      mark = n;
-    } else if (star != std::wstring::npos) {
-      p = star + 1;
-      n = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == L'*') ++p;
-  return p == pattern.size();
-}
-
-// The extension of a filter's first pattern ("*.pdf" gives "pdf"); empty when the pattern
-// is not of that plain form ("*", "*.*", "report*").
-std::wstring extensionOf(const tk::FileFilter& filter) {
-  if (filter.patterns.empty()) return {};
-  const std::wstring pattern = w32::toWide(filter.patterns.front());
-  if (pattern.rfind(L"*.", 0) != 0) return {};
-  const std::wstring ext = pattern.substr(2);
-  if (ext.empty() || ext.find_first_of(L"*?[.") != std::wstring::npos) return {};
-  return ext;
 }
 
 // "PDF document (*.pdf)\0*.pdf\0Web page (*.html *.htm)\0*.html;*.htm\0\0"
@@ -214,17 +125,6 @@ std::wstring filterString(const std::vector<tk::FileFilter>& filters) {
   return s;
 }
 
-// The 1-based index of the first filter matching the name; 1 when none does.
-DWORD filterIndexFor(const std::vector<tk::FileFilter>& filters, const std::wstring& name) {
-  if (name.empty()) return 1;
-  for (std::size_t i = 0; i < filters.size(); ++i) {
-    for (const auto& p : filters[i].patterns) {
-      if (matchesPattern(w32::toWide(p), name)) return static_cast<DWORD>(i + 1);
-    }
-  }
-  return 1;
-}
-
 }  // namespace
 
 Win32Toolkit::Win32Toolkit(const DpiSource* dpi) {
@@ -234,32 +134,44 @@ Win32Toolkit::Win32Toolkit(const DpiSource* dpi) {
     systemDpi_ = std::make_unique<SystemDpi>();
     dpi = systemDpi_.get();
   }
-  env_ = std::make_unique<w32::Env>(*this, *dpi);
+  loop_ = std::make_unique<w32::Loop>(*this);
+  env_ = std::make_unique<w32::Env>(*loop_, *dpi);
 }
 
 Win32Toolkit::~Win32Toolkit() = default;
 
 std::unique_ptr<tk::MainWindow> Win32Toolkit::createMainWindow() {
-  return std::make_unique<w32::WindowAdapter>(*env_);
+  return std::make_unique<w32::MainWindowAdapter>(*env_);
+}
+
+std::unique_ptr<tk::DialogWindow> Win32Toolkit::createDialog() {
+  HWND owner = nullptr;
+  for (const w32::WindowSide* w : env_->windows) {
+    if (w->isMain()) owner = w->hwnd();
+  }
+  return std::make_unique<w32::DialogAdapter>(*env_, owner);
 }
 
 std::unique_ptr<tk::Timer> Win32Toolkit::createTimer() {
-  return std::make_unique<w32::TimerAdapter>(*env_);
+  return loop_->core().createTimer();
 }
 
 std::unique_ptr<tk::Watch> Win32Toolkit::watch(Waitable what, std::function<void()> onReady) {
   // On this system a waitable is a handle.
   if (what == kNoWaitable || what == 0) throw std::invalid_argument("Nothing to watch");
-  return std::make_unique<w32::WatchAdapter>(*env_, reinterpret_cast<HANDLE>(what), std::move(onReady));
+  if (loop_->core().waitables().size() >= static_cast<std::size_t>(w32::Loop::kMaxWatches)) {
+    throw std::length_error("More watched handles than the event loop can wait on");
+  }
+  return loop_->core().watch(what, std::move(onReady));
 }
 
 void Win32Toolkit::post(std::function<void()> f) {
-  env_->post(std::move(f));
+  loop_->core().post(std::move(f));
 }
 
 std::int16_t Win32Toolkit::messageBox(const std::string& text, const std::string& title,
                                       const std::string& details) {
-  const w32::ModalScope modal(*env_);
+  const tk::EventCore::ModalScope modal(loop_->core());
   HWND owner = env_->dialogOwner();
   MessageBoxW(owner, messageText(text, details).c_str(), w32::toWide(title).c_str(),
               MB_OK | MB_ICONERROR | MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0));
@@ -268,7 +180,7 @@ std::int16_t Win32Toolkit::messageBox(const std::string& text, const std::string
 
 bool Win32Toolkit::askOkCancel(const std::string& text, const std::string& title,
                                const std::string& details) {
-  const w32::ModalScope modal(*env_);
+  const tk::EventCore::ModalScope modal(loop_->core());
   HWND owner = env_->dialogOwner();
   const int answer = MessageBoxW(owner, messageText(text, details).c_str(), w32::toWide(title).c_str(),
                                  MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_SETFOREGROUND |
@@ -276,12 +188,22 @@ bool Win32Toolkit::askOkCancel(const std::string& text, const std::string& title
   return answer == IDOK;
 }
 
+int Win32Toolkit::askChoice(const std::string& text, const std::string& title, const std::string& details,
+                            const std::vector<std::string>& choices) {
+  if (choices.empty()) return -1;
+  std::vector<std::wstring> lines;
+  for (const auto& c : choices) lines.push_back(w32::toWide(c));
+  const tk::EventCore::ModalScope modal(loop_->core());
+  return w32::runChoiceBox(env_->dialogOwner(), w32::toWide(title), w32::toWideLines(text),
+                           w32::toWideLines(details), lines);
+}
+
 std::string Win32Toolkit::chooseSaveFile(const std::string& title, const std::string& suggestedPath,
                                          const std::vector<tk::FileFilter>& filters) {
   std::wstring folder;
   std::wstring name;
   if (!suggestedPath.empty()) {
-    std::wstring path = fromAnsi(suggestedPath);
+    std::wstring path = w32::pathToWide(suggestedPath);
     const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (n > 0) {
       std::wstring full(n, L'\0');
@@ -300,11 +222,12 @@ std::string Win32Toolkit::chooseSaveFile(const std::string& title, const std::st
 
   const std::wstring filter = filterString(filters);
   const std::wstring caption = w32::toWide(title);
-  const DWORD filterIndex = filterIndexFor(filters, name);
+  const std::size_t selected = tk::filterIndexFor(filters, w32::pathFromWide(name));
   // The dialog adds the extension of the filter selected when it closes; it does so only
   // when it has a default extension at all.
-  std::wstring defaultExt = filters.empty() ? std::wstring() : extensionOf(filters[filterIndex - 1]);
-  for (std::size_t i = 0; defaultExt.empty() && i < filters.size(); ++i) defaultExt = extensionOf(filters[i]);
+  std::string ext = filters.empty() ? std::string() : tk::defaultExtension(filters[selected]);
+  for (std::size_t i = 0; ext.empty() && i < filters.size(); ++i) ext = tk::defaultExtension(filters[i]);
+  const std::wstring defaultExt = w32::toWide(ext);
 
   std::vector<wchar_t> file(32768, L'\0');
   name.copy(file.data(), std::min(name.size(), file.size() - 1));
@@ -312,7 +235,7 @@ std::string Win32Toolkit::chooseSaveFile(const std::string& title, const std::st
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.lpstrFilter = filters.empty() ? nullptr : filter.c_str();
-  ofn.nFilterIndex = filterIndex;
+  ofn.nFilterIndex = static_cast<DWORD>(selected + 1);
   ofn.lpstrFile = file.data();
   ofn.nMaxFile = static_cast<DWORD>(file.size());
   ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
@@ -320,19 +243,14 @@ std::string Win32Toolkit::chooseSaveFile(const std::string& title, const std::st
   ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
 
-  const w32::ModalScope modal(*env_);
+  const tk::EventCore::ModalScope modal(loop_->core());
   ofn.hwndOwner = env_->dialogOwner();
   if (!GetSaveFileNameW(&ofn)) return {};
-  std::string chosen;
-  if (!pathToAnsi(std::wstring(file.data()), chosen)) {
-    MessageBeep(MB_ICONWARNING);
-    return {};
-  }
-  return chosen;
+  return w32::pathFromWide(std::wstring(file.data()));
 }
 
 bool Win32Toolkit::modalActive() const {
-  return env_->modalDepth > 0;
+  return loop_->core().modalActive();
 }
 
 void Win32Toolkit::beep() {
@@ -347,18 +265,21 @@ bool Win32Toolkit::writePdf(const std::string& /*html*/, const std::string& /*pa
 std::int32_t Win32Toolkit::screenWidth() const {
   RECT area{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  return w32::twipsFor(area.right - area.left, env_->primaryDpi());
+  return tk::twipsFor(area.right - area.left, env_->primaryDpi());
 }
 
 std::int32_t Win32Toolkit::screenHeight() const {
   RECT area{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  return w32::twipsFor(area.bottom - area.top, env_->primaryDpi());
+  return tk::twipsFor(area.bottom - area.top, env_->primaryDpi());
 }
 
 std::int32_t Win32Toolkit::twipsPerPixelX() const {
-  const int dpi = env_->windows.empty() ? env_->primaryDpi() : env_->windows.back()->dpi();
-  return static_cast<std::int32_t>(std::lround(static_cast<double>(w32::kTwipsPerInch) / dpi));
+  int dpi = env_->primaryDpi();
+  for (const w32::WindowSide* w : env_->windows) {
+    if (w->isMain()) dpi = w->dpi();
+  }
+  return static_cast<std::int32_t>(std::lround(static_cast<double>(tk::kTwipsPerInch) / dpi));
 }
 
 std::int32_t Win32Toolkit::twipsPerPixelY() const {
@@ -366,41 +287,15 @@ std::int32_t Win32Toolkit::twipsPerPixelY() const {
 }
 
 void Win32Toolkit::quit(int exitCode) {
-  env_->quit(exitCode);
+  loop_->quit(exitCode);
 }
 
 int Win32Toolkit::run() {
-  w32::Env& env = *env_;
-  int code = 0;
-  if (env.takeQuit(code)) return code;
-  const PreciseWaits precise;
-  std::vector<HANDLE> handles;
-  std::vector<std::uint64_t> ids;
-  while (!env.quitRequested()) {
-    env.work();
-    env.rethrowPending();
-    if (env.quitRequested()) break;
-    env.waitHandles(handles, ids);
-    const auto n = static_cast<DWORD>(handles.size());
-    const DWORD r = MsgWaitForMultipleObjectsEx(n, handles.empty() ? nullptr : handles.data(),
-                                                env.msToNextWork(), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (r < WAIT_OBJECT_0 + n) {
-      env.fireWatch(ids[r - WAIT_OBJECT_0]);
-    } else if (r >= WAIT_ABANDONED_0 && r < WAIT_ABANDONED_0 + n) {
-      env.fireWatch(ids[r - WAIT_ABANDONED_0]);
-    } else if (r == WAIT_OBJECT_0 + n) {
-      env.pumpMessages();
-    } else if (r == WAIT_FAILED) {
-      env.dropInvalidWatches();
-    }
-    env.rethrowPending();
-  }
-  env.takeQuit(code);
-  return code;
+  return loop_->run();
 }
 
-std::intptr_t Win32Toolkit::handleOf(tk::MainWindow& window) {
-  auto* w = dynamic_cast<w32::WindowAdapter*>(&window);
+std::intptr_t Win32Toolkit::handleOf(tk::Window& window) {
+  auto* w = dynamic_cast<w32::WindowSide*>(&window);
   return w != nullptr ? reinterpret_cast<std::intptr_t>(w->hwnd()) : 0;
 }
 

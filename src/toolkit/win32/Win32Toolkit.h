@@ -8,14 +8,20 @@
 // already), loads the common controls and registers its window classes.
 //
 // Twips are converted with each window's DPI (1440 twips per inch), which follows the
-// monitor the window is on. The program's single-byte text is shown as Latin-1; CR LF
-// separates lines. File paths are the system's narrow (ANSI code page) names.
+// monitor the window is on. Text is shown as the toolkit core decides (tk::displayText:
+// UTF-8 lines as UTF-8, the program's own Latin-1 texts as they are); CR LF separates
+// lines. File paths are UTF-8, taken to and from the system's wide calls.
 //
-// The event loop is run(): it waits for window messages, the watched handles and the
-// next timer at once, so that a signalled handle runs its watch without delay and timers
-// keep their interval to the millisecond. While a message box or the save dialog is open,
-// timers, watches and posted calls are held; they resume when it closes. While a menu
-// is open or the window is moved or sized (the system's own loops), they go on.
+// The event loop is run() (toolkit/win32/Win32Loop): it waits for window messages, the
+// watched handles and the next timer at once. Timers, watches and posted calls are the
+// toolkit core's; while a box or the save dialog is open they are held and resume when
+// it closes; while a menu is open or a window is moved or sized (the system's own
+// loops), they go on.
+//
+// The main window answers the session's end (WM_QUERYENDSESSION, WM_ENDSESSION) with
+// onEndSession and the system's device notices (WM_DEVICECHANGE, a device arrived or was
+// removed) with onDevicesChanged. Focus rectangles and access key marks, hidden after a
+// start by mouse, appear with the first navigation key (Tab, the arrows) or Alt.
 #include <cstdint>
 #include <memory>
 
@@ -25,6 +31,7 @@ namespace tarnset {
 
 namespace w32 {
 class Env;
+class Loop;
 }  // namespace w32
 
 // Where the toolkit learns dots per inch: the system by default; a test gives its own
@@ -45,8 +52,8 @@ class Win32Toolkit final : public tk::Toolkit {
   Win32Toolkit& operator=(const Win32Toolkit&) = delete;
 
   std::unique_ptr<tk::MainWindow> createMainWindow() override;
-  // Timers start disabled with interval 0; one ticks only while enabled with an interval
-  // above 0, every interval counted from the previous due time (from now when late).
+  // A window of the toolkit's dialog class, owned by the newest main window.
+  std::unique_ptr<tk::DialogWindow> createDialog() override;
   std::unique_ptr<tk::Timer> createTimer() override;
   // what is an event (or other waitable) HANDLE. onReady runs whenever the loop finds it
   // signalled, so a manual-reset event must be reset (or its overlapped operation
@@ -58,10 +65,13 @@ class Win32Toolkit final : public tk::Toolkit {
                           const std::string& details) override;
   // MessageBoxW with the question icon, OK (default) and Cancel; details as in messageBox.
   bool askOkCancel(const std::string& text, const std::string& title, const std::string& details) override;
+  // A dialog box of the system's dialog manager in the look of the question box, with
+  // the choices in a list box.
+  int askChoice(const std::string& text, const std::string& title, const std::string& details,
+                const std::vector<std::string>& choices) override;
   // GetSaveFileNameW, asking before it replaces a file; the extension of the file type
-  // selected in the dialog goes on a name typed without one. A chosen name that the ANSI
-  // code page cannot spell is given by its folder's short name; when even that fails the
-  // dialog counts as cancelled (with a beep).
+  // selected in the dialog goes on a name typed without one. The suggested and the chosen
+  // path are UTF-8.
   std::string chooseSaveFile(const std::string& title, const std::string& suggestedPath,
                              const std::vector<tk::FileFilter>& filters) override;
   bool modalActive() const override;
@@ -85,7 +95,7 @@ class Win32Toolkit final : public tk::Toolkit {
   // The native handles behind the toolkit's elements (for tests and the program's own
   // finishing touches, such as an icon): an HWND, or the HMENU of a menu, as an integer;
   // 0 for elements of another toolkit.
-  static std::intptr_t handleOf(tk::MainWindow& window);
+  static std::intptr_t handleOf(tk::Window& window);
   static std::intptr_t handleOf(tk::Control& control);
   static std::intptr_t handleOf(tk::Menu& menu);
   // The command id that WM_COMMAND carries for a menu item; 0 for another toolkit's.
@@ -93,6 +103,7 @@ class Win32Toolkit final : public tk::Toolkit {
 
  private:
   std::unique_ptr<DpiSource> systemDpi_;
+  std::unique_ptr<w32::Loop> loop_;
   std::unique_ptr<w32::Env> env_;
 };
 

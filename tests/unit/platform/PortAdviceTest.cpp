@@ -82,6 +82,21 @@ TEST(PortAdvice, APortNamedByItsPathIsGivenAgainRatherThanMapped) {
       << "nothing failed, nothing to say";
 }
 
+TEST(PortAdvice, ABluetoothPortIsNamedAndLeadsToTheCablesOwnDevice) {
+  // An rfcomm port bound to a phone that is off: the open fails, and the port says so.
+  PortFailure failure = describeOpenFailure(EIO, "/dev/rfcomm0");
+  failure.bluetooth = true;
+  EXPECT_EQ(
+      portFailureDetails(failure, "/dev/rfcomm0", "COM 3"),
+      "Port: /dev/rfcomm0 (COM 3, Bluetooth)\r\nReason: the device does not respond (input/output "
+      "error)\r\nNext step: This is a Bluetooth port, which answers only while the device paired with it is "
+      "switched on and in reach; the cloning cable's adapter has a port of its own: map COM 3 to the "
+      "adapter's device (tarnset-cli ports lists the serial ports found):\r\n    tarnset-cli ports --map "
+      "3=DEVICE");
+  EXPECT_TRUE(isBluetoothDevice("/dev/rfcomm0"));
+  EXPECT_FALSE(isBluetoothDevice("/dev/ttyUSB0"));
+}
+
 // A fake process table: /proc/<pid>/comm and /proc/<pid>/fd/<n> links.
 class FakeProc : public ::testing::Test {
  protected:

@@ -188,6 +188,46 @@ TEST_F(FakeDeviceTree, ANumberNamedInTheOptionsFileKeepsItsDeviceAndTakesANewMap
   EXPECT_EQ(resolver.deviceFor(1), dev("ttyUSB0"));
 }
 
+TEST_F(FakeDeviceTree, BluetoothPortsComeLastMarkedAsSuch) {
+  // rfcomm bind makes a tty without a device behind it.
+  fs::create_directories(root_ / "sys/class/tty/rfcomm0");
+  touch(root_ / "dev/rfcomm0");
+  const auto ports = listSerialPorts(roots_);
+  ASSERT_EQ(ports.size(), 6u);
+  EXPECT_EQ(ports.back().kernelName, "rfcomm0");
+  EXPECT_TRUE(ports.back().bluetooth);
+  EXPECT_FALSE(ports.front().bluetooth);
+  EXPECT_EQ(describePort(ports.back()), dev("rfcomm0") + " (rfcomm, Bluetooth)");
+}
+
+TEST_F(FakeDeviceTree, TheAdaptersPresentSayWhatTheyAreAndWhichNumberOpensThem) {
+  const fs::path options = root_ / "TarnsetADJ.rs";
+  write(options, "[PORTS]\nCOM1=ttyUSB10\nCOM7=" +
+                     dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0") + "\n");
+  SystemPortResolver resolver(portsOf(options), roots_);
+  const std::vector<SerialAdapter> adapters = resolver.adapters();
+  ASSERT_EQ(adapters.size(), 5u);
+  // COM n is the n-th port found where [PORTS] names none: the first port found is
+  // COM 1's place, which the mapping has taken, so that no number opens ttyUSB0.
+  EXPECT_EQ(adapters[0].systemName, dev("ttyUSB0"));
+  EXPECT_EQ(adapters[0].name, "USB-Serial Controller");
+  EXPECT_EQ(adapters[0].maker, "Bench Cables");
+  EXPECT_EQ(adapters[0].comNumber, 0);
+  // Found as COM 2 by its by-id link, and mapped as COM 7 by the same link: the lowest.
+  EXPECT_EQ(adapters[1].device, dev("serial/by-id/usb-Acme_Serial_USB_UART_A1B2C3-if00-port0"));
+  EXPECT_EQ(adapters[1].comNumber, 2);
+  EXPECT_EQ(adapters[2].systemName, dev("ttyUSB10"));
+  EXPECT_EQ(adapters[2].comNumber, 1) << "mapped by its node's name (found as COM 3 too)";
+  EXPECT_FALSE(adapters[2].bluetooth);
+
+  EXPECT_EQ(resolver.caption(1), dev("ttyUSB10") + ", Mini UART");
+  EXPECT_EQ(resolver.caption(7), dev("ttyUSB1") + ", USB UART");
+  EXPECT_EQ(resolver.caption(9), "no serial port");
+  write(options, "[PORTS]\nCOM1=/dev/ttyGone\n");
+  resolver.refresh();
+  EXPECT_EQ(resolver.caption(1), "/dev/ttyGone (not found)");
+}
+
 TEST(PortListing, AMissingTreeListsNothing) {
   EXPECT_TRUE(listSerialPorts({"/nonexistent-sys-root", "/nonexistent-dev-root"}).empty());
 }

@@ -66,6 +66,18 @@ TEST(Win32PortAdvice, EachFailureSaysWhichPortWhyAndWhatToDoNext) {
   }
 }
 
+TEST(Win32PortAdvice, ABluetoothPortIsNamedAndLeadsToTheCablesOwnPort) {
+  PortFailure silent(Kind::Other, "no answer from the Bluetooth port");
+  silent.bluetooth = true;
+  EXPECT_EQ(
+      portFailureDetails(silent, "\\\\.\\COM4", "COM 2"),
+      "Port: \\\\.\\COM4 (COM 2, Bluetooth)\r\nReason: no answer from the Bluetooth port\r\nNext step: This "
+      "is a "
+      "Bluetooth port, which answers only while the device paired with it is switched on and in reach; the "
+      "cloning cable's adapter has a port of its own: " +
+          kMapSteps);
+}
+
 TEST(Win32PortAdvice, APortNamedOnTheCommandLineIsGivenAgainRatherThanMapped) {
   EXPECT_EQ(
       portFailureDetails(PortFailure(Kind::NoDevice, "no such device"), "\\\\.\\COM40", ""),

@@ -104,6 +104,46 @@ TEST(PortListing, EachPortOnceInNumericComOrderWithWhatTheSystemKnows) {
   EXPECT_EQ(describePort(ports[4]), "\\\\.\\VPA0 (vpair)");
 }
 
+// A laptop's two Bluetooth serial ports (the Bluetooth stack's enumerator made them) and
+// a cable's USB adapter whose friendly name is in the system's language.
+PortSources aLaptop() {
+  PortSources s;
+  s.serialMap = {
+      {"\\Device\\BthModem0", "COM3"}, {"\\Device\\BthModem1", "COM4"}, {"\\Device\\VCP0", "COM7"}};
+  PortSources::Device outgoing;
+  outgoing.portName = "COM3";
+  outgoing.friendlyName = "Standard Serial over Bluetooth link (COM3)";
+  outgoing.manufacturer = "Microsoft";
+  outgoing.service = "BTHMODEM";
+  outgoing.enumerator = "BTHENUM";
+  outgoing.instanceId =
+      "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0000\\7&1A2B3C4D&0&000000000000_00000000";
+  PortSources::Device incoming = outgoing;
+  incoming.portName = "COM4";
+  incoming.friendlyName = "Standard Serial over Bluetooth link (COM4)";
+  incoming.enumerator.clear();  // told by its ids alone
+  PortSources::Device cable;
+  cable.portName = "COM7";
+  cable.friendlyName = "Périphérique série USB (COM7)";
+  cable.manufacturer = "Acme Serial";
+  cable.service = "acmeser";
+  cable.enumerator = "USB";
+  cable.hardwareIds = {"USB\\VID_1A2B&PID_0042&REV_0600"};
+  s.devices = {outgoing, incoming, cable};
+  return s;
+}
+
+TEST(PortListing, BluetoothPortsAreMarkedAsSuch) {
+  const auto ports = mergePortSources(aLaptop());
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_TRUE(ports[0].bluetooth);
+  EXPECT_TRUE(ports[1].bluetooth) << "a BTHENUM instance id is enough";
+  EXPECT_FALSE(ports[2].bluetooth);
+  EXPECT_EQ(describePort(ports[0]),
+            "\\\\.\\COM3 (Standard Serial over Bluetooth link, Microsoft, BTHMODEM, Bluetooth)");
+  EXPECT_EQ(describePort(ports[2]), "\\\\.\\COM7 (Périphérique série USB, Acme Serial, 1a2b:0042, acmeser)");
+}
+
 TEST(PortListing, UnderWineThePrefixLinksAreListedToo) {
   // Wine lists the ports it made itself in the serial map, but not the comN links put
   // into the prefix by hand, which it opens all the same.
@@ -214,6 +254,39 @@ TEST(ComMapping, AMappingMadeMeanwhileIsTakenAtConnectAndTheListingOnRefresh) {
   resolver.resolveAnew(1);
   EXPECT_EQ(resolver.deviceFor(1), "\\\\.\\COM1");
   EXPECT_FALSE(resolver.isConfigured(1));
+}
+
+TEST(ComMapping, TheAdaptersPresentSayWhatTheyAreAndWhichNumberOpensThem) {
+  // COM 1 opens the cable's adapter (mapped), COM 3 the Bluetooth port (the system's own).
+  Entries entries;
+  entries.values = {{1, "COM7"}};
+  SystemPortResolver resolver(entries.configured(), [] { return mergePortSources(aLaptop()); });
+  const std::vector<SerialAdapter> adapters = resolver.adapters();
+  ASSERT_EQ(adapters.size(), 3u);
+  EXPECT_EQ(adapters[0].name, "Standard Serial over Bluetooth link");
+  EXPECT_EQ(adapters[0].maker, "Microsoft");
+  EXPECT_EQ(adapters[0].systemName, "COM3");
+  EXPECT_EQ(adapters[0].device, "COM3") << "what --map takes";
+  EXPECT_TRUE(adapters[0].bluetooth);
+  EXPECT_EQ(adapters[0].comNumber, 3);
+  EXPECT_EQ(adapters[1].comNumber, 4);
+  EXPECT_EQ(adapters[2].name, "Périphérique série USB");
+  EXPECT_FALSE(adapters[2].bluetooth);
+  EXPECT_EQ(adapters[2].comNumber, 1) << "the lowest number that opens it";
+
+  // The Port menu's captions.
+  EXPECT_EQ(resolver.caption(1), "COM7, Périphérique série USB");
+  EXPECT_EQ(resolver.caption(3), "COM3, Standard Serial over Bluetooth link, Bluetooth");
+  EXPECT_EQ(resolver.caption(2), "COM2 (not found)");
+  EXPECT_EQ(resolver.caption(11), "no serial port");
+
+  // Unmapped, the adapter is opened by its own number, beyond the menu's: none of ours.
+  entries.values.clear();
+  resolver.refresh();
+  EXPECT_EQ(resolver.adapters()[2].comNumber, 7);
+  entries.values = {{7, "COM3"}};
+  resolver.refresh();
+  EXPECT_EQ(resolver.adapters()[2].comNumber, 0) << "COM 7 opens the Bluetooth port now";
 }
 
 TEST(ComMapping, TheSystemsListingIsInComOrder) {

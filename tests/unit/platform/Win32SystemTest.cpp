@@ -5,12 +5,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/AppLocations.h"
 #include "platform/AtomicFile.h"
 #include "platform/EventWait.h"
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
+#include "platform/Paths.h"
+#include "platform/win32/Text.h"
 #include "support/TempDir.h"
 
 namespace tarnset {
@@ -94,11 +97,121 @@ TEST(Win32Locations, TheOptionsFileStaysBesideTheProgramWhereItCanElseGoesToAppD
   EXPECT_EQ(fs::path(inAppData), fs::path(t.path("appdata")) / "TarnsetADJ" / "TarnsetADJ.rs");
   EXPECT_TRUE(fs::is_directory(fs::path(inAppData).parent_path()));
   // Backups sit beside the options file.
-  EXPECT_EQ(fs::path(backupsFolder(env, inAppData)), fs::path(t.path("appdata")) / "TarnsetADJ" / "backups" / "");
+  EXPECT_EQ(fs::path(backupsFolder(env, inAppData)),
+            fs::path(t.path("appdata")) / "TarnsetADJ" / "backups" / "");
 
   // A relative APPDATA is not trusted: beside the program it is.
   env.appData = "relative";
   EXPECT_EQ(fs::path(optionsFilePath(t.path("gone"), env)), fs::path(t.path("gone")) / "TarnsetADJ.rs");
+}
+
+// Names with an accent and Cyrillic letters, as a technician called José names his files.
+const std::string kFolder = "Прибор José";
+const std::string kImage = "Снимок é.bin";
+
+TEST(Win32Paths, Utf8NamesGoThroughTheWideFormAndBack) {
+  const std::string name = "C:\\Users\\José\\Прибор\\Снимок.bin";
+  const fs::path p = pathFromUtf8(name);
+  EXPECT_EQ(
+      p.native(),
+      L"C:\\Users\\Jos\u00e9\\\u041f\u0440\u0438\u0431\u043e\u0440\\\u0421\u043d\u0438\u043c\u043e\u043a."
+      L"bin");
+  EXPECT_EQ(pathToUtf8(p), name);
+  EXPECT_EQ(pathToUtf8(p.filename()), "Снимок.bin");
+  EXPECT_EQ(pathToUtf8(p.parent_path()), "C:\\Users\\José\\Прибор");
+  // Bytes that are not UTF-8 (an older file's name in the ANSI code page) are read in
+  // that code page, not lost.
+  const std::string ansi = "Jos\xE9";
+  wchar_t expected[8] = {};
+  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, expected, 8);
+  EXPECT_EQ(pathFromUtf8(ansi).native(), std::wstring(expected));
+  EXPECT_EQ(win32::utf8(win32::widen("ünïcödé Ω")), "ünïcödé Ω");
+}
+
+TEST(Win32Files, FilesInAnyScriptAreWrittenReadReplacedListedAndOpened) {
+  const TempDir t;
+  const std::string folder = pathToUtf8(pathFromUtf8(t.dir()) / pathFromUtf8(kFolder));
+  ASSERT_TRUE(fs::create_directory(pathFromUtf8(folder)));
+  const std::string image = pathToUtf8(pathFromUtf8(folder) / pathFromUtf8(kImage));
+  std::string why;
+  ASSERT_TRUE(writeFileAtomically(image, "first", why)) << why;
+  ASSERT_TRUE(writeFileAtomically(image, "second", why)) << why;
+  const FileContent read = readWholeFile(image, 100);
+  EXPECT_EQ(read.status, Status::Ok) << read.why;
+  EXPECT_EQ(read.bytes, "second");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(pathFromUtf8(folder)))
+    names.push_back(pathToUtf8(e.path().filename()));
+  EXPECT_EQ(names, std::vector<std::string>{kImage}) << "one file, named as asked";
+  std::FILE* trace = openFile(pathToUtf8(pathFromUtf8(folder) / pathFromUtf8("След.txt")), "w");
+  ASSERT_NE(trace, nullptr);
+  std::fputs("START\n", trace);
+  std::fclose(trace);
+  EXPECT_EQ(readWholeFile(pathToUtf8(pathFromUtf8(folder) / pathFromUtf8("След.txt")), 100).bytes,
+            "START\r\n");
+  EXPECT_EQ(readWholeFile(folder, 100).status, Status::Directory);
+}
+
+TEST(Win32AtomicFile, AReplaceThatAnotherProgramHoldsForAMomentIsTriedAgain) {
+  const TempDir t;
+  const std::string path = t.write("held.bin", "old");
+  std::string why;
+  // A scanner that reads the file without letting it be replaced, for a moment.
+  HANDLE held = CreateFileW(pathFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread scanner([held] {
+    Sleep(150);
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(writeFileAtomically(path, "new", why)) << why;
+  scanner.join();
+  EXPECT_EQ(readAll(path), "new");
+
+  // Held for good: the replace fails in the end and says why; the file is as it was.
+  held = CreateFileW(pathFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(writeFileAtomically(path, "newer", why));
+  EXPECT_EQ(why.rfind("cannot replace " + path + ": ", 0), 0u) << why;
+  CloseHandle(held);
+  EXPECT_EQ(readAll(path), "new");
+  EXPECT_EQ(entriesIn(t.dir()), 1u) << "no temporary file is left behind";
+}
+
+TEST(Win32Locations, ACopyInAFolderOfAnyScriptKeepsItsOptionsBesideItAnInstalledOneInTheUsersData) {
+  const TempDir t;
+  const std::string program = pathToUtf8(pathFromUtf8(t.dir()) / pathFromUtf8(kFolder));
+  fs::create_directories(pathFromUtf8(program));
+  ConfigEnv env{std::nullopt, std::nullopt, std::nullopt};
+  env.appData = pathToUtf8(pathFromUtf8(t.dir()) / pathFromUtf8("José") / "AppData");
+  EXPECT_EQ(optionsFilePath(program, env), pathToUtf8(pathFromUtf8(program) / "TarnsetADJ.rs"));
+  // Installed (below a program folder): the user's application data, though the folder
+  // is writable.
+  const std::string inData = optionsFilePath(program, env, {t.dir()});
+  EXPECT_EQ(inData, pathToUtf8(pathFromUtf8(*env.appData) / "TarnsetADJ" / "TarnsetADJ.rs"));
+  EXPECT_TRUE(fs::is_directory(pathFromUtf8(inData).parent_path()));
+  EXPECT_TRUE(isUnderFolders(program, {t.dir()}));
+  EXPECT_FALSE(isUnderFolders(t.dir(), {program}));
+  EXPECT_FALSE(isUnderFolders(t.dir() + "x", {t.dir()})) << "a longer name is another folder";
+
+  // The system's program folders, the per-user installer's among them; the application
+  // data folder from the system, not from the environment.
+  const std::vector<std::string> folders = programFolders("");
+  ASSERT_FALSE(folders.empty());
+  EXPECT_EQ(pathToUtf8(pathFromUtf8(folders.front()).filename()), "Programs") << folders.front();
+  const ConfigEnv system = ConfigEnv::fromProcess();
+  ASSERT_TRUE(system.appData.has_value());
+  EXPECT_TRUE(pathFromUtf8(*system.appData).is_absolute()) << *system.appData;
+}
+
+TEST(Win32Text, SystemMessagesAreOneLineOfText) {
+  const std::string text = win32::errorText(ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+  EXPECT_NE(text, "system error 5") << "the system has a text for it";
+  EXPECT_NE(text.back(), '.');
+  EXPECT_EQ(win32::errorText(0x2FFFFFFF), "system error 805306367") << "a code without a text";
 }
 
 TEST(Win32InstanceLock, ASecondHolderIsRefusedUntilTheFirstLetsGo) {
