@@ -204,6 +204,7 @@ bool clsIndOp_RigTarn::generatorAt(double hz, double dbm) {
   genLine_ = numberText(dbm) + " dBm at " + numberText(hz / 1e6) + " MHz, setting the generator";
   console_->Disp(enterStep_ >= 12 ? idxBpfSweep_ : idxRssi_);
   bench_->setGenerator(hz, dbm, true, [this, hz, dbm](const BenchResult& r) {
+    if (!gen_.setting) return;  // given up: the RF was turned off since
     gen_.setting = false;
     if (!r.ok) {
       gen_.failed = true;
