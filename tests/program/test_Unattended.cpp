@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int16_t kRowPowerHi = 1, kRowModW = 5, kRowSql = 8, kRowBpfAll = 9, kRowTxf = 14,
-                       kRowRssi = 15;
+                       kRowRssi = 15, kRowCal = 16;
 
 struct Bench {
   explicit Bench(double noise = 1.0) : h(options(noise)) {
@@ -147,6 +147,41 @@ TEST(Unattended, AGeneratorThatFailsStopsTheSweepWithNothingFurtherSent) {
     EXPECT_FALSE(code >= 0x0C && code <= 0x0F) << "no filter setting of the sweep went out";
   }
   EXPECT_FALSE(b.h.bench().generatorOn());
+}
+
+TEST(Unattended, EnterOnAnotherProcedureEndsTheSweepWithItsRfOffAndAlignAllGoesOn) {
+  Bench b(0.0);
+  ASSERT_TRUE(b.h.connect());
+  std::optional<std::vector<AlignStep>> steps;
+  ASSERT_TRUE(b.ctl().RigOpFunc_AlignAll(AlignScope::Receive, [&](std::vector<AlignStep> s) { steps = s; }));
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.bench().generatorOn(); }, 5000)) << "RSSI has the generator on";
+  b.press(kRowCal, tk::Key::Enter);  // the technician starts CAL: RSSI is abandoned
+  EXPECT_TRUE(b.h.runUntil([&] { return !b.h.bench().generatorOn(); }, 1000)) << "RF off with it";
+  b.sent();
+  // Align All hears that its step ended and goes on to BPF ALL, which ends in turn.
+  ASSERT_TRUE(b.h.runUntil([&] { return steps.has_value(); }, 300000));
+  ASSERT_EQ(steps->size(), 2u);
+  EXPECT_FALSE((*steps)[0].ok);
+  EXPECT_EQ((*steps)[0].why, "the procedure was stopped");
+  for (const auto& [code, value] : b.sent()) EXPECT_NE(code, 0x12) << "no RSSI point of the abandoned RSSI";
+  EXPECT_FALSE(b.h.bench().generatorOn());
+}
+
+TEST(Unattended, TheRfGoesOffAtOnceAfterASweepWhileTheSelectedItemIsMeasuredAgainAndAgain) {
+  Bench b(0.0);
+  ASSERT_TRUE(b.h.connect());
+  b.press(kRowBpfAll, tk::Key::Enter);
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.bench().generatorOn(); }, 5000));
+  b.list().setListIndex(kRowPowerHi);  // each filter setting starts its measurement anew
+  b.h.advance(20000);
+  ASSERT_NE(b.ctl().enterStep(), 0) << "the sweep still runs";
+  // The radio stops answering: the sweep stands still, the measurements settle and go out,
+  // and the link fails, which ends the sweep.
+  b.h.radio().setSilent(true, b.h.nowUs());
+  ASSERT_TRUE(b.h.runUntil([&] { return !b.h.toolkit().messages().empty(); }, 10000));
+  EXPECT_EQ(b.ctl().enterStep(), 0);
+  EXPECT_TRUE(b.h.runUntil([&] { return !b.h.bench().generatorOn(); }, 500))
+      << "no queue of measurements asked for before holds the RF off back";
 }
 
 TEST(Unattended, TxfTunedWithTheCounterWritesTheTableAndLeavesTheCarrierOnFrequency) {
