@@ -38,6 +38,7 @@ constexpr std::int32_t kStepMs = 20;                   // frames are judged at l
 constexpr std::int32_t kBudgetMs = 20 * 60 * 1000;     // a run that needs longer hangs
 constexpr std::int32_t kConnectLimitMs = 60 * 1000;    // a Connect ends within this
 constexpr std::int32_t kOperationLimitMs = 30 * 1000;  // and so does every operation of the link
+constexpr std::int32_t kGeneratorOffMs = 3000;         // the RF goes off within this after its procedure
 constexpr int kImageSize = kvsim::eep::kImageSize;
 
 struct Stop {};  // the run is over (its budget spent)
@@ -59,11 +60,17 @@ struct PendingFault {
   bool ends = false;  // the end of a silence or of refused writes
   bool fromRadio = false;
   std::uint8_t command = 0;  // the frame it waits for after atMs; 0: none
-  std::int32_t delayMs = 0;  // from that frame on
+  std::int32_t delayMs = 0;  // from that frame on (or from the start of a procedure)
+  bool whenBusy = false;     // after atMs it waits until a procedure, a tune or Align All runs
 };
 
 bool byTime(const PendingFault& a, const PendingFault& b) {
   return a.atMs < b.atMs;
+}
+
+const char* procedureName(TarnProcedure p) {
+  static const char* const kNames[] = {"TXF", "RSSI", "CAL", "the BPF sweep"};
+  return kNames[static_cast<std::size_t>(p)];
 }
 
 std::string hex2(int v) {
@@ -78,6 +85,7 @@ class Run final : public TarnView {
     h_.toolkit().setFileChooserHook([this](const HeadlessToolkit::FileRequest&) { return reportPath(); });
     h_.toolkit().setMessageBoxHook([this](const HeadlessToolkit::Message& m) {
       say("message: " + m.text.substr(0, m.text.find('\r')));
+      if (bench_ && m.text.find("Release the transmitter") != std::string::npos && chance(90)) key(false);
     });
     held_ = h_.radio().image();
   }
@@ -94,6 +102,7 @@ class Run final : public TarnView {
   void procedureEnded(TarnProcedure which, bool completed) override;
   void restoreEnded(bool completed) override;
   void linkFailed(const LinkFailure& f) override;
+  void tuneEnded(const TuneResult& r) override;
 
  private:
   // ---- randomness (mt19937_64 is the same everywhere; its output is used directly) ----
@@ -124,6 +133,10 @@ class Run final : public TarnView {
   void enter(std::int16_t row) { press(row, tk::Key::Enter, false); }
   void runTxf();
   void runTwoPoints(std::int16_t row, std::int32_t settleMs);
+  void actOnBench();
+  void tune();
+  void alignAll();
+  void key(bool on);
   bool chooseMenu(const std::string& path);
   bool answer(const HeadlessToolkit::Message& m);
   std::string reportPath();
@@ -133,11 +146,17 @@ class Run final : public TarnView {
   void planFaults();
   void throwFault(const PendingFault& f);
   void swapRadio();
+  void throwInstrumentFault(CampaignFault kind);
+  void armBusyFaults();
+  std::size_t benchBytes();
   void noteFaultsMet();
 
   // ---- the shadow and the invariants ----
   void drain();
   void judge(int code, int value);
+  void checkRange(const kvsim::FrameRecord& f);
+  void checkGenerator();
+  bool running(TarnProcedure p) const { return running_[static_cast<std::size_t>(p)]; }
   void afterOutput(std::function<void()> news);
   void forget(TarnProcedure which);
   bool sweepStep(std::size_t filter, int value);
@@ -158,6 +177,7 @@ class Run final : public TarnView {
   std::mt19937_64 rng_;
   std::vector<RadioUnit> radios_;
   int repeatRecord_ = -1;  // the repeated clone record of every radio, -1: none
+  bool bench_ = false;     // the virtual bench is the program's instrument
   RunResult result_;
   ProgramHarness h_;
   bool faultsHeld_ = false;          // a fault is being thrown: no other one until it is done
@@ -179,8 +199,10 @@ class Run final : public TarnView {
   // The technician's requests since the last reset of the program.
   bool failed_ = false;  // a link failure was reported; no new connection since
   std::array<bool, kRows> acted_{};
-  std::array<bool, kRows> resend_{};  // the item goes out once as read, before it is acted on
-  kvsim::Bytes read_;                 // the image of the last read
+  // The value the program holds for each item: as it read it, or as it last sent it. A
+  // measurement sends it again to put the item on test (to whichever radio is on the cable).
+  std::array<std::optional<std::uint8_t>, kRows> believed_{};
+  kvsim::Bytes read_;  // the image of the last read
   // Enters on each procedure's row since it last ended, and the points it wrote since.
   int txfEnters_ = 0, rssiEnters_ = 0, calEnters_ = 0, rssiPoints_ = 0, calPoints_ = 0;
   // The filters the last Enter on a BPF row asks to sweep, and each filter under a sweep:
@@ -193,6 +215,13 @@ class Run final : public TarnView {
   };
   std::array<Sweep, 4> sweeps_{};
   bool restoring_ = false;
+  // The procedures under way (started and not ended, as the program told), the rows a tune
+  // steps, and the value each row had when its last tune started (a failed tune sends it back).
+  std::array<bool, 4> running_{};
+  std::array<bool, kRows> tuning_{};
+  std::array<std::optional<std::uint8_t>, kRows> tuneStart_{};
+  // Since when no procedure drives the generator, and when the generator was last silent.
+  std::int32_t generatorFreeSince_ = 0, generatorSilentAt_ = -1;
   std::vector<std::function<void()>> news_;  // what the program told, to count once its output is out
 
   // Faults that may leave the radio holding other than the program believes (silence,
@@ -206,6 +235,11 @@ class Run final : public TarnView {
   int refusedAtStart_ = 0;
   bool spoilArmed_ = false, lateArmed_ = false;
   int lineErrorsSeen_ = 0, vanishingsSeen_ = 0;
+  // Instrument faults: a silence under way (and the bytes sent to the bench when it began),
+  // garbage or a drop waiting for their answer, an error waiting to be asked for.
+  bool benchSilent_ = false, garbageArmed_ = false, dropArmed_ = false, errorArmed_ = false;
+  std::size_t benchBytes_ = 0, benchBytesAtFault_ = 0, linkBytes_ = 0;
+  const BenchLoopback* link_ = nullptr;
   int streamRecords_ = 0;
   int reports_ = 0;
   std::string pendingReport_, reportMismatch_;
@@ -228,6 +262,9 @@ HarnessOptions Run::harnessOptions() {
   o.radio.temperatureC = uniform(10, 45);
   o.radio.sdNoise = uniform(0, 1);
   o.radio.seed = static_cast<std::uint32_t>(rng_());
+  bench_ = chance(50);
+  o.bench = bench_;
+  o.benchOptions = {uniform(0, 10) / 10.0, static_cast<std::uint32_t>(rng_())};
   if (chance(10)) {
     repeatRecord_ = uniform(0, shortest - 2);
     o.radio.faults.push_back({kvsim::Fault::RepeatRecord, repeatRecord_});
@@ -265,7 +302,9 @@ void Run::step(std::int32_t ms) {
   h_.advance(ms);
   drain();
   noteFaultsMet();
+  armBusyFaults();
   checkAsLeft();
+  checkGenerator();
   if (!h_.program().sequencer().OpRunning()) {
     operationSince_ = h_.nowMs();
   } else if (h_.nowMs() - operationSince_ > kOperationLimitMs) {
@@ -296,7 +335,7 @@ void Run::throwDueFaults() {
   while (!faultsHeld_ && !faults_.empty() && faults_.front().atMs <= h_.nowMs()) {
     PendingFault f = faults_.front();
     faults_.erase(faults_.begin());
-    if (f.command != 0) {  // from now on it waits for its frame
+    if (f.command != 0 || f.whenBusy) {  // from now on it waits for its frame or procedure
       armed_.push_back(f);
       continue;
     }
@@ -325,6 +364,31 @@ void Run::planFaults() {
     }
     faults_.push_back(f);
   }
+  // The bench's faults, mostly while a procedure, a tune or Align All has it at work.
+  for (int i = bench_ ? uniform(1, 3) : 0; i > 0; --i) {
+    PendingFault f{
+        uniform(500, 90000),
+        static_cast<CampaignFault>(static_cast<int>(CampaignFault::InstrumentSilent) + uniform(0, 3))};
+    f.whenBusy = chance(75);
+    f.delayMs = uniform(0, 5000);
+    faults_.push_back(f);
+  }
+  std::sort(faults_.begin(), faults_.end(), byTime);
+}
+
+void Run::armBusyFaults() {
+  const clsIndOp_RigTarn& c = h_.program().controller();
+  if (c.enterStep() == 0 && !c.RigOpFunc_Tuning() && !c.RigOpFunc_Aligning()) return;
+  for (auto it = armed_.begin(); it != armed_.end();) {
+    if (!it->whenBusy) {
+      ++it;
+      continue;
+    }
+    faults_.push_back(*it);
+    faults_.back().atMs = h_.nowMs() + it->delayMs;
+    faults_.back().whenBusy = false;
+    it = armed_.erase(it);
+  }
   std::sort(faults_.begin(), faults_.end(), byTime);
 }
 
@@ -337,7 +401,12 @@ void Run::throwFault(const PendingFault& f) {
     std::sort(faults_.begin(), faults_.end(), byTime);
   };
   if (f.ends) {
-    if (f.kind == CampaignFault::Silence) {
+    if (f.kind == CampaignFault::InstrumentSilent) {
+      say("fault: the instrument answers again");
+      h_.bench().clearFaults();
+      benchSilent_ = garbageArmed_ = dropArmed_ = false;
+      if (benchBytes() > benchBytesAtFault_) ++result_.met[k];
+    } else if (f.kind == CampaignFault::Silence) {
       say("fault: the radio answers again");
       radio.setSilent(false, h_.nowUs());
       silent_ = false;
@@ -350,7 +419,8 @@ void Run::throwFault(const PendingFault& f) {
     }
     return;
   }
-  if ((f.kind == CampaignFault::Silence && silent_) || (f.kind == CampaignFault::RefusedWrite && refusing_))
+  if ((f.kind == CampaignFault::Silence && silent_) || (f.kind == CampaignFault::RefusedWrite && refusing_) ||
+      (f.kind == CampaignFault::InstrumentSilent && benchSilent_))
     return;  // one episode at a time
   ++result_.thrown[k];
   switch (f.kind) {
@@ -399,7 +469,57 @@ void Run::throwFault(const PendingFault& f) {
       break;
     case CampaignFault::RepeatedRecord:
       break;
+    case CampaignFault::InstrumentSilent:
+    case CampaignFault::InstrumentGarbage:
+    case CampaignFault::InstrumentError:
+    case CampaignFault::InstrumentDrop:
+      throwInstrumentFault(f.kind);
+      break;
   }
+}
+
+void Run::throwInstrumentFault(CampaignFault kind) {
+  kvsim::VirtualBench& bench = h_.bench();
+  benchBytesAtFault_ = benchBytes();
+  switch (kind) {
+    case CampaignFault::InstrumentSilent:
+      say("fault: the instrument falls silent");
+      bench.setFault(kvsim::VirtualBench::FaultKind::Silent);
+      benchSilent_ = true;
+      faults_.push_back({h_.nowMs() + uniform(300, 8000), kind, true});
+      std::sort(faults_.begin(), faults_.end(), byTime);
+      break;
+    case CampaignFault::InstrumentGarbage:
+      say("fault: the instrument's next answer is garbage");
+      bench.setFault(kvsim::VirtualBench::FaultKind::Garbage);
+      garbageArmed_ = true;
+      break;
+    case CampaignFault::InstrumentError:
+      say("fault: an error enters the instrument's error queue");
+      bench.setFault(kvsim::VirtualBench::FaultKind::Error);
+      errorArmed_ = true;
+      break;
+    default:
+      say("fault: the instrument drops its connection at the next measurement");
+      bench.setFault(kvsim::VirtualBench::FaultKind::Drop);
+      dropArmed_ = true;
+      break;
+  }
+}
+
+// What the program has sent to the bench so far, over all its links.
+std::size_t Run::benchBytes() {
+  const BenchLoopback* link = h_.benchLink();
+  if (link == nullptr) return benchBytes_;
+  if (link != link_ || link->sent().size() < linkBytes_) {
+    link_ = link;
+    linkBytes_ = 0;
+  }
+  const std::string lines = link->sent().substr(linkBytes_);
+  benchBytes_ += lines.size();
+  linkBytes_ = link->sent().size();
+  if (log_ != nullptr && !lines.empty()) say("  instrument gets " + lines.substr(0, lines.size() - 1));
+  return benchBytes_;
 }
 
 void Run::swapRadio() {
@@ -433,6 +553,22 @@ void Run::noteFaultsMet() {
   }
   for (; lineErrorsSeen_ < h_.port().lineErrorsRaised(); ++lineErrorsSeen_) met(CampaignFault::LineError);
   for (; vanishingsSeen_ < h_.port().vanishings(); ++vanishingsSeen_) met(CampaignFault::PortVanished);
+  if (!bench_) return;
+  benchBytes();
+  const std::string inForce = h_.bench().faults();
+  if (garbageArmed_ && inForce.find("GARBAGE") == std::string::npos) {
+    garbageArmed_ = false;
+    met(CampaignFault::InstrumentGarbage);
+  }
+  if (dropArmed_ && inForce.find("DROP") == std::string::npos) {
+    dropArmed_ = false;
+    met(CampaignFault::InstrumentDrop);
+  }
+  if (errorArmed_ && benchBytes() > benchBytesAtFault_) {  // the program spoke to it since
+    errorArmed_ = false;
+    met(CampaignFault::InstrumentError);
+  }
+  if (benchSilent_) generatorSilentAt_ = h_.nowMs();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -440,12 +576,15 @@ void Run::noteFaultsMet() {
 
 void Run::resetShadow() {
   acted_.fill(false);
-  resend_.fill(false);
+  believed_.fill(std::nullopt);
   news_.clear();
   for (const TarnProcedure p :
        {TarnProcedure::Txf, TarnProcedure::Rssi, TarnProcedure::Cal, TarnProcedure::BpfSweep})
     forget(p);
   sweepAsked_.fill(false);
+  running_.fill(false);
+  tuning_.fill(false);
+  tuneStart_.fill(std::nullopt);
   restoring_ = false;
   failed_ = false;
 }
@@ -464,8 +603,17 @@ void Run::linkFailed(const LinkFailure& /*f*/) {
 // still pending when a procedure ends is dropped with it.) The program tells as soon as
 // it has handed its last frame to the port: the news counts once that frame is out.
 void Run::procedureStarted(TarnProcedure which) {
-  if (which != TarnProcedure::BpfSweep) return;
-  afterOutput([this, asked = sweepAsked_, all = sweepAskedAll_] {
+  say(std::string(procedureName(which)) + " started");
+  if (which != TarnProcedure::BpfSweep) {
+    afterOutput([this, which] { running_[static_cast<std::size_t>(which)] = true; });
+    return;
+  }
+  // Align All sweeps every filter (BPF ALL) without a key.
+  const bool aligning = h_.program().controller().RigOpFunc_Aligning();
+  std::array<bool, 4> asked = sweepAsked_;
+  if (aligning) asked.fill(true);
+  afterOutput([this, asked, all = sweepAskedAll_ || aligning] {
+    running_[static_cast<std::size_t>(TarnProcedure::BpfSweep)] = true;
     for (std::size_t k = 0; k < 4; ++k) {
       sweeps_[k] = Sweep{};
       sweeps_[k].on = asked[k];
@@ -475,7 +623,8 @@ void Run::procedureStarted(TarnProcedure which) {
   });
 }
 
-void Run::procedureEnded(TarnProcedure which, bool /*completed*/) {
+void Run::procedureEnded(TarnProcedure which, bool completed) {
+  say(std::string(procedureName(which)) + (completed ? " ended" : " abandoned"));
   afterOutput([this, which] { forget(which); });
 }
 
@@ -488,7 +637,19 @@ void Run::afterOutput(std::function<void()> news) {
   drain();
 }
 
+// A tune's steps are the technician's while it runs; after it, only its last step or its
+// start sent back.
+void Run::tuneEnded(const TuneResult& r) {
+  if (r.row < 0 || r.row >= kRows) return;
+  const auto row = static_cast<std::size_t>(r.row);
+  afterOutput([this, row] {
+    if (h_.program().controller().RigOpFunc_TuningRow() != static_cast<std::int16_t>(row))
+      tuning_[row] = false;
+  });
+}
+
 void Run::forget(TarnProcedure which) {
+  running_[static_cast<std::size_t>(which)] = false;
   switch (which) {
     case TarnProcedure::Txf:
       txfEnters_ = 0;
@@ -512,7 +673,10 @@ void Run::readCompleted() {
   lastRead_ = streamRadio_;
   imageFaultsAtRead_ = imageFaultsAtEnd_;
   read_ = imageOf(lastRead_);
-  resend_.fill(true);
+  for (std::size_t row = 0; row < kRows; ++row) {
+    if (const auto adr = kRowCode[row] < 0 ? std::nullopt : kvsim::eep::addressOfE8Code(kRowCode[row]))
+      believed_[row] = read_[static_cast<std::size_t>(*adr)];
+  }
   // The channel a read selects: the first slot in use in what was read (nothing past the end).
   kvsim::Bytes read = read_;
   std::fill(read.begin() + radios_[static_cast<std::size_t>(lastRead_)].records * 16, read.end(), 0);
@@ -533,6 +697,13 @@ void Run::readCompleted() {
 }
 
 void Run::drain() {
+  // A tune started since: its row's steps are asked for from now on.
+  if (const std::int16_t t = h_.program().controller().RigOpFunc_TuningRow();
+      t >= 0 && t < kRows && !tuning_[static_cast<std::size_t>(t)]) {
+    tuning_[static_cast<std::size_t>(t)] = true;
+    tuneStart_[static_cast<std::size_t>(t)] =
+        static_cast<std::uint8_t>(h_.program().console().Value(t) & 0xFF);
+  }
   for (const kvsim::FrameRecord& f : h_.takeFrames()) {
     for (auto it = armed_.begin(); it != armed_.end();) {
       if (it->fromRadio != f.fromRadio || it->command != f.command()) {
@@ -557,6 +728,7 @@ void Run::drain() {
     }
     if (f.command() == 0xE2) streamRecords_ = 0;
     if (silent_) silenceMet_ = true;
+    checkRange(f);
     const auto e8 = f.e8();
     if (!e8) continue;
     judge(e8->code, e8->value);
@@ -591,7 +763,6 @@ void Run::judge(int code, int value) {
   // three Enters give two points, five give three, and so on.
   const auto confirmed = [](int enters, int points) { return enters >= points + (points + 1) / 2; };
   if (code == 0x02) {
-    if (value != 64 && value != 128) return violate(1, sent + ": not a CAL point");
     if (!confirmed(calEnters_, ++calPoints_))
       violate(1, sent + ": a CAL point without the Enter that confirms it");
     return;
@@ -601,16 +772,21 @@ void Run::judge(int code, int value) {
   const auto byte = static_cast<std::uint8_t>(value);
   if (restoring_ && byte == asFound_[static_cast<std::size_t>(*adr)]) return;  // the as-found value
   if (code == kCodeRssiL0 || code == kCodeRssiL2) {
-    if (!confirmed(rssiEnters_, ++rssiPoints_))
-      violate(1, sent + ": an RSSI point without the Enter that confirms it");
+    // With the generator, its level confirms each of the two points of a running RSSI.
+    if (bench_ ? !running(TarnProcedure::Rssi) || ++rssiPoints_ > 2 : !confirmed(rssiEnters_, ++rssiPoints_))
+      violate(1, sent + (bench_ ? ": an RSSI point while no RSSI runs to take it"
+                                : ": an RSSI point without the Enter that confirms it"));
     return;
   }
   if (code >= kCodeTxf0 && code <= kCodeTxfLast) {
     // A running TXF writes the entries of the present temperature segment as its setting
     // moves; the rest of the table needs its two confirmations (three Enters).
+    // With the counter and the power meter, the counter confirms: any entry while it runs.
     const int k = code - kCodeTxf0;
     const int s = kvsim::tempSegment(h_.radio().temperatureRaw());
-    if (k >= 2 * s - 2 && k <= 2 * s + 3) {
+    if (bench_) {
+      if (!running(TarnProcedure::Txf)) violate(1, sent + ": a TXF entry while no TXF runs");
+    } else if (k >= 2 * s - 2 && k <= 2 * s + 3) {
       if (txfEnters_ < 1) violate(1, sent + ": a TXF entry without a TXF started by Enter");
     } else if (txfEnters_ < 3) {
       violate(1, sent + ": a TXF table entry without the Enter that confirms the table");
@@ -624,16 +800,15 @@ void Run::judge(int code, int value) {
     return;
   }
   const auto row = static_cast<std::size_t>(std::find(kRowCode, kRowCode + kRows, code) - kRowCode);
-  if (byte == held_[static_cast<std::size_t>(*adr)]) return;  // as the radio holds it
-  if (row < kRows && acted_[row]) return;
-  // Once after a read, as read: the radio held it then (another one may be on the cable
-  // since, unknown to the program).
-  if (row < kRows && resend_[row] && byte == read_[static_cast<std::size_t>(*adr)]) {
-    resend_[row] = false;
-    return;
-  }
-  violate(1, sent + ": an item value nobody asked for (the radio holds " +
-                 std::to_string(held_[static_cast<std::size_t>(*adr)]) + ")");
+  // As the radio holds it, as asked for, or again as the program holds it (another radio
+  // may be on the cable since, unknown to the program).
+  const bool asked =
+      byte == held_[static_cast<std::size_t>(*adr)] ||
+      (row < kRows && (acted_[row] || tuning_[row] || tuneStart_[row] == byte || believed_[row] == byte));
+  if (row < kRows) believed_[row] = byte;
+  if (!asked)
+    violate(1, sent + ": an item value nobody asked for (the radio holds " +
+                   std::to_string(held_[static_cast<std::size_t>(*adr)]) + ")");
 }
 
 // A sweep sends its filter 0, then its settings from the start (a single filter from its
@@ -658,6 +833,47 @@ bool Run::sweepStep(std::size_t filter, int value) {
   s.centred = true;
   s.last = value;
   return value >= s.first;
+}
+
+// Invariant 5: every E8 value lies in its item's range: two hex digits (a whole byte is the
+// range of every item, TXF entry and RSSI point), a channel in use in the program's image,
+// one of the two CAL points.
+void Run::checkRange(const kvsim::FrameRecord& f) {
+  if (f.fromRadio || f.command() != 0xE8) return;
+  const auto e8 = f.e8();
+  if (!e8) return violate(5, "an E8 frame without a value of two hex digits");
+  const std::string sent = "E8 " + hex2(e8->code) + " value " + std::to_string(e8->value);
+  if (e8->code == 0x00) {
+    // A channel in use, or the first one of an image that has none in use.
+    const kvsim::Bytes image = programImage();
+    bool none = true;
+    for (int slot = 0; slot < kvsim::slotCount(image) && none; ++slot)
+      none = !kvsim::channel(image, slot).inUse;
+    const bool inUse =
+        e8->value >= 1 && e8->value <= kvsim::slotCount(image) && kvsim::channel(image, e8->value - 1).inUse;
+    if (!inUse && !(none && e8->value == 1)) violate(5, sent + ": not a channel in use");
+  }
+  if (e8->code == 0x02 && e8->value != 1 && e8->value != 64 && e8->value != 128)
+    violate(5, sent + ": not a CAL point");
+}
+
+// Invariant 6: once no procedure drives the generator (as the program told and as it
+// stands), its RF is off within a few seconds (the command may wait behind an answer that
+// timed out). A generator that was silent since cannot have heard it.
+void Run::checkGenerator() {
+  if (!bench_) return;
+  const std::int16_t step = h_.program().controller().enterStep();
+  if (running(TarnProcedure::Rssi) || running(TarnProcedure::BpfSweep) || (step >= 6 && step <= 8) ||
+      (step >= 12 && step <= 16)) {
+    generatorFreeSince_ = h_.nowMs();
+    return;
+  }
+  if (!h_.bench().generatorOn() || generatorSilentAt_ >= generatorFreeSince_ ||
+      h_.nowMs() - generatorFreeSince_ <= kGeneratorOffMs)
+    return;
+  violate(6, "the generator's RF is on " + std::to_string(kGeneratorOffMs / 1000) +
+                 " s after the last procedure that drove it ended");
+  generatorFreeSince_ = h_.nowMs();  // told once in a while, not every step
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -727,8 +943,10 @@ void Run::checkAsLeft() {
 
 bool Run::answer(const HeadlessToolkit::Message& m) {
   drain();
-  const bool ok = chance(m.text.starts_with("Send the as-found") ? 85 : 50);
+  const bool keyIt = m.text.starts_with("Key the radio's transmitter");
+  const bool ok = chance(m.text.starts_with("Send the as-found") || keyIt ? 85 : 50);
   say("question: " + m.text.substr(0, m.text.find('\r')) + (ok ? " OK" : " Cancel"));
+  if (ok && keyIt && chance(90)) key(true);
   if (ok && m.text.starts_with("Send the as-found")) {
     // The restore's read proved the radio: it must be the as-found one.
     if (lastRead_ != asFoundRadio_)
@@ -760,7 +978,11 @@ void Run::press(std::int16_t row, std::int16_t key, bool shift) {
     if (row >= kRowBpfT1 && row < kRowBpfT1 + 4) sweepAsked_[r - kRowBpfT1] = true;
     sweepAskedAll_ = row == kRowBpfAll;
   }
-  say(std::string(key == tk::Key::Enter ? "Enter" : (key == tk::Key::Left ? "Left" : "Right")) +
+  const bool valueKey = key == tk::Key::Left || key == tk::Key::Right;
+  say(std::string(key == tk::Key::Enter  ? "Enter"
+                  : key == tk::Key::F9   ? "F9"
+                  : key == tk::Key::Left ? "Left"
+                                         : "Right") +
       (shift ? "+Shift" : "") + " on row " + std::to_string(row) + (shown ? "" : " (not shown)"));
   tk::ListBox& list = h_.program().mainWindow().lboConsole();
   list.setListIndex(row);
@@ -768,9 +990,8 @@ void Run::press(std::int16_t row, std::int16_t key, bool shift) {
   h_.toolkit().pressKey(list, key, shift ? tk::kShiftBit : 0);
   // A value key asks for the row's value, unless it beeped (a sweep owns the filter); a
   // filter the technician sets is no longer a sweep's.
-  if (shown && key != tk::Key::Enter && h_.toolkit().beeps() == beeps) {
+  if (shown && valueKey && h_.toolkit().beeps() == beeps) {
     acted_[r] = true;
-    resend_[r] = false;
     if (row >= kRowBpfT1 && row < kRowBpfT1 + 4) sweeps_[r - kRowBpfT1].on = false;
   }
 }
@@ -826,10 +1047,66 @@ void Run::runTwoPoints(std::int16_t row, std::int32_t settleMs) {
   pause(settleMs);
 }
 
+// With the bench: F9 on an item, the receive procedures (the generator gives their signal),
+// Align All, the transmitter keyed or released.
+void Run::actOnBench() {
+  const int pick = uniform(0, 99);
+  if (pick < 35) {
+    tune();
+  } else if (pick < 47) {
+    enter(kRowRssi);
+    pause(uniform(500, 15000));
+  } else if (pick < 60) {
+    enter(chance(40) ? kRowBpfAll : static_cast<std::int16_t>(kRowBpfT1 + uniform(0, 3)));
+    pause(uniform(500, 30000));
+  } else if (pick < 90) {
+    alignAll();
+  } else {
+    key(!h_.bench().ptt());
+  }
+}
+
+void Run::key(bool on) {
+  say(on ? "the transmitter keyed (PTT)" : "the transmitter released");
+  h_.bench().setPtt(on, h_.nowUs());
+}
+
+void Run::tune() {
+  // Mostly an item that has a target, now and then one without (F9 only beeps there).
+  std::vector<std::int16_t> targets;
+  for (std::int16_t row = 0; row < kRows; ++row) {
+    if (h_.program().controller().RigOpFunc_Tunable(row)) targets.push_back(row);
+  }
+  const auto row = !targets.empty() && chance(85)
+                       ? targets[static_cast<std::size_t>(uniform(0, static_cast<int>(targets.size()) - 1))]
+                       : static_cast<std::int16_t>(uniform(0, kRows - 1));
+  if (!h_.bench().ptt() && chance(70)) key(true);
+  press(row, tk::Key::F9, false);
+  pause(uniform(500, 12000));
+}
+
+void Run::alignAll() {
+  const std::size_t messages = h_.toolkit().messages().size();
+  if (!chooseMenu("&File/A&lign All...")) return;
+  // To its summary, or as long as the technician waits before doing something else.
+  waitUntil(
+      [&] {
+        const auto& m = h_.toolkit().messages();
+        for (std::size_t i = messages; i < m.size(); ++i) {
+          if (m[i].text.starts_with("Align All: ") || m[i].text.starts_with("Nothing could be aligned"))
+            return true;
+        }
+        return false;
+      },
+      uniform(5000, 300000));
+}
+
 void Run::act() {
   const int pick = uniform(0, 99);
   if (!connected() && chance(80)) {
     connect();  // after a failure the technician connects again, mostly
+  } else if (bench_ && chance(40)) {
+    actOnBench();
   } else if (pick < 30) {
     press(static_cast<std::int16_t>(uniform(0, kRows - 1)), chance(50) ? tk::Key::Left : tk::Key::Right,
           chance(30));
@@ -944,6 +1221,14 @@ const char* faultLabel(CampaignFault f) {
       return "port vanished";
     case CampaignFault::AnotherRadio:
       return "another radio on the cable";
+    case CampaignFault::InstrumentSilent:
+      return "silent instrument";
+    case CampaignFault::InstrumentGarbage:
+      return "garbage from an instrument";
+    case CampaignFault::InstrumentError:
+      return "instrument error";
+    case CampaignFault::InstrumentDrop:
+      return "instrument link dropped";
   }
   return "?";
 }
@@ -977,9 +1262,12 @@ int CampaignFigures::totalViolations() const {
 }
 
 void printFigures(std::ostream& out, const CampaignFigures& f) {
-  static const char* const kInvariantNames[kInvariants] = {
-      "nothing unasked reaches the radio", "the image is the last read plus what went out",
-      "an as-left read back is what the radio holds", "no hang, no throw"};
+  static const char* const kInvariantNames[kInvariants] = {"nothing unasked reaches the radio",
+                                                           "the image is the last read plus what went out",
+                                                           "an as-left read back is what the radio holds",
+                                                           "no hang, no throw",
+                                                           "every E8 value within its item's range",
+                                                           "RF off once no procedure drives it"};
   out << "campaign: " << f.runs << " runs, " << f.simulatedMs / 1000 << " s simulated\n";
   out << "faults met (thrown):\n";
   for (std::size_t k = 0; k < kCampaignFaults; ++k)

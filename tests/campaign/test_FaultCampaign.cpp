@@ -1,5 +1,5 @@
-// The fault campaign in the test suite: 300 schedules from a fixed base seed (the
-// sanitizer tree the first 100), in shards that ctest runs side by side. Every invariant holds in every run,
+// The fault campaign in the test suite: 720 schedules from a fixed base seed (the
+// sanitizer tree the first 120), in shards that ctest runs side by side. Every invariant holds in every run,
 // and the runs met every kind of fault (a campaign that stopped meeting one would test less than it says). A
 // failing run is replayed alone with `fault_campaign --replay SEED`.
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@ using namespace tarnset::testing;
 namespace {
 
 constexpr std::uint64_t kBaseSeed = 20261207;
-constexpr int kRunsPerShard = 50;
+constexpr int kRunsPerShard = 120;
 #ifdef TARNSET_CAMPAIGN_SHARDS
 constexpr int kShards = TARNSET_CAMPAIGN_SHARDS;
 #else
