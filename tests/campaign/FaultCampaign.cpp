@@ -148,6 +148,8 @@ class Run final : public TarnView {
   void swapRadio();
   void throwInstrumentFault(CampaignFault kind);
   void armBusyFaults();
+  void schedule(const PendingFault& f);
+  void release(const std::function<bool(const PendingFault&)>& came);
   std::size_t benchBytes();
   void noteFaultsMet();
 
@@ -379,27 +381,35 @@ void Run::planFaults() {
 void Run::armBusyFaults() {
   const clsIndOp_RigTarn& c = h_.program().controller();
   if (c.enterStep() == 0 && !c.RigOpFunc_Tuning() && !c.RigOpFunc_Aligning()) return;
+  release([](const PendingFault& p) { return p.whenBusy; });
+}
+
+void Run::schedule(const PendingFault& f) {
+  faults_.push_back(f);
+  std::sort(faults_.begin(), faults_.end(), byTime);
+}
+
+// The armed faults whose frame or procedure came strike their delay from now.
+void Run::release(const std::function<bool(const PendingFault&)>& came) {
   for (auto it = armed_.begin(); it != armed_.end();) {
-    if (!it->whenBusy) {
+    if (!came(*it)) {
       ++it;
       continue;
     }
-    faults_.push_back(*it);
-    faults_.back().atMs = h_.nowMs() + it->delayMs;
-    faults_.back().whenBusy = false;
+    PendingFault f = *it;
+    f.atMs = h_.nowMs() + f.delayMs;
+    f.command = 0;
+    f.whenBusy = false;
+    schedule(f);
     it = armed_.erase(it);
   }
-  std::sort(faults_.begin(), faults_.end(), byTime);
 }
 
 void Run::throwFault(const PendingFault& f) {
   drain();  // what went out before the fault is judged before it
   const auto k = static_cast<std::size_t>(f.kind);
   kvsim::VirtualTarn& radio = h_.radio();
-  const auto later = [this](std::int32_t ms, CampaignFault kind) {
-    faults_.push_back({h_.nowMs() + ms, kind, true});
-    std::sort(faults_.begin(), faults_.end(), byTime);
-  };
+  const auto later = [this](std::int32_t ms, CampaignFault kind) { schedule({h_.nowMs() + ms, kind, true}); };
   if (f.ends) {
     if (f.kind == CampaignFault::InstrumentSilent) {
       say("fault: the instrument answers again");
@@ -486,8 +496,7 @@ void Run::throwInstrumentFault(CampaignFault kind) {
       say("fault: the instrument falls silent");
       bench.setFault(kvsim::VirtualBench::FaultKind::Silent);
       benchSilent_ = true;
-      faults_.push_back({h_.nowMs() + uniform(300, 8000), kind, true});
-      std::sort(faults_.begin(), faults_.end(), byTime);
+      schedule({h_.nowMs() + uniform(300, 8000), kind, true});
       break;
     case CampaignFault::InstrumentGarbage:
       say("fault: the instrument's next answer is garbage");
@@ -705,17 +714,7 @@ void Run::drain() {
         static_cast<std::uint8_t>(h_.program().console().Value(t) & 0xFF);
   }
   for (const kvsim::FrameRecord& f : h_.takeFrames()) {
-    for (auto it = armed_.begin(); it != armed_.end();) {
-      if (it->fromRadio != f.fromRadio || it->command != f.command()) {
-        ++it;
-        continue;
-      }
-      faults_.push_back(*it);
-      faults_.back().atMs = h_.nowMs() + it->delayMs;
-      faults_.back().command = 0;
-      std::sort(faults_.begin(), faults_.end(), byTime);
-      it = armed_.erase(it);
-    }
+    release([&](const PendingFault& p) { return p.fromRadio == f.fromRadio && p.command == f.command(); });
     if (f.fromRadio) {
       // A stream that got past the repeated record met it (once a run is counted).
       if (f.command() == 0xE4 && repeatRecord_ >= 0 && ++streamRecords_ == repeatRecord_ + 2)
