@@ -106,11 +106,13 @@ void InstrumentBench::setGenerator(double hz, double dbm, bool on,
   const InstrumentProfile& p = *s->profile;
   const double level = dbm + s->entry.cableLossDb;
   // The three settings one after the other; the first that fails ends the chain. RF off
-  // goes first, so that a setting that fails after it cannot leave the output on.
+  // goes first, so that a setting that fails after it cannot leave the output on, and
+  // needs no frequency (without one, 0 Hz, it is all that is sent).
   auto commands = std::make_shared<std::vector<std::string>>(std::vector<std::string>{
       expandTemplate(p.generatorFrequency, hz, level, on), expandTemplate(p.generatorLevel, hz, level, on),
       expandTemplate(p.generatorOutput, hz, level, on)});
   if (!on) std::rotate(commands->begin(), commands->end() - 1, commands->end());
+  if (!on && hz <= 0.0) commands->resize(1);
   auto step = std::make_shared<std::function<void(std::size_t)>>();
   std::weak_ptr<std::function<void(std::size_t)>> weak = step;
   InstrumentSession* session = s->session.get();

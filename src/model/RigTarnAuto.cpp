@@ -224,12 +224,13 @@ bool clsIndOp_RigTarn::generatorAt(double hz, double dbm) {
 void clsIndOp_RigTarn::generatorOff() {
   if (bench_ == nullptr || !bench_->configured(Role::Generator)) return;
   // RF off, the frequency and level left as they were set (a receive frequency of the
-  // channel when the generator was never set).
+  // channel when the generator was never set, none when the channel has none: the RF goes
+  // off all the same, it may have been left on by an off the generator did not hear).
   const double hz = gen_.hz > 0.0 ? gen_.hz : receiveHz();
   const double dbm = gen_.hz > 0.0 ? gen_.dbm : -130.0;
   gen_ = Generator(*clock_);
   genLine_.clear();
-  if (hz > 0.0) bench_->setGenerator(hz, dbm, false, [](const BenchResult&) {});
+  bench_->setGenerator(hz, dbm, false, [](const BenchResult&) {});
 }
 
 double clsIndOp_RigTarn::receiveHz() const {

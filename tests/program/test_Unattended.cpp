@@ -184,6 +184,28 @@ TEST(Unattended, TheRfGoesOffAtOnceAfterASweepWhileTheSelectedItemIsMeasuredAgai
       << "no queue of measurements asked for before holds the RF off back";
 }
 
+TEST(Unattended, AReceiveProcedureOnAChannelWithoutAReceiveFrequencyStillEndsWithTheRfOff) {
+  HarnessOptions o = Bench::options(0.0);
+  kvsim::Bytes image = kvsim::defaultImage();
+  int slot = 0;
+  while (!kvsim::channel(image, slot).inUse) ++slot;
+  const int rx = kvsim::recordAddress(image, slot) + 4;
+  kvsim::writeLong(image, rx, kvsim::readLong(image, rx) | 0x80000000u);  // inhibited
+  o.radio.image = image;
+  ProgramHarness h(o);
+  h.toolkit().setQuestionHook([](const HeadlessToolkit::Message&) { return false; });
+  ASSERT_TRUE(h.connect());
+  // The generator was left on (an RF off it could not hear, say).
+  h.bench().handleLine("OUTP ON", h.nowUs());
+  ASSERT_TRUE(h.bench().generatorOn());
+  tk::ListBox& list = h.program().mainWindow().lboConsole();
+  list.setListIndex(kRowRssi);
+  h.toolkit().pressKey(list, tk::Key::Enter);
+  ASSERT_TRUE(h.runUntil([&] { return !h.toolkit().messages().empty(); }, 5000));
+  EXPECT_EQ(h.toolkit().messages()[0].text, "The signal generator failed: the procedure was stopped.");
+  EXPECT_TRUE(h.runUntil([&] { return !h.bench().generatorOn(); }, 1000)) << "RF off needs no frequency";
+}
+
 TEST(Unattended, TxfTunedWithTheCounterWritesTheTableAndLeavesTheCarrierOnFrequency) {
   Bench b;
   ASSERT_TRUE(b.h.connect());

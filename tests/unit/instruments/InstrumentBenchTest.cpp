@@ -106,6 +106,11 @@ TEST_F(BenchTest, TurningTheGeneratorOffTakesItsRfOffFirstSoThatASettingThatFail
     EXPECT_FALSE(vb_.generatorOn());
     ASSERT_TRUE(setGenerator(450e6, -60.0, true).ok);
   }
+  // Without a frequency the output alone is set.
+  const std::size_t before = factory_.last()->sent().size();
+  EXPECT_TRUE(setGenerator(0.0, -130.0, false).ok);
+  EXPECT_FALSE(vb_.generatorOn());
+  EXPECT_EQ(factory_.last()->sent().substr(before), "OUTPut:STATe OFF\nSYST:ERR?\n");
 }
 
 TEST_F(BenchTest, ASettingAskedWhileAnotherIsUnderWayReplacesItsRestAndTheLastOneHolds) {
