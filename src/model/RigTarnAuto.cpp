@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 #include "clone/clsCmcDornSequence.h"
 #include "console/clsConsole.h"
@@ -230,7 +232,16 @@ void clsIndOp_RigTarn::generatorOff() {
   const double dbm = gen_.hz > 0.0 ? gen_.dbm : -130.0;
   gen_ = Generator(*clock_);
   genLine_.clear();
-  bench_->setGenerator(hz, dbm, false, [](const BenchResult&) {});
+  // An RF off that failed (the link to the generator was being made again, say) goes out
+  // again, twice at most, unless the generator is being set for another procedure since.
+  auto attempt = std::make_shared<std::function<void(int)>>();
+  *attempt = [this, hz, dbm, weak = std::weak_ptr<std::function<void(int)>>(attempt)](int left) {
+    bench_->setGenerator(hz, dbm, false, [this, again = weak.lock(), left](const BenchResult& r) {
+      if (r.ok || left == 0 || rxAuto_ || gen_.setting || gen_.ready) return;
+      (*again)(left - 1);
+    });
+  };
+  (*attempt)(2);
 }
 
 double clsIndOp_RigTarn::receiveHz() const {

@@ -206,6 +206,22 @@ TEST(Unattended, AReceiveProcedureOnAChannelWithoutAReceiveFrequencyStillEndsWit
   EXPECT_TRUE(h.runUntil([&] { return !h.bench().generatorOn(); }, 1000)) << "RF off needs no frequency";
 }
 
+TEST(Unattended, AnRfOffThatMetAFailedReconnectionIsSentAgain) {
+  Bench b(0.0);
+  ASSERT_TRUE(b.h.connect());
+  b.press(kRowRssi, tk::Key::Enter);
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.bench().generatorOn(); }, 5000));
+  // A measurement drops the connection; the instrument's next answer, to the identity
+  // asked for when the link is made again, is garbage.
+  b.h.bench().setFault(kvsim::VirtualBench::FaultKind::Drop);
+  b.list().setListIndex(kRowPowerHi);
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.benchLink()->status() != InstrumentTransport::Status::Open; }, 5000));
+  b.list().setListIndex(kRowRssi);
+  b.h.bench().setFault(kvsim::VirtualBench::FaultKind::Garbage);
+  b.press(kRowCal, tk::Key::Enter);  // RSSI ends: RF off
+  EXPECT_TRUE(b.h.runUntil([&] { return !b.h.bench().generatorOn(); }, 3000)) << b.h.benchLink()->sent();
+}
+
 TEST(Unattended, TxfTunedWithTheCounterWritesTheTableAndLeavesTheCarrierOnFrequency) {
   Bench b;
   ASSERT_TRUE(b.h.connect());
