@@ -10,7 +10,7 @@ WIN_BUILD ?= build-win
 DIST ?= dist
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-san test test-normal test-san test-win windows run bench fuzz format package clean
+.PHONY: all deps build build-san test test-normal test-san test-win windows run bench fuzz campaign format package clean
 
 all: build
 
@@ -56,6 +56,15 @@ bench: build
 # short` is the quick check).
 fuzz: deps
 	@scripts/run-fuzz long
+
+# The fault campaign: CAMPAIGN_RUNS random schedules of technician actions under faults
+# (seeds CAMPAIGN_SEED, CAMPAIGN_SEED+1, ...), judged by the program's invariants; with
+# SEED=S one schedule is replayed and told step by step. Reports go to memory where it can.
+CAMPAIGN_RUNS ?= 10000
+CAMPAIGN_SEED ?= 20261207
+campaign: build
+	@if [ -d /dev/shm ]; then export TMPDIR=/dev/shm; fi; \
+	  $(BUILD)/tests/campaign/fault_campaign $(if $(SEED),--replay $(SEED),--runs $(CAMPAIGN_RUNS) --seed $(CAMPAIGN_SEED))
 
 package:
 	@scripts/install-deps package

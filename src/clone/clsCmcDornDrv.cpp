@@ -504,6 +504,9 @@ std::int16_t clsCmcDornDrv::storeRecord(const Bytes& frame) {
     const std::size_t p = 10 + 2 * static_cast<std::size_t>(i);
     data.push_back(static_cast<std::uint8_t>(AsciiHexToInt(mid(frame, p, p + 1))));
   }
+  // A record past the end the identification named does not belong to the radio that
+  // named it (another radio answers the read, or the radio contradicts itself).
+  if (adr + n > endAddress_) return 1;
   if (myEep_ == nullptr || myEep_->WriteBlock(adr, data) != 0) return 1;
   lastEeAdr_ = adr + n - 1;
   const std::int32_t end = std::min<std::int32_t>(adr + n, static_cast<std::int32_t>(written_.size()));

@@ -1,5 +1,6 @@
 #include "instruments/InstrumentBench.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -104,26 +105,32 @@ void InstrumentBench::setGenerator(double hz, double dbm, bool on,
   }
   const InstrumentProfile& p = *s->profile;
   const double level = dbm + s->entry.cableLossDb;
-  // The three settings one after the other; the first that fails ends the chain.
+  // The three settings one after the other; the first that fails ends the chain. RF off
+  // goes first, so that a setting that fails after it cannot leave the output on, and
+  // needs no frequency (without one, 0 Hz, it is all that is sent).
   auto commands = std::make_shared<std::vector<std::string>>(std::vector<std::string>{
       expandTemplate(p.generatorFrequency, hz, level, on), expandTemplate(p.generatorLevel, hz, level, on),
       expandTemplate(p.generatorOutput, hz, level, on)});
+  if (!on) std::rotate(commands->begin(), commands->end() - 1, commands->end());
+  if (!on && hz <= 0.0) commands->resize(1);
   auto step = std::make_shared<std::function<void(std::size_t)>>();
   std::weak_ptr<std::function<void(std::size_t)>> weak = step;
   InstrumentSession* session = s->session.get();
-  *step = [this, session, commands, done, weak](std::size_t i) {
+  const std::uint64_t id = ++s->generatorSettings;
+  *step = [this, s, session, commands, done, weak, id](std::size_t i) {
     // The request under way holds the chain; a cancelled one lets it go.
     auto self = weak.lock();
     if (!self) return;
-    session->setting((*commands)[i], [this, commands, done, self, i](const ScpiReply& reply) {
-      if (reply.ok && i + 1 < commands->size()) {
+    session->setting((*commands)[i], [this, s, commands, done, self, i, id](const ScpiReply& reply) {
+      const bool last = i + 1 == commands->size();
+      if (reply.ok && !last && s->generatorSettings == id) {
         (*self)(i + 1);
         return;
       }
-      if (reply.ok) markChanged();
+      if (reply.ok && last) markChanged();
       BenchResult r;
-      r.ok = reply.ok;
-      r.error = reply.error;
+      r.ok = reply.ok && last;
+      r.error = reply.ok && !last ? "A newer setting of the generator replaced this one." : reply.error;
       r.details = reply.details;
       r.tickMs = reply.tickMs;
       if (done) done(r);

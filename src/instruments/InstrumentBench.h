@@ -70,8 +70,10 @@ class InstrumentBench {
   const InstrumentEntry* instrumentFor(Role role) const;
 
   // Sets the generator: frequency in Hz, level in dBm at the radio (the generator is set
-  // the cable loss higher), RF output on or off. done learns whether every setting was
-  // taken without an error; a success counts as a change (see markChanged).
+  // the cable loss higher), RF output on or off (off with 0 Hz: the output alone). done
+  // learns whether every setting was taken without an error; a success counts as a change
+  // (see markChanged). A setting asked for while another is under way replaces what is
+  // left of that one (which ends as failed), so that the last one asked for holds.
   void setGenerator(double hz, double dbm, bool on, std::function<void(const BenchResult&)> done);
   // Measures with the instrument that serves the role.
   void measure(Role role, std::function<void(const Measurement&)> done, When when = When::AfterSettle);
@@ -103,6 +105,7 @@ class InstrumentBench {
     const InstrumentProfile* profile = nullptr;
     std::unique_ptr<InstrumentSession> session;
     clsCmcTick settle;
+    std::uint64_t generatorSettings = 0;  // generator settings asked for (the last one is under way)
   };
   struct Held {
     Role role;

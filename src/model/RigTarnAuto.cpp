@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -266,6 +268,7 @@ bool clsIndOp_RigTarn::generatorAt(double hz, double dbm) {
   genLine_ = numberText(dbm) + " dBm at " + numberText(hz / 1e6) + " MHz, setting the generator";
   console_->Disp(enterStep_ >= 12 ? idxBpfSweep_ : idxRssi_);
   bench_->setGenerator(hz, dbm, true, [this, hz, dbm](const BenchResult& r) {
+    if (!gen_.setting) return;  // given up: the RF was turned off since
     gen_.setting = false;
     if (!r.ok) {
       gen_.failed = true;
@@ -285,12 +288,22 @@ bool clsIndOp_RigTarn::generatorAt(double hz, double dbm) {
 void clsIndOp_RigTarn::generatorOff() {
   if (bench_ == nullptr || !bench_->configured(Role::Generator)) return;
   // RF off, the frequency and level left as they were set (a receive frequency of the
-  // channel when the generator was never set).
+  // channel when the generator was never set, none when the channel has none: the RF goes
+  // off all the same, it may have been left on by an off the generator did not hear).
   const double hz = gen_.hz > 0.0 ? gen_.hz : receiveHz();
   const double dbm = gen_.hz > 0.0 ? gen_.dbm : -130.0;
   gen_ = Generator(*clock_);
   genLine_.clear();
-  if (hz > 0.0) bench_->setGenerator(hz, dbm, false, [](const BenchResult&) {});
+  // An RF off that failed (the link to the generator was being made again, say) goes out
+  // again, twice at most, unless the generator is being set for another procedure since.
+  auto attempt = std::make_shared<std::function<void(int)>>();
+  *attempt = [this, hz, dbm, weak = std::weak_ptr<std::function<void(int)>>(attempt)](int left) {
+    bench_->setGenerator(hz, dbm, false, [this, again = weak.lock(), left](const BenchResult& r) {
+      if (r.ok || left == 0 || rxAuto_ || gen_.setting || gen_.ready) return;
+      (*again)(left - 1);
+    });
+  };
+  (*attempt)(2);
 }
 
 double clsIndOp_RigTarn::receiveHz() const {

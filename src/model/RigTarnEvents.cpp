@@ -213,9 +213,16 @@ void clsIndOp_RigTarn::ConsEv_SendE8(clsConsole& objConsole, std::int16_t Index,
 
 void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Index, std::int16_t evNo,
                                     std::int16_t /*val*/) {
-  // Starting a procedure abandons any other. The rows are redrawn (by resetEnterFlags)
-  // once the new procedure is set, so that no row goes on showing the abandoned one.
-  const std::optional<TarnProcedure> abandoned = procedureOf(enterStep_);
+  // Starting a procedure abandons any other, as a reset does: an unattended one's RF goes
+  // off and its tune ends, and Align All hears that its step ended. The rows are redrawn
+  // (by resetEnterFlags) once the new procedure is set, so that no row goes on showing the
+  // abandoned one.
+  static constexpr TarnProcedure kOfEvent[] = {
+      TarnProcedure::Txf,      TarnProcedure::Rssi,     TarnProcedure::Cal,      TarnProcedure::BpfSweep,
+      TarnProcedure::BpfSweep, TarnProcedure::BpfSweep, TarnProcedure::BpfSweep, TarnProcedure::BpfSweep};
+  if (evNo < 0 || evNo > 7) return;
+  const std::optional<TarnProcedure> running = procedureOf(enterStep_);
+  if (running && *running != kOfEvent[evNo]) abandonProcedures();
   switch (evNo) {
     case 0:
       if (inRange(enterStep_, 1, 5)) {
@@ -271,10 +278,7 @@ void clsIndOp_RigTarn::ConsEv_Enter(clsConsole& /*objConsole*/, std::int16_t Ind
              bench_->configured(Role::PowerMeter);
   gen_ = Generator(*clock_);
   genLine_.clear();
-  tellViews([&](TarnView& v) {
-    if (abandoned) v.procedureEnded(*abandoned, false);
-    v.procedureStarted(started);
-  });
+  tellViews([&](TarnView& v) { v.procedureStarted(started); });
   resetEnterFlags();
 }
 

@@ -90,7 +90,6 @@ void clsIndOp_RigTarn::measurementsChanged() {
 
 void clsIndOp_RigTarn::restartMeasurement() {
   ++measureGeneration_;
-  measureInFlight_ = false;
   measurePause_.setCounter(0);
   // What was shown was measured before: until the next one comes, the view says so (of
   // the item being tuned while a tune runs: that is what the line shows then).
@@ -222,8 +221,11 @@ void clsIndOp_RigTarn::measureTask() {
   const std::uint32_t generation = measureGeneration_;
   const std::int16_t row = measuredRow_;
   bench_->measure(*role, [this, generation, row](const Measurement& m) {
-    if (generation != measureGeneration_ || row != measuredRow_) return;  // from before a change
+    // One live measurement at a time: one asked for before a change is let go, and the
+    // next one is asked for, but only once it came (a queue of them would hold back what
+    // the bench is asked for next, such as the generator's RF off).
     measureInFlight_ = false;
+    if (generation != measureGeneration_ || row != measuredRow_) return;  // from before a change
     measurePause_.setCounter(kLivePauseMs);
     const ItemMeasurement shown = itemMeasurement(row, m);
     tellViews([&](TarnView& v) { v.measurementChanged(shown); });

@@ -206,6 +206,8 @@ class clsIndOp_RigTarn final : public SubModelCheck, public ConsoleEvents, publi
   // views) learn how it ended. False when it cannot start now.
   bool RigOpFunc_TuneRow(std::int16_t row, std::function<void(const TuneResult&)> done = {});
   bool RigOpFunc_Tuning() const { return tune_.has_value(); }
+  // The console row being tuned; -1 while no tune runs.
+  std::int16_t RigOpFunc_TuningRow() const { return tune_ ? tune_->row : std::int16_t{-1}; }
   // Runs every step the instruments allow, in the order of a service manual (TXF, the power
   // levels, the deviation items, RSSI, BPF ALL; Transmit or Receive only the first or
   // the last of them); done gets each step's outcome. False when nothing can run now.

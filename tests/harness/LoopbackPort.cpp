@@ -44,6 +44,7 @@ bool LoopbackPort::discardOutput() {
 bool LoopbackPort::write(const Bytes& data) {
   if (!open_) return false;
   if (refuseWrites_) {
+    ++writesRefused_;
     failure_ = {PortFailure::Kind::WriteRefused, "the device refused the data (Input/output error)"};
     return false;
   }
@@ -72,6 +73,7 @@ void LoopbackPort::pump() {
   if (!open_) return;
   if (vanishPending_) {
     vanishPending_ = false;
+    ++vanishings_;
     failure_ = {PortFailure::Kind::Gone, "the device went away"};
     out_.clear();
     open_ = false;
@@ -83,9 +85,18 @@ void LoopbackPort::pump() {
     radio_.receive(Bytes{out_.front().byte}, out_.front().doneUs);
     out_.pop_front();
   }
-  const Bytes got = radio_.transmit(nowUs_);
+  Bytes got = radio_.transmit(nowUs_);
   if (got.empty()) return;
+  const bool lineError = lineErrorArmed_;
+  if (lineError) {
+    lineErrorArmed_ = false;
+    ++lineErrorsRaised_;
+    if (lineErrorCorrupts_) got.front() = static_cast<std::uint8_t>(got.front() ^ 0xA5);
+  }
   in_.insert(in_.end(), got.begin(), got.end());
+  // The error is told before the bytes it spoilt can be read, as a UART flags the byte.
+  if (lineError && onEvent) onEvent(PortEvent::LineError);
+  if (!open_) return;
   if (static_cast<std::int32_t>(in_.size()) > kInBufferSize) {
     in_.resize(kInBufferSize);
     if (onEvent) onEvent(PortEvent::ReceiveOverflow);

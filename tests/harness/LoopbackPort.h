@@ -46,6 +46,19 @@ class LoopbackPort final : public SerialPort {
   void accept(const std::string& device) { refused_.erase(device); }
   // Every write is refused (a failing adapter) until switched off again.
   void refuseWrites(bool on) { refuseWrites_ = on; }
+  // A framing error: the next bytes that arrive from the radio raise a line error, the
+  // first of them spoilt when corrupt is set (a byte whose stop bit was missing reads as
+  // garbage). The error waits for bytes to arrive; raised, it is disarmed.
+  void raiseLineError(bool corrupt) {
+    lineErrorArmed_ = true;
+    lineErrorCorrupts_ = corrupt;
+  }
+  void disarmLineError() { lineErrorArmed_ = false; }
+  // How often each fault took effect: line errors raised, writes refused, the device gone
+  // while the port was open.
+  std::int32_t lineErrorsRaised() const { return lineErrorsRaised_; }
+  std::int32_t writesRefused() const { return writesRefused_; }
+  std::int32_t vanishings() const { return vanishings_; }
 
   std::int32_t baud() const { return baud_; }
   const std::string& device() const { return device_; }
@@ -65,6 +78,11 @@ class LoopbackPort final : public SerialPort {
   bool open_ = false;
   bool vanishPending_ = false;
   bool refuseWrites_ = false;
+  bool lineErrorArmed_ = false;
+  bool lineErrorCorrupts_ = false;
+  std::int32_t lineErrorsRaised_ = 0;
+  std::int32_t writesRefused_ = 0;
+  std::int32_t vanishings_ = 0;
   std::string device_;
   PortFailure failure_;
   std::map<std::string, PortFailure> refused_;

@@ -126,21 +126,24 @@ bool ProgramHarness::connect(std::int32_t maxMs) {
   return runUntil([&] { return c.opState() == TarnState::CycleEnd; }, maxMs);
 }
 
-std::vector<std::string> ProgramHarness::takeE8Commands() {
-  std::vector<std::string> out;
+std::vector<kvsim::FrameRecord> ProgramHarness::takeFrames() {
   const auto& frames = radio_.frames();
   // The radio keeps a bounded history: what is new is counted from its end (frames that
   // left the history before this call are lost to it, and the test would see fewer).
   const std::uint64_t fresh = radio_.framesRecorded() - framesSeen_;
   const std::size_t total = frames.size();
   const std::size_t start = fresh < total ? total - static_cast<std::size_t>(fresh) : 0;
-  for (std::size_t i = start; i < total; ++i) {
-    const kvsim::FrameRecord& f = frames[i];
+  framesSeen_ = radio_.framesRecorded();
+  return {frames.begin() + static_cast<std::ptrdiff_t>(start), frames.end()};
+}
+
+std::vector<std::string> ProgramHarness::takeE8Commands() {
+  std::vector<std::string> out;
+  for (const kvsim::FrameRecord& f : takeFrames()) {
     // FE FE EE EF E8 26 51 01 00 <code> <hi> <lo> FD
     if (f.fromRadio || f.command() != 0xE8) continue;
     out.push_back(hexOf(f.bytes, 9, f.bytes.size() - 1));
   }
-  framesSeen_ = radio_.framesRecorded();
   return out;
 }
 

@@ -110,6 +110,9 @@ class ProgramHarness {
   std::int64_t nowUs() const { return nowUs_; }
   std::int32_t nowMs() const { return clock_.nowMs(); }
 
+  // Every frame the radio received or sent since the last call of this or of
+  // takeE8Commands, oldest first.
+  std::vector<kvsim::FrameRecord> takeFrames();
   // The E8 command bytes (code and value bytes) of every E8 frame the radio received
   // since the last call, as hex text ("053541").
   std::vector<std::string> takeE8Commands();

@@ -246,3 +246,34 @@ TEST(CloneRead, ARadioWhoseMemoryEndsEarlyLeavesNothingOfAnEarlierRadioAboveItsE
   EXPECT_NE(listing.find("Read from the radio: 0000h..3BFFh"), std::string::npos)
       << listing.substr(listing.size() - 200);
 }
+
+// The cable goes onto another radio, of a longer memory, between the identification and
+// the clone read: its records past the end the first radio named are not that radio's,
+// and the read fails rather than pass for a radio whose memory ends there.
+TEST(CloneRead, RecordsPastTheEndTheIdentificationNamedFailTheRead) {
+  HarnessOptions o;
+  o.radio.records = 304;  // its memory ends at 12FF
+  ProgramHarness h(o);
+  ASSERT_TRUE(h.connect());
+  const Bytes first = h.program().radio().eepImage().ReadBlock(0, 15968);
+  const kvsim::Bytes other = otherImage(h.radio().image());
+  h.toolkit().click(h.program().mainWindow().cmd00(0));
+  ASSERT_TRUE(h.runUntil(
+      [&] {
+        const auto& f = h.radio().frames();
+        return !f.empty() && f.back().fromRadio && f.back().command() == 0xE1;
+      },
+      2000))
+      << "the identification is on its way";
+  h.radio().setRadio(other, "0100", 376);  // its memory ends at 177F
+  ASSERT_TRUE(h.runUntil([&] { return !h.toolkit().messages().empty(); }, 20000));
+  EXPECT_EQ(h.toolkit().messages()[0].text, "Data overflow." + kCheck + kPort + kCable + kPower);
+  EXPECT_EQ(h.program().radio().eepImage().ReadBlock(0, 15968), first) << "nothing of the refused read";
+
+  h.toolkit().clearMessages();
+  h.advance(6000);  // the radio ends its stream
+  ASSERT_TRUE(h.connect()) << "identified and read by the same radio";
+  const Bytes image = h.program().radio().eepImage().ReadBlock(0, 15968);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 376 * 16, other.begin()));
+  EXPECT_TRUE(std::all_of(image.begin() + 376 * 16, image.end(), [](std::uint8_t b) { return b == 0; }));
+}

@@ -41,6 +41,30 @@ int rawOf(const std::string& line) {
   return std::regex_search(line, m, kRaw) ? std::stoi(m[1].str()) : -1;
 }
 
+// Requests and answers of monitor channels since frame 'from'.
+std::pair<int, int> requestsAndAnswers(ProgramHarness& h, std::size_t from) {
+  int requests = 0, answers = 0;
+  const auto& frames = h.radio().frames();
+  for (std::size_t i = from; i < frames.size(); ++i) {
+    requests += requestedChannel(frames[i]) >= 0;
+    answers += isMonitorAnswer(frames[i]);
+  }
+  return {requests, answers};
+}
+
+// Every monitor line shows the reading of its own channel.
+void expectEachLineShowsItsChannel(ProgramHarness& h) {
+  for (int b = 0; b < 2; ++b) {
+    for (int l = 0; l < kLines[b]; ++l) {
+      const std::string line = h.program()
+                                   .mainWindow()
+                                   .lbo01(static_cast<std::size_t>(b))
+                                   .itemText(static_cast<std::int16_t>(l + 1));
+      EXPECT_EQ(rawOf(line), h.radio().monitorReading(kChannels[b][l])) << line;
+    }
+  }
+}
+
 // Delays of the late answer, in ms: just past the answer wait to past a second one.
 const int kDelays[] = {1210, 1230, 1260, 1300, 1350, 1400, 1500, 1650, 1800, 2100, 2400};
 
@@ -63,17 +87,6 @@ class LateAnswer : public ::testing::TestWithParam<int> {
     h.radio().delayNextMonitorAnswer(std::int64_t{GetParam()} * 1000);
   }
 
-  // Requests and answers of monitor channels since frame 'from'.
-  std::pair<int, int> requestsAndAnswers(std::size_t from) {
-    int requests = 0, answers = 0;
-    const auto& frames = h.radio().frames();
-    for (std::size_t i = from; i < frames.size(); ++i) {
-      requests += requestedChannel(frames[i]) >= 0;
-      answers += isMonitorAnswer(frames[i]);
-    }
-    return {requests, answers};
-  }
-
   ProgramHarness h;
 };
 
@@ -85,17 +98,9 @@ TEST_P(LateAnswer, EveryMonitorLineShowsItsOwnChannel) {
   delayAnswerTo(kChannels[0][0]);  // the pass's first request
   h.advance(6000);
   EXPECT_TRUE(h.toolkit().messages().empty());
-  EXPECT_EQ(requestsAndAnswers(from), std::make_pair(14, 14))
+  EXPECT_EQ(requestsAndAnswers(h, from), std::make_pair(14, 14))
       << "the late request was sent again and both of its transmissions were answered";
-  for (int b = 0; b < 2; ++b) {
-    for (int l = 0; l < kLines[b]; ++l) {
-      const std::string line = h.program()
-                                   .mainWindow()
-                                   .lbo01(static_cast<std::size_t>(b))
-                                   .itemText(static_cast<std::int16_t>(l + 1));
-      EXPECT_EQ(rawOf(line), h.radio().monitorReading(kChannels[b][l])) << line;
-    }
-  }
+  expectEachLineShowsItsChannel(h);
 }
 
 TEST_P(LateAnswer, TheRssiPointIsTheSignalDetectorsReading) {
@@ -126,3 +131,29 @@ INSTANTIATE_TEST_SUITE_P(Delays, LateAnswer, ::testing::ValuesIn(kDelays),
                          [](const ::testing::TestParamInfo<int>& i) {
                            return std::to_string(i.param) + "ms";
                          });
+
+// A framing error in the middle of an answer (the byte under way spoilt, or not) loses
+// that answer only: the request goes out again, and every line shows its own channel.
+TEST(LineError, AFramingErrorMidAnswerLosesThatAnswerOnly) {
+  for (const bool corrupt : {false, true}) {
+    SCOPED_TRACE(corrupt ? "the byte spoilt" : "the byte intact");
+    ProgramHarness h;
+    ASSERT_TRUE(h.connect());
+    const std::size_t from = h.radio().frames().size();
+    h.toolkit().pressKey(tk::Key::F5);
+    ASSERT_TRUE(h.runUntil(
+        [&] {
+          const auto& frames = h.radio().frames();
+          return !frames.empty() && requestedChannel(frames.back()) == kChannels[0][0];
+        },
+        1000));
+    h.advance(5);  // the answer has begun
+    h.port().raiseLineError(corrupt);
+    h.advance(6000);
+    EXPECT_EQ(h.port().lineErrorsRaised(), 1);
+    EXPECT_TRUE(h.toolkit().messages().empty());
+    EXPECT_EQ(requestsAndAnswers(h, from), std::make_pair(14, 14))
+        << "the pass's 13 requests and the one sent again, each answered";
+    expectEachLineShowsItsChannel(h);
+  }
+}

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int16_t kRowPowerHi = 1, kRowPowerL2 = 2, kRowPowerL1 = 3, kRowModW = 5, kRowModN = 6,
-                       kRowSql = 8, kRowBpfAll = 9, kRowTxf = 14, kRowRssi = 15;
+                       kRowSql = 8, kRowBpfAll = 9, kRowTxf = 14, kRowRssi = 15, kRowCal = 16;
 
 struct Bench {
   explicit Bench(double noise = 1.0) : h(options(noise)) {
@@ -196,6 +196,79 @@ TEST(Unattended, AGeneratorThatFailsStopsTheSweepWithNothingFurtherSent) {
     EXPECT_FALSE(code >= 0x0C && code <= 0x0F) << "no filter setting of the sweep went out";
   }
   EXPECT_FALSE(b.h.bench().generatorOn());
+}
+
+TEST(Unattended, EnterOnAnotherProcedureEndsTheSweepWithItsRfOffAndAlignAllGoesOn) {
+  Bench b(0.0);
+  ASSERT_TRUE(b.h.connect());
+  std::optional<std::vector<AlignStep>> steps;
+  ASSERT_TRUE(b.ctl().RigOpFunc_AlignAll(AlignScope::Receive, [&](std::vector<AlignStep> s) { steps = s; }));
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.bench().generatorOn(); }, 5000)) << "RSSI has the generator on";
+  b.press(kRowCal, tk::Key::Enter);  // the technician starts CAL: RSSI is abandoned
+  EXPECT_TRUE(b.h.runUntil([&] { return !b.h.bench().generatorOn(); }, 1000)) << "RF off with it";
+  b.sent();
+  // Align All hears that its step ended and goes on to BPF ALL, which ends in turn.
+  ASSERT_TRUE(b.h.runUntil([&] { return steps.has_value(); }, 300000));
+  ASSERT_EQ(steps->size(), 2u);
+  EXPECT_FALSE((*steps)[0].ok);
+  EXPECT_EQ((*steps)[0].why, "the procedure was stopped");
+  for (const auto& [code, value] : b.sent()) EXPECT_NE(code, 0x12) << "no RSSI point of the abandoned RSSI";
+  EXPECT_FALSE(b.h.bench().generatorOn());
+}
+
+TEST(Unattended, TheRfGoesOffAtOnceAfterASweepWhileTheSelectedItemIsMeasuredAgainAndAgain) {
+  Bench b(0.0);
+  ASSERT_TRUE(b.h.connect());
+  b.press(kRowBpfAll, tk::Key::Enter);
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.bench().generatorOn(); }, 5000));
+  b.list().setListIndex(kRowPowerHi);  // each filter setting starts its measurement anew
+  b.h.advance(20000);
+  ASSERT_NE(b.ctl().enterStep(), 0) << "the sweep still runs";
+  // The radio stops answering: the sweep stands still, the measurements settle and go out,
+  // and the link fails, which ends the sweep.
+  b.h.radio().setSilent(true, b.h.nowUs());
+  ASSERT_TRUE(b.h.runUntil([&] { return !b.h.toolkit().messages().empty(); }, 10000));
+  EXPECT_EQ(b.ctl().enterStep(), 0);
+  EXPECT_TRUE(b.h.runUntil([&] { return !b.h.bench().generatorOn(); }, 500))
+      << "no queue of measurements asked for before holds the RF off back";
+}
+
+TEST(Unattended, AReceiveProcedureOnAChannelWithoutAReceiveFrequencyStillEndsWithTheRfOff) {
+  HarnessOptions o = Bench::options(0.0);
+  kvsim::Bytes image = kvsim::defaultImage();
+  int slot = 0;
+  while (!kvsim::channel(image, slot).inUse) ++slot;
+  const int rx = kvsim::recordAddress(image, slot) + 4;
+  kvsim::writeLong(image, rx, kvsim::readLong(image, rx) | 0x80000000u);  // inhibited
+  o.radio.image = image;
+  ProgramHarness h(o);
+  h.toolkit().setQuestionHook([](const HeadlessToolkit::Message&) { return false; });
+  ASSERT_TRUE(h.connect());
+  // The generator was left on (an RF off it could not hear, say).
+  h.bench().handleLine("OUTP ON", h.nowUs());
+  ASSERT_TRUE(h.bench().generatorOn());
+  tk::ListBox& list = h.program().mainWindow().lboConsole();
+  list.setListIndex(kRowRssi);
+  h.toolkit().pressKey(list, tk::Key::Enter);
+  ASSERT_TRUE(h.runUntil([&] { return !h.toolkit().messages().empty(); }, 5000));
+  EXPECT_EQ(h.toolkit().messages()[0].text, "The signal generator failed: the procedure was stopped.");
+  EXPECT_TRUE(h.runUntil([&] { return !h.bench().generatorOn(); }, 1000)) << "RF off needs no frequency";
+}
+
+TEST(Unattended, AnRfOffThatMetAFailedReconnectionIsSentAgain) {
+  Bench b(0.0);
+  ASSERT_TRUE(b.h.connect());
+  b.press(kRowRssi, tk::Key::Enter);
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.bench().generatorOn(); }, 5000));
+  // A measurement drops the connection; the instrument's next answer, to the identity
+  // asked for when the link is made again, is garbage.
+  b.h.bench().setFault(kvsim::VirtualBench::FaultKind::Drop);
+  b.list().setListIndex(kRowPowerHi);
+  ASSERT_TRUE(b.h.runUntil([&] { return b.h.benchLink()->status() != InstrumentTransport::Status::Open; }, 5000));
+  b.list().setListIndex(kRowRssi);
+  b.h.bench().setFault(kvsim::VirtualBench::FaultKind::Garbage);
+  b.press(kRowCal, tk::Key::Enter);  // RSSI ends: RF off
+  EXPECT_TRUE(b.h.runUntil([&] { return !b.h.bench().generatorOn(); }, 3000)) << b.h.benchLink()->sent();
 }
 
 TEST(Unattended, TxfTunedWithTheCounterWritesTheTableAndLeavesTheCarrierOnFrequency) {

@@ -534,6 +534,23 @@ TEST_F(DriverTest, AReadThatLeavesAnAddressUnwrittenFailsWithTheCounterError) {
   }
 }
 
+// The identification names where the radio's memory ends: a record past it is not that
+// radio's (another one on the cable answers the read) and fails the read.
+TEST_F(DriverTest, ARecordPastTheEndTheIdentificationNamedFailsWithTheOverflowError) {
+  const Bytes d16(16, 0x5A);
+  for (const Bytes& past : {e4(48, d16), e4(40, d16), e4(0x3E00, hx("01"))}) {
+    com.setComOpen(true);
+    drv.setLastError(CloneError::None);
+    startCloneRead(smallImage());
+    eep.WriteBlock(40, Bytes(16, 0));
+    drv.read(cat(cat(wire(e4(0, d16)), wire(e4(16, d16))), cat(wire(e4(32, d16)), wire(past))));
+    EXPECT_FALSE(drv.Running());
+    EXPECT_EQ(drv.lastError(), CloneError::DataOverflow);
+    EXPECT_EQ(eep.ReadByte(47), 0x5A) << "the image within the end is the records'";
+    EXPECT_EQ(eep.ReadByte(48), 0) << "nothing past the end is stored";
+  }
+}
+
 TEST_F(DriverTest, EachReadStartsWithNothingWritten) {
   // The same addresses in an earlier read do not fill a hole in the next one.
   const Bytes d16(16, 0x11);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 #include "BenchLoopback.h"
 #include "instruments/InstrumentBench.h"
@@ -94,6 +95,34 @@ TEST_F(BenchTest, TheGeneratorFeedsTheReceiverThroughTheProfilesCommandsAndTheCa
   EXPECT_GT(on, off + 20);
   ASSERT_TRUE(setGenerator(450e6, -90.0, true).ok);
   EXPECT_GT(radio_.monitorReading(kvsim::mon::kSd), on);
+}
+
+TEST_F(BenchTest, TurningTheGeneratorOffTakesItsRfOffFirstSoThatASettingThatFailsLeavesItOff) {
+  ASSERT_TRUE(setGenerator(450e6, -60.0, true).ok);
+  ASSERT_TRUE(vb_.generatorOn());
+  for (const auto fault : {kvsim::VirtualBench::FaultKind::Error, kvsim::VirtualBench::FaultKind::Garbage}) {
+    vb_.setFault(fault);  // the first setting's check fails, and the chain ends there
+    EXPECT_FALSE(setGenerator(440e6, -80.0, false).ok);
+    EXPECT_FALSE(vb_.generatorOn());
+    ASSERT_TRUE(setGenerator(450e6, -60.0, true).ok);
+  }
+  // Without a frequency the output alone is set.
+  const std::size_t before = factory_.last()->sent().size();
+  EXPECT_TRUE(setGenerator(0.0, -130.0, false).ok);
+  EXPECT_FALSE(vb_.generatorOn());
+  EXPECT_EQ(factory_.last()->sent().substr(before), "OUTPut:STATe OFF\nSYST:ERR?\n");
+}
+
+TEST_F(BenchTest, ASettingAskedWhileAnotherIsUnderWayReplacesItsRestAndTheLastOneHolds) {
+  std::optional<BenchResult> on, off;
+  bench_.setGenerator(450e6, -60.0, true, [&](const BenchResult& r) { on = r; });
+  bench_.setGenerator(450e6, -60.0, false, [&](const BenchResult& r) { off = r; });
+  settle();
+  ASSERT_TRUE(on && off);
+  EXPECT_FALSE(on->ok) << "the first setting was given up";
+  EXPECT_TRUE(off->ok) << off->error;
+  EXPECT_FALSE(vb_.generatorOn());
+  EXPECT_EQ(factory_.last()->sent().find("OUTPut:STATe ON"), std::string::npos);
 }
 
 TEST_F(BenchTest, MeasurementsReadTheTransmitterOnlyWhileItTransmits) {
