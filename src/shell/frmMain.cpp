@@ -209,8 +209,9 @@ bool frmMain::offerAdapter(const LinkFailure& f) {
   const std::string n = std::to_string(comPortNo_);
   std::vector<std::string> choices;
   for (const SerialAdapter& a : found) choices.push_back(adapterChoice(a));
-  const int pick = toolkit_.askChoice(f.message + "\r\nThese serial ports are present: use one as COM " + n + "?",
-                                      kAppTitle, f.details, choices);
+  const int pick =
+      toolkit_.askChoice(f.message + "\r\nThese serial ports are present: use one as COM " + n + "?",
+                         kAppTitle, f.details, choices);
   if (pick < 0 || static_cast<std::size_t>(pick) >= found.size()) return true;
   const std::string file = com_.profMain().FullPath();
   if (!iniWriteString("PORTS", "COM" + n, found[static_cast<std::size_t>(pick)].device, file)) {

@@ -110,8 +110,8 @@ int Program::startUpSteps(const SingleInstance* guard) {
     frmInstruments::Host host;
     host.busy = [this] { return controller_->RigOpFunc_InstrumentsBusy(); };
     host.apply = [this](const InstrumentsSetup& setup) { main_->applyInstruments(setup); };
-    instrumentsDialog_ =
-        std::make_unique<frmInstruments>(toolkit_, clock_, *links, *bench_, instrumentsFile_, std::move(host));
+    instrumentsDialog_ = std::make_unique<frmInstruments>(toolkit_, clock_, *links, *bench_, instrumentsFile_,
+                                                          std::move(host));
     main_->setInstrumentsDialog(instrumentsDialog_.get());
   }
   seq_->setSubModelCheck(controller_.get());

@@ -264,7 +264,8 @@ TEST(Unattended, AnRfOffThatMetAFailedReconnectionIsSentAgain) {
   // asked for when the link is made again, is garbage.
   b.h.bench().setFault(kvsim::VirtualBench::FaultKind::Drop);
   b.list().setListIndex(kRowPowerHi);
-  ASSERT_TRUE(b.h.runUntil([&] { return b.h.benchLink()->status() != InstrumentTransport::Status::Open; }, 5000));
+  ASSERT_TRUE(
+      b.h.runUntil([&] { return b.h.benchLink()->status() != InstrumentTransport::Status::Open; }, 5000));
   b.list().setListIndex(kRowRssi);
   b.h.bench().setFault(kvsim::VirtualBench::FaultKind::Garbage);
   b.press(kRowCal, tk::Key::Enter);  // RSSI ends: RF off
@@ -316,9 +317,9 @@ TEST(AlignAll, AMisalignedRadioEndsInsideEveryLimitAndTheCertificateShowsBefore)
       },
       300000));
   static const std::regex kMeasuredUnderWay(R"(^Align All \[#{1,9}-{1,9}\] [1-7] of 8: .*(W|kHz) .*)");
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                          [](const std::string& l) { return std::regex_match(l, kMeasuredUnderWay); }))
-      << ::testing::PrintToString(lines);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return std::regex_match(l, kMeasuredUnderWay);
+  })) << ::testing::PrintToString(lines);
   EXPECT_EQ(lines.back(), "Align All [##########] 8 of 8, CTCS/DTCS passed");
   b.h.bench().setPtt(false, b.h.nowUs());
   ASSERT_TRUE(b.h.runUntil(
