@@ -258,7 +258,10 @@ TEST_F(WineTest, ANumberThatOpensNothingOffersTheCablesPortAndConnectsThroughIt)
   ASSERT_FALSE(window.empty());
   typeKeys(x, window, {"space"});  // Connect
   const bool boxShown = waitFor(
-      [&] { return splitLines(x.xdotool({"search", "--onlyvisible", "--name", "^" + kTitle + "$"}, 5).out).size() >= 2; },
+      [&] {
+        return splitLines(x.xdotool({"search", "--onlyvisible", "--name", "^" + kTitle + "$"}, 5).out)
+                   .size() >= 2;
+      },
       30);
   ASSERT_TRUE(boxShown) << program.takeErr();
   EXPECT_FALSE(sim.waitForLog("E8 code", 1, 1.0)) << "nothing reaches the radio before the choice";
