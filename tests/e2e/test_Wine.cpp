@@ -202,6 +202,7 @@ TEST_F(WineTest, TheWindowConnectsAdjustsLiveAndKeepsItsOptionsBesideTheProgram)
   // window has a prefix of its own, started on this case's display and ended with it.
   prefix_ = kPrefix.string() + "-window";
   startOwnPrefix("x11", {"DISPLAY=" + x.display()});
+  if (HasFatalFailure()) return;
   Simulator sim(scratch_, kSimBinary);
   ASSERT_TRUE(sim.ready()) << sim.errors();
   linkCom(8, sim);
@@ -241,6 +242,7 @@ TEST_F(WineTest, ANumberThatOpensNothingOffersTheCablesPortAndConnectsThroughIt)
   // server stopped under it when the other one ends.
   prefix_ = kPrefix.string() + "-mapping";
   startOwnPrefix("x11", {"DISPLAY=" + x.display()});
+  if (HasFatalFailure()) return;
   // Wine links COM n to the host's n-th serial device where one exists; COM 3 must open
   // nothing whatever serial devices the machine has.
   std::error_code ec;
@@ -384,6 +386,7 @@ TEST_F(JoseWineTest, TheWindowBacksUpAReadBesideItsOptions) {
   std::vector<std::string> env = user_;
   env.insert(env.end(), {"HOME=" + (scratch_ / "home").string(), "DISPLAY=" + x.display()});
   startOwnPrefix("x11", env);
+  if (HasFatalFailure()) return;
   kvsim::Bytes image = kvsim::defaultImage();
   image[80] = 0x5C;
   writeBytes(scratch_ / "radio.bin", image);
@@ -450,6 +453,7 @@ TEST_F(WineTest, TheInstallerInstallsForTheUserStartsTheProgramAndRemovesWhatItI
   std::vector<std::string> env = user_;
   env.push_back("HOME=" + (scratch_ / "home").string());
   startOwnPrefix("null", env);
+  if (HasFatalFailure()) return;
   const fs::path profile = prefix_ / "drive_c" / "users" / kTechnician;
   const fs::path installed = profile / "AppData" / "Local" / "Programs" / "Tarnset ADJ";
   const fs::path startMenu =
