@@ -338,9 +338,10 @@ class FakeDriver : public Win32PortCalls {
   int nextTimer = 0;
 };
 
-// The open's worker thread may take its time on a loaded machine: a port over the fake
-// driver waits for it as long as this (ms) before the open would go on in the background.
-constexpr unsigned long kPatient = 10000;
+// The open's worker thread may take its time on a loaded machine (under Wine beside other
+// tests it was once not run for 10 s): a port over the fake driver waits for it as long as
+// this (ms) before the open would go on in the background.
+constexpr unsigned long kPatient = 30000;
 
 // Ports over the fake driver wait for their opens (the tests of a background open set
 // their own limits).
