@@ -43,21 +43,21 @@ std::string trim(const std::string& s) {
 // One node of a command header: its long form, whose upper-case letters are the short
 // form ("FREQuency" takes FREQ and FREQUENCY), and whether it may be left out.
 struct Node {
-  const char* spec;
+  const char* longForm;
   bool optional = false;
 };
 
-bool nodeMatches(const std::string& in, const char* spec) {
+bool nodeMatches(const std::string& in, const char* longForm) {
   std::string shortForm;
-  for (const char* p = spec; *p != '\0' && *p >= 'A' && *p <= 'Z'; ++p) shortForm += *p;
-  return in == shortForm || in == upper(spec);
+  for (const char* p = longForm; *p != '\0' && *p >= 'A' && *p <= 'Z'; ++p) shortForm += *p;
+  return in == shortForm || in == upper(longForm);
 }
 
 bool matchFrom(const std::vector<std::string>& in, std::size_t i, const std::vector<Node>& pattern,
                std::size_t p) {
   if (p == pattern.size()) return i == in.size();
   if (pattern[p].optional && matchFrom(in, i, pattern, p + 1)) return true;
-  return i < in.size() && nodeMatches(in[i], pattern[p].spec) && matchFrom(in, i + 1, pattern, p + 1);
+  return i < in.size() && nodeMatches(in[i], pattern[p].longForm) && matchFrom(in, i + 1, pattern, p + 1);
 }
 
 bool matches(const std::vector<std::string>& in, std::initializer_list<Node> pattern) {

@@ -7,7 +7,7 @@
 namespace tarnset {
 namespace {
 
-// The VISA types and values this link uses (the VISA library specification): status codes
+// The VISA types and values this link uses (as the VISA library defines them): status codes
 // are signed 32-bit, negative for errors; sessions are unsigned 32-bit; attribute values
 // are passed as 64-bit on 64-bit systems.
 using ViStatus = long;
